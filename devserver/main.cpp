@@ -1,0 +1,144 @@
+// ondavox-devserver: a stand-in for the Ondavox service on one machine.
+// It serves the web API and pages over HTTP and keeps its state in SQLite.
+#include "store.h"
+#include "store_iax_backend.h"
+#include "web/faults.h"
+#include "web/web_server.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QGuiApplication>
+#include <QStandardPaths>
+
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+
+namespace {
+
+struct Options {
+    QString httpAddress;
+    int httpPort = 8080;
+    QString databasePath;
+    devserver::web::WebConfig web;
+};
+
+[[noreturn]] void optionError(const QString &text)
+{
+    std::fprintf(stderr, "ondavox-devserver: %s\n", qPrintable(text));
+    std::exit(2);
+}
+
+QString defaultDatabasePath()
+{
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (!dir.isEmpty() && QDir().mkpath(dir))
+        return QDir(dir).filePath(QStringLiteral("ondavox-devserver.sqlite"));
+    return QStringLiteral("ondavox-devserver.sqlite");
+}
+
+Options parseOptions(const QCoreApplication &app)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Stand-in Ondavox service: web API, pages and store."));
+    parser.addHelpOption();
+    const QCommandLineOption httpAddress(QStringLiteral("http-address"),
+                                         QStringLiteral("Address to serve HTTP on (default 127.0.0.1)."),
+                                         QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption httpPort(QStringLiteral("http-port"),
+                                      QStringLiteral("HTTP port (default 8080; 0 takes any free port)."),
+                                      QStringLiteral("port"), QStringLiteral("8080"));
+    const QCommandLineOption db(QStringLiteral("db"),
+                                QStringLiteral("SQLite database file (default: %1).").arg(defaultDatabasePath()),
+                                QStringLiteral("file"));
+    const QCommandLineOption updateVersion(QStringLiteral("update-version"),
+                                           QStringLiteral("Announce this program version (e.g. 102) as an update."),
+                                           QStringLiteral("number"));
+    const QCommandLineOption updateUrlWin(QStringLiteral("update-url-win"),
+                                          QStringLiteral("Download address of the update for Windows."),
+                                          QStringLiteral("url"));
+    const QCommandLineOption updateUrlMac(QStringLiteral("update-url-mac"),
+                                          QStringLiteral("Download address of the update for macOS."),
+                                          QStringLiteral("url"));
+    const QCommandLineOption fault(QStringLiteral("fault"),
+                                   QStringLiteral("Misbehave on a path (\"*\" for all): <path>=false, =malformed, "
+                                                  "=status:<code>, =delay:<ms> or =drop. Repeatable."),
+                                   QStringLiteral("path=kind"));
+    const QCommandLineOption logRequests(QStringLiteral("log-requests"),
+                                         QStringLiteral("Print every HTTP request on the standard error stream."));
+    parser.addOptions({httpAddress, httpPort, db, updateVersion, updateUrlWin, updateUrlMac, fault, logRequests});
+    parser.process(app);
+
+    Options options;
+    options.httpAddress = parser.value(httpAddress);
+    bool ok = false;
+    options.httpPort = parser.value(httpPort).toInt(&ok);
+    if (!ok || options.httpPort < 0 || options.httpPort > 65535)
+        optionError(QStringLiteral("--http-port needs a number from 0 to 65535"));
+    options.databasePath = parser.isSet(db) ? parser.value(db) : defaultDatabasePath();
+    if (parser.isSet(updateVersion)) {
+        const int version = parser.value(updateVersion).toInt(&ok);
+        if (!ok)
+            optionError(QStringLiteral("--update-version needs a whole number"));
+        options.web.updateVersion = version;
+    }
+    options.web.updateUrlWin = parser.value(updateUrlWin).toStdString();
+    options.web.updateUrlMac = parser.value(updateUrlMac).toStdString();
+    for (const QString &spec : parser.values(fault)) {
+        if (const auto error = devserver::web::addFault(options.web.faults, spec.toStdString()))
+            optionError(QStringLiteral("--fault: ") + QString::fromStdString(*error));
+    }
+    options.web.logRequests = parser.isSet(logRequests);
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Fonts for the contact avatars need a GUI application, never a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    // The main thread waits for these; threads started later inherit the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    QGuiApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("ondavox-devserver"));
+    const Options options = parseOptions(app);
+
+    devserver::Store store;
+    std::string error;
+    if (!store.open(options.databasePath.toStdString(), &error)) {
+        std::fprintf(stderr, "ondavox-devserver: cannot open %s: %s\n", qPrintable(options.databasePath),
+                     error.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "ondavox-devserver: database %s\n", qPrintable(options.databasePath));
+    if (store.seedDemoAccountIfEmpty())
+        std::fprintf(stderr, "ondavox-devserver: created the demo account demo@ondavox.com\n");
+
+    // The IAX2 side: registrar and call endpoint over the same store.
+    devserver::StoreIaxBackend iaxBackend(store);
+    // (The IAX2 server is constructed here with iaxBackend and started
+    // before the HTTP side, so that a softphone finds both up.)
+
+    devserver::web::WebServer web(store, options.web);
+    if (!web.start(options.httpAddress.toStdString(), options.httpPort, &error)) {
+        std::fprintf(stderr, "ondavox-devserver: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("http listening on http://%s:%d\n", qPrintable(options.httpAddress), web.port());
+    std::fflush(stdout);
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    std::fprintf(stderr, "ondavox-devserver: stopping\n");
+    web.stop();
+    return 0;
+}

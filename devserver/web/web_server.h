@@ -1,0 +1,91 @@
+// The service's web side: the softphone's web API and the account pages.
+#pragma once
+
+#include "faults.h"
+#include "form_codec.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+} // namespace httplib
+
+namespace devserver {
+class Store;
+}
+
+namespace devserver::web {
+
+struct WebConfig {
+    // The update reply: "false" without a version.
+    std::optional<int> updateVersion;
+    std::string updateUrlWin;
+    std::string updateUrlMac;
+    FaultTable faults;
+    bool logRequests = false;
+};
+
+class WebServer {
+public:
+    WebServer(Store &store, WebConfig config);
+    ~WebServer();
+    WebServer(const WebServer &) = delete;
+    WebServer &operator=(const WebServer &) = delete;
+
+    // Binds the address and starts serving on a thread of its own. Port 0
+    // takes any free port; port() then tells which.
+    bool start(const std::string &address, int port, std::string *errorText);
+    int port() const { return port_; }
+    void stop();
+
+private:
+    using Request = httplib::Request;
+    using Response = httplib::Response;
+
+    void installRoutes();
+
+    // The request's fields: body first, then the query.
+    static FormFields fields(const Request &req, Charset charset);
+    std::optional<std::int64_t> loggedInAccount(const FormFields &fields);
+
+    // Web API of the softphone.
+    void login(const Request &req, Response &res);
+    void contacts(const Request &req, Response &res);
+    void addContact(const Request &req, Response &res);
+    void editContact(const Request &req, Response &res);
+    void deleteContact(const Request &req, Response &res);
+    void contactPhoto(const Request &req, Response &res);
+    void placedCalls(const Request &req, Response &res);
+    void credit(const Request &req, Response &res);
+    void text(const Request &req, Response &res);
+    void update(const Request &req, Response &res);
+
+    // Pages.
+    void accountRates(const Request &req, Response &res);
+    void publicRates(const Request &req, Response &res);
+    void webPhonebook(const Request &req, Response &res);
+    void uploadPhoto(const Request &req, Response &res);
+    void billing(const Request &req, Response &res);
+    void pay(const Request &req, Response &res);
+    void registerForm(const Request &req, Response &res);
+    void registerAccount(const Request &req, Response &res);
+    void home(const Request &req, Response &res);
+
+    void showPhonebookPage(std::int64_t accountId, const std::string &key,
+                           const std::string &notice, bool noticeIsError, Response &res);
+    std::string ratesTable();
+
+    Store &store_;
+    WebConfig config_;
+    std::unique_ptr<httplib::Server> server_;
+    std::thread thread_;
+    int port_ = 0;
+};
+
+} // namespace devserver::web
