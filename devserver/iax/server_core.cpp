@@ -1,0 +1,493 @@
+#include "server_core.h"
+
+#include "iax2_constants.h"
+#include "ie.h"
+#include "md5.h"
+
+#include <algorithm>
+#include <ctime>
+
+namespace devserver {
+
+using namespace iax2;
+
+namespace {
+
+bool isIax(const FullFrame &f, std::uint8_t subclass)
+{
+    return f.type == frametype::Iax && f.subclass == subclass;
+}
+
+bool validNumber(const std::string &number)
+{
+    if (number == numbers::EchoTest)
+        return true;
+    return number.size() > 2 && number.size() <= 32 && number.compare(0, 2, "00") == 0
+           && std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool validDigit(std::uint32_t d)
+{
+    return (d >= '0' && d <= '9') || d == '*' || d == '#' || (d >= 'A' && d <= 'D');
+}
+
+std::string randomSecret(std::mt19937_64 &random)
+{
+    return std::to_string(random()) + std::to_string(random());
+}
+
+} // namespace
+
+ServerCore::ServerCore(IaxBackend &backend, ServerCoreOptions options, EpochClock epochSeconds)
+    : backend_(backend),
+      options_(std::move(options)),
+      epochSeconds_(std::move(epochSeconds)),
+      random_(std::random_device{}()),
+      tokens_(options_.tokenSecret.empty() ? randomSecret(random_) : options_.tokenSecret)
+{
+}
+
+std::string ServerCore::newChallenge()
+{
+    return std::to_string(100000000 + random_() % 900000000);
+}
+
+std::uint32_t ServerCore::dateTimeNow() const
+{
+    const std::time_t t = static_cast<std::time_t>(epochSeconds_());
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    const std::uint32_t year = static_cast<std::uint32_t>(std::max(0, tm.tm_year - 100));
+    return (year << 25) | (std::uint32_t(tm.tm_mon + 1) << 21) | (std::uint32_t(tm.tm_mday) << 16)
+           | (std::uint32_t(tm.tm_hour) << 11) | (std::uint32_t(tm.tm_min) << 5) | std::uint32_t(tm.tm_sec / 2);
+}
+
+void ServerCore::handleDatagram(std::uint64_t now, const Address &from, const std::uint8_t *data, std::size_t size)
+{
+    // Voice comes with the echo test's media; until then only full frames matter.
+    if (classifyDatagram(data, size) != DatagramKind::Full)
+        return;
+    const auto frame = decodeFullFrame(data, size);
+    if (frame)
+        handleFull(now, from, *frame);
+}
+
+void ServerCore::sendStateless(const Address &to, const FullFrame &about, std::uint8_t subclass, Bytes payload)
+{
+    // Sent outside any call: we keep nothing for an address that has not
+    // proved it receives what we send.
+    FullFrame f;
+    f.sourceCall = 0;
+    f.destCall = about.sourceCall;
+    f.timestamp = about.timestamp;
+    f.oseqno = 0;
+    f.iseqno = static_cast<std::uint8_t>(about.oseqno + 1);
+    f.type = frametype::Iax;
+    f.subclass = subclass;
+    f.payload = std::move(payload);
+    transmits_.push_back({to, encodeFullFrame(f)});
+}
+
+void ServerCore::handleFull(std::uint64_t now, const Address &from, const FullFrame &f)
+{
+    if (f.destCall == 0) {
+        if (f.sourceCall == 0 || !(isIax(f, iaxcmd::New) || isIax(f, iaxcmd::RegReq) || isIax(f, iaxcmd::RegRel)))
+            return;
+        auto known = byPeerCall_.find({from, f.sourceCall});
+        if (known != byPeerCall_.end()) {
+            auto it = dialogs_.find(known->second);
+            if (it != dialogs_.end())
+                it->second.leg.receive(now, f, transmits_); // a repeat: acknowledged again
+            return;
+        }
+        const auto ies = IeList::parse(f.payload);
+        if (!ies)
+            return;
+        const std::uint8_t refusal = isIax(f, iaxcmd::New) ? iaxcmd::Reject : iaxcmd::RegRej;
+        const auto token = ies->text(ie::CallToken);
+        if (!token) {
+            sendStateless(from, f, refusal,
+                          IeBuilder().text(ie::Cause, "Call token required").u8(ie::CauseCode, cause::FacilityRejected).take());
+            return;
+        }
+        if (token->empty()) {
+            sendStateless(from, f, iaxcmd::CallToken, IeBuilder().text(ie::CallToken, tokens_.issue(from, now / 1000)).take());
+            return;
+        }
+        if (!tokens_.verify(*token, from, now / 1000)) {
+            sendStateless(from, f, refusal,
+                          IeBuilder().text(ie::Cause, "Invalid call token").u8(ie::CauseCode, cause::FacilityRejected).take());
+            return;
+        }
+        openDialog(now, from, f);
+        return;
+    }
+
+    auto it = dialogs_.find(f.destCall);
+    if (it == dialogs_.end()) {
+        if (!isUnsequenced(f.type, f.subclass) && f.sourceCall != 0) {
+            FullFrame inval;
+            inval.sourceCall = f.destCall;
+            inval.destCall = f.sourceCall;
+            inval.timestamp = f.timestamp;
+            inval.oseqno = f.iseqno;
+            inval.iseqno = f.oseqno;
+            inval.type = frametype::Iax;
+            inval.subclass = iaxcmd::Inval;
+            transmits_.push_back({from, encodeFullFrame(inval)});
+        }
+        return;
+    }
+    Dialog &d = it->second;
+    if (d.leg.peer() != from || f.sourceCall != d.leg.remoteCall())
+        return;
+    const auto receipt = d.leg.receive(now, f, transmits_);
+    if (receipt == Leg::Receipt::Unsequenced && isIax(f, iaxcmd::Inval) && !d.finished) {
+        endRecord(d);
+        finish(now, d);
+        return;
+    }
+    if (receipt != Leg::Receipt::Deliver || d.finished)
+        return;
+    if (d.kind == Kind::Registration)
+        onRegistrationFrame(now, d, f);
+    else
+        onCallFrame(now, d, f);
+}
+
+void ServerCore::openDialog(std::uint64_t now, const Address &from, const FullFrame &f)
+{
+    if (dialogs_.size() >= options_.maxDialogs)
+        return;
+    do {
+        lastCallNumber_ = static_cast<std::uint16_t>(lastCallNumber_ % kMaxCallNumber + 1);
+    } while (dialogs_.count(lastCallNumber_));
+    const Kind kind = isIax(f, iaxcmd::New) ? Kind::Call : Kind::Registration;
+    auto &d = dialogs_.emplace(lastCallNumber_, Dialog{kind, Leg(lastCallNumber_, from, now, options_.retransmit)})
+                  .first->second;
+    byPeerCall_[{from, f.sourceCall}] = lastCallNumber_;
+    if (d.leg.receive(now, f, transmits_) != Leg::Receipt::Deliver) {
+        finish(now, d);
+        return;
+    }
+    if (kind == Kind::Registration)
+        onRegistrationFrame(now, d, f);
+    else
+        onCallFrame(now, d, f);
+}
+
+bool ServerCore::checkAnswer(const Dialog &d, const FullFrame &f, IaxAccount *account)
+{
+    const auto ies = IeList::parse(f.payload);
+    const auto answer = ies ? ies->text(ie::Md5Result) : std::nullopt;
+    if (!answer || d.challenge.empty())
+        return false;
+    const auto found = backend_.findIaxAccount(d.user);
+    if (!found)
+        return false;
+    const std::string expected = md5ChallengeAnswer(d.challenge, found->password);
+    std::string given = *answer;
+    std::transform(given.begin(), given.end(), given.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (given != expected)
+        return false;
+    *account = *found;
+    return true;
+}
+
+void ServerCore::onRegistrationFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
+{
+    if (f.type != frametype::Iax || (f.subclass != iaxcmd::RegReq && f.subclass != iaxcmd::RegRel))
+        return;
+    const auto ies = IeList::parse(f.payload);
+    const auto user = ies ? ies->text(ie::Username) : std::nullopt;
+    if (d.challenge.empty()) {
+        if (!user || user->empty()) {
+            refuse(now, d, iaxcmd::RegRej, "User name missing", cause::FacilityRejected);
+            return;
+        }
+        d.user = *user;
+        d.request = static_cast<std::uint8_t>(f.subclass);
+        d.refresh = ies->u16(ie::Refresh).value_or(options_.maxRefreshSeconds);
+        d.challenge = newChallenge();
+        // Unknown users get a challenge too, so a reply tells nothing about which names exist.
+        d.leg.send(now, frametype::Iax, iaxcmd::RegAuth,
+                   IeBuilder()
+                       .u16(ie::AuthMethods, authmethod::Md5)
+                       .text(ie::Challenge, d.challenge)
+                       .text(ie::Username, d.user)
+                       .take(),
+                   transmits_);
+        return;
+    }
+    IaxAccount account;
+    if (f.subclass != d.request || (user && *user != d.user) || !checkAnswer(d, f, &account)) {
+        refuse(now, d, iaxcmd::RegRej, "Registration Refused", cause::FacilityRejected);
+        return;
+    }
+    IeBuilder reply;
+    reply.text(ie::Username, d.user);
+    if (d.request == iaxcmd::RegReq) {
+        const std::uint16_t refresh = std::clamp(d.refresh, options_.minRefreshSeconds, options_.maxRefreshSeconds);
+        bindings_[d.user] = Binding{d.leg.peer(), now + std::uint64_t(refresh) * 1000};
+        reply.u32(ie::DateTime, dateTimeNow()).u16(ie::Refresh, refresh);
+    } else {
+        bindings_.erase(d.user);
+    }
+    d.leg.send(now, frametype::Iax, iaxcmd::RegAck, reply.take(), transmits_);
+    finish(now, d);
+}
+
+void ServerCore::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
+{
+    if (f.type == frametype::Iax) {
+        switch (f.subclass) {
+        case iaxcmd::New: {
+            const auto ies = IeList::parse(f.payload);
+            if (!ies) {
+                refuse(now, d, iaxcmd::Reject, "Malformed request", cause::FacilityRejected);
+                return;
+            }
+            const auto version = ies->u16(ie::Version);
+            if (version && *version != kProtocolVersion) {
+                refuse(now, d, iaxcmd::Reject, "Unsupported protocol version", cause::FacilityRejected);
+                return;
+            }
+            const auto user = ies->text(ie::Username);
+            const auto number = ies->text(ie::CalledNumber);
+            if (!user || user->empty() || !number || number->empty()) {
+                refuse(now, d, iaxcmd::Reject, "User name and called number required", cause::FacilityRejected);
+                return;
+            }
+            d.user = *user;
+            d.number = *number;
+            d.offered = ies->u32(ie::Capability).value_or(0) | ies->u32(ie::Format).value_or(0);
+            d.challenge = newChallenge();
+            d.leg.send(now, frametype::Iax, iaxcmd::AuthReq,
+                       IeBuilder()
+                           .u16(ie::AuthMethods, authmethod::Md5)
+                           .text(ie::Challenge, d.challenge)
+                           .text(ie::Username, d.user)
+                           .take(),
+                       transmits_);
+            return;
+        }
+        case iaxcmd::AuthRep: {
+            if (d.phase != Phase::Authenticating)
+                return;
+            IaxAccount account;
+            if (!checkAnswer(d, f, &account)) {
+                refuse(now, d, iaxcmd::Reject, "Authentication failed", cause::FacilityRejected);
+                return;
+            }
+            onAuthenticatedCall(now, d, account);
+            return;
+        }
+        case iaxcmd::Hangup:
+            endRecord(d);
+            finish(now, d);
+            return;
+        case iaxcmd::Ping:
+            d.leg.send(now, frametype::Iax, iaxcmd::Pong, {}, transmits_, f.timestamp);
+            return;
+        case iaxcmd::LagRq:
+            d.leg.send(now, frametype::Iax, iaxcmd::LagRp, {}, transmits_, f.timestamp);
+            return;
+        default:
+            return;
+        }
+    }
+    if (f.type == frametype::Control && f.subclass == control::Hangup) {
+        endRecord(d);
+        finish(now, d);
+        return;
+    }
+    if (f.type == frametype::DtmfEnd && d.recordOpen && validDigit(f.subclass))
+        backend_.dtmfReceived(d.callId, static_cast<char>(f.subclass));
+}
+
+void ServerCore::onAuthenticatedCall(std::uint64_t now, Dialog &d, const IaxAccount &account)
+{
+    if (!(d.offered & format::Gsm)) {
+        refuse(now, d, iaxcmd::Reject, "No voice format in common", cause::BearerNotAvailable);
+        return;
+    }
+    if (!validNumber(d.number)) {
+        refuse(now, d, iaxcmd::Reject, "Unallocated number", cause::UnallocatedNumber);
+        return;
+    }
+    if (!backend_.mayCall(account.accountId, d.number)) {
+        refuse(now, d, iaxcmd::Reject, "Not enough credit", cause::CallRejected);
+        return;
+    }
+    d.callId = backend_.callStarted(account.accountId, d.number, epochSeconds_());
+    d.recordOpen = true;
+    d.leg.send(now, frametype::Iax, iaxcmd::Accept, IeBuilder().u32(ie::Format, format::Gsm).take(), transmits_);
+    d.nextPingAt = now + options_.pingIntervalMs;
+
+    if (d.number == numbers::EchoTest) {
+        answer(now, d);
+    } else if (d.number == numbers::Busy) {
+        sendControl(now, d, control::Busy);
+        d.phase = Phase::Refused;
+        d.hangupAt = now + options_.unansweredGiveUpMs;
+    } else if (d.number == numbers::Congestion) {
+        sendControl(now, d, control::Congestion);
+        d.phase = Phase::Refused;
+        d.hangupAt = now + options_.unansweredGiveUpMs;
+    } else if (d.number == numbers::NoAnswer) {
+        sendControl(now, d, control::Ringing);
+        d.phase = Phase::Ringing;
+    } else if (d.number == numbers::ShortCall) {
+        answer(now, d);
+        d.hangupAt = now + options_.answeredHangupMs;
+    } else {
+        sendControl(now, d, control::Ringing);
+        d.phase = Phase::Ringing;
+        d.answerAt = now + options_.ringBeforeAnswerMs;
+    }
+}
+
+void ServerCore::sendControl(std::uint64_t now, Dialog &d, std::uint8_t subclass)
+{
+    d.leg.send(now, frametype::Control, subclass, {}, transmits_);
+}
+
+void ServerCore::answer(std::uint64_t now, Dialog &d)
+{
+    sendControl(now, d, control::Answer);
+    d.phase = Phase::Answered;
+    d.answerAt.reset();
+    if (d.recordOpen)
+        backend_.callAnswered(d.callId, epochSeconds_());
+}
+
+void ServerCore::refuse(std::uint64_t now, Dialog &d, std::uint8_t subclass, const std::string &why, std::uint8_t code)
+{
+    d.leg.send(now, frametype::Iax, subclass, IeBuilder().text(ie::Cause, why).u8(ie::CauseCode, code).take(),
+               transmits_);
+    endRecord(d);
+    finish(now, d);
+}
+
+void ServerCore::hangup(std::uint64_t now, Dialog &d, const std::string &why, std::uint8_t code)
+{
+    d.leg.send(now, frametype::Iax, iaxcmd::Hangup, IeBuilder().text(ie::Cause, why).u8(ie::CauseCode, code).take(),
+               transmits_);
+    endRecord(d);
+    finish(now, d);
+}
+
+void ServerCore::endRecord(Dialog &d)
+{
+    if (!d.recordOpen)
+        return;
+    d.recordOpen = false;
+    backend_.callEnded(d.callId, epochSeconds_());
+}
+
+void ServerCore::finish(std::uint64_t now, Dialog &d)
+{
+    d.finished = true;
+    d.phase = Phase::Ended;
+    d.lingerUntil = now + options_.lingerMs;
+}
+
+void ServerCore::hangupAll(std::uint64_t now)
+{
+    for (auto &entry : dialogs_) {
+        Dialog &d = entry.second;
+        if (d.kind == Kind::Call && !d.finished)
+            hangup(now, d, "Server shutting down", cause::NormalClearing);
+    }
+}
+
+void ServerCore::poll(std::uint64_t now)
+{
+    for (auto &entry : dialogs_) {
+        Dialog &d = entry.second;
+        const bool wasFailed = d.leg.failed();
+        d.leg.poll(now, transmits_);
+        if (d.finished)
+            continue;
+        if (!wasFailed && d.leg.failed()) {
+            // The caller is gone: close its record as it stands.
+            endRecord(d);
+            finish(now, d);
+            continue;
+        }
+        if (d.answerAt && now >= *d.answerAt)
+            answer(now, d);
+        if (d.hangupAt && now >= *d.hangupAt) {
+            hangup(now, d, "Normal Clearing", cause::NormalClearing);
+            continue;
+        }
+        if (d.kind == Kind::Call && d.phase != Phase::Authenticating && now >= d.nextPingAt) {
+            d.leg.send(now, frametype::Iax, iaxcmd::Ping, {}, transmits_);
+            d.nextPingAt = now + options_.pingIntervalMs;
+        }
+    }
+    for (auto it = dialogs_.begin(); it != dialogs_.end();) {
+        const Dialog &d = it->second;
+        if (d.finished && (d.leg.idle() || d.leg.failed()) && now >= d.lingerUntil) {
+            for (auto p = byPeerCall_.begin(); p != byPeerCall_.end();) {
+                if (p->second == it->first)
+                    p = byPeerCall_.erase(p);
+                else
+                    ++p;
+            }
+            it = dialogs_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto it = bindings_.begin(); it != bindings_.end();) {
+        if (now >= it->second.expires)
+            it = bindings_.erase(it);
+        else
+            ++it;
+    }
+}
+
+std::optional<std::uint64_t> ServerCore::nextDeadline() const
+{
+    std::optional<std::uint64_t> next;
+    auto consider = [&next](std::uint64_t t) {
+        if (!next || t < *next)
+            next = t;
+    };
+    for (const auto &entry : dialogs_) {
+        const Dialog &d = entry.second;
+        if (auto t = d.leg.nextDeadline())
+            consider(*t);
+        if (d.finished) {
+            consider(d.lingerUntil);
+            continue;
+        }
+        if (d.answerAt)
+            consider(*d.answerAt);
+        if (d.hangupAt)
+            consider(*d.hangupAt);
+        if (d.kind == Kind::Call && d.phase != Phase::Authenticating)
+            consider(d.nextPingAt);
+    }
+    for (const auto &entry : bindings_)
+        consider(entry.second.expires);
+    return next;
+}
+
+std::optional<Address> ServerCore::registeredAddress(const std::string &user, std::uint64_t now) const
+{
+    auto it = bindings_.find(user);
+    if (it == bindings_.end() || now >= it->second.expires)
+        return std::nullopt;
+    return it->second.address;
+}
+
+std::size_t ServerCore::openCallCount() const
+{
+    return static_cast<std::size_t>(std::count_if(dialogs_.begin(), dialogs_.end(), [](const auto &entry) {
+        return entry.second.kind == Kind::Call && entry.second.recordOpen;
+    }));
+}
+
+} // namespace devserver

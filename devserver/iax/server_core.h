@@ -1,0 +1,123 @@
+// The devserver's IAX2 registrar and call endpoint as a value you feed:
+// datagrams and time go in, datagrams to send come out, and the account
+// store hears about registrations' credentials, calls and DTMF.
+#pragma once
+
+#include "iax_backend.h"
+
+#include "address.h"
+#include "call_token.h"
+#include "leg.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace devserver {
+
+struct ServerCoreOptions {
+    iax2::RetransmitPolicy retransmit;
+    std::uint16_t maxRefreshSeconds = 60;
+    std::uint16_t minRefreshSeconds = 10;
+    std::uint32_t ringBeforeAnswerMs = 2000; // numbers beginning with "00"
+    std::uint32_t answeredHangupMs = 3000;   // the number that hangs up by itself
+    std::uint32_t unansweredGiveUpMs = 30000; // busy or congested caller that never hangs up
+    std::uint32_t pingIntervalMs = 20000;
+    std::uint32_t lingerMs = 3000;
+    std::size_t maxDialogs = 4096;
+    std::string tokenSecret; // random when empty
+};
+
+// The test numbers, with what they do.
+namespace numbers {
+inline const std::string EchoTest = "999";             // answers at once
+inline const std::string Busy = "0015550100";          // busy
+inline const std::string NoAnswer = "0015550101";      // rings until the caller gives up
+inline const std::string Congestion = "0015550102";    // congestion
+inline const std::string ShortCall = "0015550103";     // answers, hangs up after three seconds
+} // namespace numbers
+
+class ServerCore {
+public:
+    using EpochClock = std::function<std::int64_t()>;
+
+    ServerCore(IaxBackend &backend, ServerCoreOptions options, EpochClock epochSeconds);
+
+    void handleDatagram(std::uint64_t now, const iax2::Address &from, const std::uint8_t *data, std::size_t size);
+    void poll(std::uint64_t now);
+    std::optional<std::uint64_t> nextDeadline() const;
+    // Hangs up every call and closes its record, as on server shutdown.
+    void hangupAll(std::uint64_t now);
+
+    std::vector<iax2::Transmit> takeTransmits() { return std::exchange(transmits_, {}); }
+
+    // Where a user is registered now, if anywhere.
+    std::optional<iax2::Address> registeredAddress(const std::string &user, std::uint64_t now) const;
+    std::size_t dialogCount() const { return dialogs_.size(); }
+    std::size_t openCallCount() const;
+
+private:
+    enum class Kind { Registration, Call };
+    enum class Phase { Authenticating, Ringing, Answered, Refused, Ended };
+
+    struct Dialog {
+        Dialog(Kind k, iax2::Leg l) : kind(k), leg(std::move(l)) {}
+        Kind kind;
+        iax2::Leg leg;
+        std::uint8_t request = 0; // REGREQ or REGREL for registrations
+        std::string user;
+        std::string challenge;
+        std::uint16_t refresh = 0;
+        // calls
+        std::string number;
+        std::uint32_t offered = 0;
+        std::int64_t callId = 0;
+        bool recordOpen = false;
+        Phase phase = Phase::Authenticating;
+        std::optional<std::uint64_t> answerAt;
+        std::optional<std::uint64_t> hangupAt;
+        std::uint64_t nextPingAt = 0;
+        bool finished = false;
+        std::uint64_t lingerUntil = 0;
+    };
+
+    struct Binding {
+        iax2::Address address;
+        std::uint64_t expires = 0;
+    };
+
+    void handleFull(std::uint64_t now, const iax2::Address &from, const iax2::FullFrame &f);
+    void openDialog(std::uint64_t now, const iax2::Address &from, const iax2::FullFrame &f);
+    void sendStateless(const iax2::Address &to, const iax2::FullFrame &about, std::uint8_t subclass,
+                       iax2::Bytes payload);
+    void onRegistrationFrame(std::uint64_t now, Dialog &d, const iax2::FullFrame &f);
+    void onCallFrame(std::uint64_t now, Dialog &d, const iax2::FullFrame &f);
+    void onAuthenticatedCall(std::uint64_t now, Dialog &d, const IaxAccount &account);
+    void refuse(std::uint64_t now, Dialog &d, std::uint8_t subclass, const std::string &why, std::uint8_t code);
+    void sendControl(std::uint64_t now, Dialog &d, std::uint8_t subclass);
+    void answer(std::uint64_t now, Dialog &d);
+    void hangup(std::uint64_t now, Dialog &d, const std::string &why, std::uint8_t code);
+    void endRecord(Dialog &d);
+    void finish(std::uint64_t now, Dialog &d);
+    std::string newChallenge();
+    bool checkAnswer(const Dialog &d, const iax2::FullFrame &f, IaxAccount *account);
+    std::uint32_t dateTimeNow() const;
+
+    IaxBackend &backend_;
+    ServerCoreOptions options_;
+    EpochClock epochSeconds_;
+    std::mt19937_64 random_;
+    iax2::CallTokenIssuer tokens_;
+    std::map<std::uint16_t, Dialog> dialogs_;
+    std::map<std::pair<iax2::Address, std::uint16_t>, std::uint16_t> byPeerCall_;
+    std::map<std::string, Binding> bindings_;
+    std::uint16_t lastCallNumber_ = 0;
+    std::vector<iax2::Transmit> transmits_;
+};
+
+} // namespace devserver

@@ -1,0 +1,630 @@
+#include "client.h"
+
+#include "iax2_constants.h"
+#include "ie.h"
+#include "md5.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace iax2 {
+
+namespace {
+
+bool isIax(const FullFrame &f, std::uint8_t subclass)
+{
+    return f.type == frametype::Iax && f.subclass == subclass;
+}
+
+std::string causeOf(const FullFrame &f, const std::string &fallback)
+{
+    const auto ies = IeList::parse(f.payload);
+    if (ies) {
+        if (auto cause = ies->text(ie::Cause); cause && !cause->empty())
+            return *cause;
+    }
+    return fallback;
+}
+
+} // namespace
+
+Client::Client(ClientOptions options) : options_(options) {}
+
+void Client::text(const std::string &message)
+{
+    ClientEvent e;
+    e.kind = ClientEvent::Kind::Text;
+    e.text = message;
+    events_.push_back(std::move(e));
+}
+
+std::uint16_t Client::allocateCallNumber()
+{
+    if (dialogs_.size() >= options_.maxDialogs)
+        return 0;
+    for (;;) {
+        lastCallNumber_ = static_cast<std::uint16_t>(lastCallNumber_ % kMaxCallNumber + 1);
+        if (!dialogs_.count(lastCallNumber_))
+            return lastCallNumber_;
+    }
+}
+
+Client::Dialog &Client::openDialog(std::uint64_t now, DialogKind kind, const Address &peer)
+{
+    const std::uint16_t number = allocateCallNumber();
+    auto it = dialogs_.emplace(number, Dialog{kind, Leg(number, peer, now, options_.retransmit)}).first;
+    return it->second;
+}
+
+void Client::sendRequest(std::uint64_t now, Dialog &d, const std::string *token)
+{
+    IeBuilder ies;
+    Bytes payload = d.requestIes;
+    // An empty token says we support them; the server then hands us one.
+    ies.text(ie::CallToken, token ? *token : std::string());
+    payload.insert(payload.end(), ies.bytes().begin(), ies.bytes().end());
+    d.leg.send(now, frametype::Iax, d.request, std::move(payload), transmits_);
+}
+
+void Client::finish(std::uint64_t now, Dialog &d)
+{
+    d.finished = true;
+    d.lingerUntil = now + options_.lingerMs;
+}
+
+void Client::requestResolve(std::uint64_t &ticket, const HostPort &server)
+{
+    ticket = ++lastTicket_;
+    resolveRequests_.push_back({ticket, server.host, server.port});
+}
+
+// ---------------------------------------------------------------- registration
+
+bool Client::addRegistration(std::uint64_t now, int id, const std::string &user, const std::string &password,
+                             const std::string &host)
+{
+    (void)now;
+    const auto server = parseHostPort(host, options_.defaultPort);
+    if (!server || user.empty() || registrations_.count(id))
+        return false;
+    Registration r;
+    r.id = id;
+    r.user = user;
+    r.password = password;
+    r.server = *server;
+    requestResolve(r.resolveTicket, r.server);
+    registrations_.emplace(id, std::move(r));
+    return true;
+}
+
+bool Client::removeRegistration(std::uint64_t now, int id)
+{
+    auto it = registrations_.find(id);
+    if (it == registrations_.end())
+        return false;
+    Registration &r = it->second;
+    if (r.dialogCall) {
+        auto d = dialogs_.find(r.dialogCall);
+        if (d != dialogs_.end()) {
+            d->second.registrationId = 0;
+            finish(now, d->second);
+        }
+    }
+    if (r.address && (r.state == Registration::State::Registered || r.state == Registration::State::Requesting))
+        startRelease(now, r);
+    registrations_.erase(it);
+    return true;
+}
+
+void Client::startRegisterRequest(std::uint64_t now, Registration &r)
+{
+    if (dialogs_.size() >= options_.maxDialogs) {
+        registrationOutcome(now, r, RegistrationReply::Timeout, 0);
+        return;
+    }
+    Dialog &d = openDialog(now, DialogKind::Register, *r.address);
+    d.registrationId = r.id;
+    d.user = r.user;
+    d.password = r.password;
+    d.request = iaxcmd::RegReq;
+    d.requestIes = IeBuilder().text(ie::Username, r.user).u16(ie::Refresh, options_.requestedRefreshSeconds).take();
+    r.state = Registration::State::Requesting;
+    r.dialogCall = d.leg.localCall();
+    sendRequest(now, d, nullptr);
+}
+
+void Client::startRelease(std::uint64_t now, const Registration &r)
+{
+    if (dialogs_.size() >= options_.maxDialogs)
+        return;
+    Dialog &d = openDialog(now, DialogKind::Release, *r.address);
+    d.user = r.user;
+    d.password = r.password;
+    d.request = iaxcmd::RegRel;
+    d.requestIes = IeBuilder().text(ie::Username, r.user).take();
+    sendRequest(now, d, nullptr);
+}
+
+Client::Registration *Client::registrationFor(const Dialog &d)
+{
+    auto it = registrations_.find(d.registrationId);
+    if (d.registrationId == 0 || it == registrations_.end() || it->second.dialogCall != d.leg.localCall())
+        return nullptr;
+    return &it->second;
+}
+
+void Client::registrationOutcome(std::uint64_t now, Registration &r, RegistrationReply reply, std::uint16_t refresh)
+{
+    r.dialogCall = 0;
+    switch (reply) {
+    case RegistrationReply::Accepted:
+        r.state = Registration::State::Registered;
+        // Renew at three quarters of the granted time, well before it runs out.
+        r.nextAt = now + std::max<std::uint64_t>(1000, std::uint64_t(refresh) * 750);
+        break;
+    case RegistrationReply::Rejected:
+        r.state = Registration::State::Waiting;
+        r.nextAt = now + options_.retryAfterRejectMs;
+        break;
+    case RegistrationReply::Timeout:
+        r.state = Registration::State::Waiting;
+        r.nextAt = now + options_.retryAfterTimeoutMs;
+        r.address.reset(); // look the name up again: the server may have moved
+        break;
+    }
+    ClientEvent e;
+    e.kind = ClientEvent::Kind::Registration;
+    e.registrationId = r.id;
+    e.reply = reply;
+    events_.push_back(std::move(e));
+}
+
+void Client::onRegistrationFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
+{
+    if (f.type != frametype::Iax)
+        return;
+    Registration *r = d.kind == DialogKind::Register ? registrationFor(d) : nullptr;
+    switch (f.subclass) {
+    case iaxcmd::RegAuth: {
+        const auto ies = IeList::parse(f.payload);
+        const auto methods = ies ? ies->u16(ie::AuthMethods) : std::nullopt;
+        const auto challenge = ies ? ies->text(ie::Challenge) : std::nullopt;
+        // A second challenge means the first answer was wrong; the password
+        // never goes out in clear.
+        if (d.answeredChallenge || !methods || !(*methods & authmethod::Md5) || !challenge) {
+            finish(now, d);
+            if (r) {
+                text("Registration of " + d.user + " refused: no usable authentication");
+                registrationOutcome(now, *r, RegistrationReply::Rejected, 0);
+            }
+            return;
+        }
+        IeBuilder answer;
+        answer.text(ie::Username, d.user).text(ie::Md5Result, md5ChallengeAnswer(*challenge, d.password));
+        if (d.request == iaxcmd::RegReq)
+            answer.u16(ie::Refresh, options_.requestedRefreshSeconds);
+        d.answeredChallenge = true;
+        d.leg.send(now, frametype::Iax, d.request, answer.take(), transmits_);
+        return;
+    }
+    case iaxcmd::RegAck: {
+        finish(now, d);
+        if (r) {
+            const auto ies = IeList::parse(f.payload);
+            std::uint16_t refresh = options_.requestedRefreshSeconds;
+            if (ies && ies->u16(ie::Refresh) && *ies->u16(ie::Refresh) > 0)
+                refresh = *ies->u16(ie::Refresh);
+            registrationOutcome(now, *r, RegistrationReply::Accepted, refresh);
+        }
+        return;
+    }
+    case iaxcmd::RegRej:
+    case iaxcmd::Reject:
+    case iaxcmd::Hangup:
+        finish(now, d);
+        if (r) {
+            text("Registration of " + d.user + " refused: " + causeOf(f, "no reason given"));
+            registrationOutcome(now, *r, RegistrationReply::Rejected, 0);
+        }
+        return;
+    default:
+        return;
+    }
+}
+
+// ---------------------------------------------------------------- calls
+
+Client::PlaceResult Client::placeCall(std::uint64_t now, const std::string &dialString,
+                                      std::uint32_t preferredFormat, std::uint32_t allowedFormats)
+{
+    (void)now;
+    if (call_)
+        return PlaceResult::LineBusy;
+    const auto dial = parseDialString(dialString, options_.defaultPort);
+    if (!dial) {
+        // The program waits for a free line to leave its call page.
+        text("Cannot place the call: the dial string is not user:password@host/number");
+        ClientEvent e;
+        e.kind = ClientEvent::Kind::CallState;
+        e.state = callstate::Free;
+        events_.push_back(std::move(e));
+        return PlaceResult::InvalidDialString;
+    }
+    call_.emplace();
+    call_->dial = *dial;
+    call_->preferred = preferredFormat;
+    call_->allowed = allowedFormats | preferredFormat;
+    reportCallState(callstate::Active | callstate::Outgoing);
+    requestResolve(call_->resolveTicket, call_->dial.server);
+    return PlaceResult::Placed;
+}
+
+void Client::startCall(std::uint64_t now, const Address &peer)
+{
+    if (dialogs_.size() >= options_.maxDialogs) {
+        endCall(now, callstate::Free, "Cannot place the call: too many dialogs open", std::nullopt);
+        return;
+    }
+    Dialog &d = openDialog(now, DialogKind::Call, peer);
+    d.user = call_->dial.user;
+    d.password = call_->dial.password;
+    d.request = iaxcmd::New;
+    d.requestIes = IeBuilder()
+                       .u16(ie::Version, kProtocolVersion)
+                       .text(ie::CalledNumber, call_->dial.number)
+                       .text(ie::Username, call_->dial.user)
+                       .u32(ie::Format, call_->preferred)
+                       .u32(ie::Capability, call_->allowed)
+                       .take();
+    call_->dialogCall = d.leg.localCall();
+    sendRequest(now, d, nullptr);
+}
+
+void Client::reportCallState(int state)
+{
+    call_->state = state;
+    ClientEvent e;
+    e.kind = ClientEvent::Kind::CallState;
+    e.state = state;
+    e.format = call_->format;
+    e.remote = call_->dial.number;
+    e.local = call_->dial.user;
+    events_.push_back(std::move(e));
+}
+
+void Client::endCall(std::uint64_t now, int finalState, const std::string &why,
+                     std::optional<std::uint8_t> hangupCause)
+{
+    if (!call_)
+        return;
+    if (call_->dialogCall) {
+        auto it = dialogs_.find(call_->dialogCall);
+        if (it != dialogs_.end() && !it->second.finished) {
+            Dialog &d = it->second;
+            if (hangupCause && !d.leg.failed()) {
+                d.leg.send(now, frametype::Iax, iaxcmd::Hangup,
+                           IeBuilder()
+                               .text(ie::Cause, why.empty() ? "Normal Clearing" : why)
+                               .u8(ie::CauseCode, *hangupCause)
+                               .take(),
+                           transmits_);
+            }
+            finish(now, d);
+        }
+    }
+    if (!why.empty())
+        text(why);
+    reportCallState(finalState);
+    call_.reset();
+}
+
+void Client::hangup(std::uint64_t now)
+{
+    endCall(now, callstate::Free, std::string(), cause::NormalClearing);
+}
+
+bool Client::sendDtmf(std::uint64_t now, char digit)
+{
+    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(digit)));
+    const bool valid = (upper >= '0' && upper <= '9') || upper == '*' || upper == '#' || (upper >= 'A' && upper <= 'D');
+    if (!valid || !call_ || !call_->accepted)
+        return false;
+    auto it = dialogs_.find(call_->dialogCall);
+    if (it == dialogs_.end() || it->second.finished)
+        return false;
+    it->second.leg.send(now, frametype::DtmfEnd, static_cast<std::uint8_t>(upper), {}, transmits_);
+    return true;
+}
+
+void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
+{
+    if (!call_ || call_->dialogCall != d.leg.localCall())
+        return;
+    if (f.type == frametype::Iax) {
+        switch (f.subclass) {
+        case iaxcmd::AuthReq: {
+            const auto ies = IeList::parse(f.payload);
+            const auto methods = ies ? ies->u16(ie::AuthMethods) : std::nullopt;
+            const auto challenge = ies ? ies->text(ie::Challenge) : std::nullopt;
+            if (d.answeredChallenge || !methods || !(*methods & authmethod::Md5) || !challenge) {
+                endCall(now, callstate::Free, "The server asks for an authentication we do not offer",
+                        cause::FacilityRejected);
+                return;
+            }
+            d.answeredChallenge = true;
+            d.leg.send(now, frametype::Iax, iaxcmd::AuthRep,
+                       IeBuilder().text(ie::Md5Result, md5ChallengeAnswer(*challenge, d.password)).take(),
+                       transmits_);
+            return;
+        }
+        case iaxcmd::Accept: {
+            const auto ies = IeList::parse(f.payload);
+            const auto format = ies ? ies->u32(ie::Format) : std::nullopt;
+            call_->format = format ? *format : call_->preferred;
+            if (!(call_->format & call_->allowed)) {
+                endCall(now, callstate::Free, "The server chose a voice format we do not have",
+                        cause::BearerNotAvailable);
+                return;
+            }
+            call_->accepted = true;
+            call_->nextPingAt = now + options_.pingIntervalMs;
+            return;
+        }
+        case iaxcmd::Hangup:
+        case iaxcmd::Reject:
+            finish(now, d);
+            endCall(now, callstate::Free, causeOf(f, f.subclass == iaxcmd::Hangup ? "Hung up" : "Rejected"),
+                    std::nullopt);
+            return;
+        case iaxcmd::Ping:
+            d.leg.send(now, frametype::Iax, iaxcmd::Pong, {}, transmits_, f.timestamp);
+            return;
+        case iaxcmd::LagRq:
+            d.leg.send(now, frametype::Iax, iaxcmd::LagRp, {}, transmits_, f.timestamp);
+            return;
+        default:
+            return;
+        }
+    }
+    if (f.type == frametype::Control) {
+        switch (f.subclass) {
+        case control::Ringing:
+            if (!(call_->state & callstate::Ringing) && !(call_->state & callstate::Complete))
+                reportCallState(call_->state | callstate::Ringing);
+            return;
+        case control::Answer:
+            if (!(call_->state & callstate::Complete))
+                reportCallState((call_->state & ~callstate::Ringing) | callstate::Complete);
+            return;
+        case control::Busy:
+            endCall(now, callstate::Busy, "Busy", cause::UserBusy);
+            return;
+        case control::Congestion:
+            endCall(now, callstate::Free, "Congestion", cause::Congestion);
+            return;
+        case control::Hangup:
+            finish(now, d);
+            endCall(now, callstate::Free, "Hung up", std::nullopt);
+            return;
+        default:
+            return;
+        }
+    }
+    if (f.type == frametype::DtmfEnd) {
+        ClientEvent e;
+        e.kind = ClientEvent::Kind::Dtmf;
+        e.digit = static_cast<char>(f.subclass);
+        events_.push_back(std::move(e));
+    }
+}
+
+// ---------------------------------------------------------------- incoming datagrams
+
+void Client::resolved(std::uint64_t now, std::uint64_t ticket, const std::optional<Address> &address)
+{
+    for (auto &entry : registrations_) {
+        Registration &r = entry.second;
+        if (r.state != Registration::State::Resolving || r.resolveTicket != ticket)
+            continue;
+        if (address) {
+            r.address = address;
+            startRegisterRequest(now, r);
+        } else {
+            text("Cannot find the server " + r.server.host);
+            registrationOutcome(now, r, RegistrationReply::Timeout, 0);
+        }
+        return;
+    }
+    if (call_ && call_->dialogCall == 0 && call_->resolveTicket == ticket) {
+        if (address)
+            startCall(now, *address);
+        else
+            endCall(now, callstate::Free, "Cannot find the server " + call_->dial.server.host, std::nullopt);
+    }
+}
+
+void Client::handleDatagram(std::uint64_t now, const Address &from, const std::uint8_t *data, std::size_t size)
+{
+    // Mini frames carry voice, which the media stages take; nothing else uses them.
+    if (classifyDatagram(data, size) != DatagramKind::Full)
+        return;
+    auto frame = decodeFullFrame(data, size);
+    if (frame)
+        handleFull(now, from, *frame);
+}
+
+void Client::handleFull(std::uint64_t now, const Address &from, FullFrame &f)
+{
+    if (f.destCall == 0) {
+        if (isIax(f, iaxcmd::New))
+            rejectIncoming(now, from, f);
+        return;
+    }
+    auto it = dialogs_.find(f.destCall);
+    if (it == dialogs_.end()) {
+        if (!isUnsequenced(f.type, f.subclass) && !isIax(f, iaxcmd::CallToken) && f.sourceCall != 0) {
+            // Tell the peer we know no such call, so it stops repeating.
+            FullFrame inval;
+            inval.sourceCall = f.destCall;
+            inval.destCall = f.sourceCall;
+            inval.timestamp = f.timestamp;
+            inval.oseqno = f.iseqno;
+            inval.iseqno = f.oseqno;
+            inval.type = frametype::Iax;
+            inval.subclass = iaxcmd::Inval;
+            transmits_.push_back({from, encodeFullFrame(inval)});
+        }
+        return;
+    }
+    Dialog &d = it->second;
+    if (d.leg.peer() != from)
+        return; // not the call's peer: maybe spoofed, never acted on
+    if (isIax(f, iaxcmd::CallToken)) {
+        onCallToken(now, d, f);
+        return;
+    }
+    if (d.leg.remoteCall() != 0 && f.sourceCall != d.leg.remoteCall())
+        return;
+    const auto receipt = d.leg.receive(now, f, transmits_);
+    if (receipt == Leg::Receipt::Deliver && !d.finished)
+        onFrame(now, d, f);
+    else if (receipt == Leg::Receipt::Unsequenced && isIax(f, iaxcmd::Inval) && !d.finished)
+        onDialogFailed(now, d); // the peer knows no such call
+}
+
+void Client::onCallToken(std::uint64_t now, Dialog &d, const FullFrame &f)
+{
+    if (d.finished || d.kind == DialogKind::RejectIncoming || d.leg.heardFromPeer() || d.tokenAttempts >= 2)
+        return;
+    const auto ies = IeList::parse(f.payload);
+    const auto token = ies ? ies->text(ie::CallToken) : std::nullopt;
+    if (!token || token->empty())
+        return;
+    ++d.tokenAttempts;
+    d.leg.restart(now);
+    sendRequest(now, d, &*token);
+}
+
+void Client::onFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
+{
+    switch (d.kind) {
+    case DialogKind::Register:
+    case DialogKind::Release:
+        onRegistrationFrame(now, d, f);
+        break;
+    case DialogKind::Call:
+        onCallFrame(now, d, f);
+        break;
+    case DialogKind::RejectIncoming:
+        break;
+    }
+}
+
+void Client::rejectIncoming(std::uint64_t now, const Address &from, const FullFrame &f)
+{
+    if (f.sourceCall == 0)
+        return;
+    for (auto &entry : dialogs_) {
+        Dialog &d = entry.second;
+        if (d.kind == DialogKind::RejectIncoming && d.leg.peer() == from && d.leg.remoteCall() == f.sourceCall) {
+            d.leg.receive(now, f, transmits_); // a repeat: acknowledge it again
+            return;
+        }
+    }
+    if (dialogs_.size() >= options_.maxDialogs)
+        return;
+    Dialog &d = openDialog(now, DialogKind::RejectIncoming, from);
+    if (d.leg.receive(now, f, transmits_) != Leg::Receipt::Deliver) {
+        dialogs_.erase(d.leg.localCall());
+        return;
+    }
+    d.leg.send(now, frametype::Iax, iaxcmd::Reject,
+               IeBuilder().text(ie::Cause, "Incoming calls are not accepted").u8(ie::CauseCode, cause::CallRejected).take(),
+               transmits_);
+    finish(now, d);
+    text("Refused an incoming call from " + from.toString());
+}
+
+void Client::onDialogFailed(std::uint64_t now, Dialog &d)
+{
+    finish(now, d);
+    if (d.kind == DialogKind::Register) {
+        if (Registration *r = registrationFor(d)) {
+            text("No answer from the server " + r->server.host);
+            registrationOutcome(now, *r, RegistrationReply::Timeout, 0);
+        }
+    } else if (d.kind == DialogKind::Call && call_ && call_->dialogCall == d.leg.localCall()) {
+        endCall(now, callstate::Free, "No answer from the server", std::nullopt);
+    }
+}
+
+// ---------------------------------------------------------------- time
+
+void Client::poll(std::uint64_t now)
+{
+    std::vector<std::uint16_t> failed;
+    for (auto &entry : dialogs_) {
+        Dialog &d = entry.second;
+        const bool wasFailed = d.leg.failed();
+        d.leg.poll(now, transmits_);
+        if (!wasFailed && d.leg.failed() && !d.finished)
+            failed.push_back(entry.first);
+    }
+    for (auto number : failed) {
+        auto it = dialogs_.find(number);
+        if (it != dialogs_.end())
+            onDialogFailed(now, it->second);
+    }
+    for (auto it = dialogs_.begin(); it != dialogs_.end();) {
+        const Dialog &d = it->second;
+        if (d.finished && (d.leg.idle() || d.leg.failed()) && now >= d.lingerUntil)
+            it = dialogs_.erase(it);
+        else
+            ++it;
+    }
+    for (auto &entry : registrations_) {
+        Registration &r = entry.second;
+        const bool due = (r.state == Registration::State::Waiting || r.state == Registration::State::Registered)
+                         && now >= r.nextAt;
+        if (!due)
+            continue;
+        if (r.address) {
+            startRegisterRequest(now, r);
+        } else {
+            r.state = Registration::State::Resolving;
+            requestResolve(r.resolveTicket, r.server);
+        }
+    }
+    if (call_ && call_->accepted && now >= call_->nextPingAt) {
+        auto it = dialogs_.find(call_->dialogCall);
+        if (it != dialogs_.end() && !it->second.finished)
+            it->second.leg.send(now, frametype::Iax, iaxcmd::Ping, {}, transmits_);
+        call_->nextPingAt = now + options_.pingIntervalMs;
+    }
+}
+
+std::optional<std::uint64_t> Client::nextDeadline() const
+{
+    std::optional<std::uint64_t> next;
+    auto consider = [&next](std::uint64_t t) {
+        if (!next || t < *next)
+            next = t;
+    };
+    for (const auto &entry : dialogs_) {
+        const Dialog &d = entry.second;
+        if (auto t = d.leg.nextDeadline())
+            consider(*t);
+        if (d.finished)
+            consider(d.lingerUntil);
+    }
+    for (const auto &entry : registrations_) {
+        const Registration &r = entry.second;
+        if (r.state == Registration::State::Waiting || r.state == Registration::State::Registered)
+            consider(r.nextAt);
+    }
+    if (call_ && call_->accepted)
+        consider(call_->nextPingAt);
+    return next;
+}
+
+} // namespace iax2

@@ -1,0 +1,181 @@
+// The softphone side of IAX2 as a value you feed: registrations, one call
+// line, and refusal of incoming calls. Bytes and time go in; datagrams to
+// send, names to resolve and events for the program come out.
+#pragma once
+
+#include "address.h"
+#include "dial_string.h"
+#include "leg.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace iax2 {
+
+// Call-state bits, the same values the C interface publishes.
+namespace callstate {
+constexpr int Free = 0;
+constexpr int Active = 1 << 1;
+constexpr int Outgoing = 1 << 2;
+constexpr int Ringing = 1 << 3;
+constexpr int Complete = 1 << 4;
+constexpr int Selected = 1 << 5;
+constexpr int Busy = 1 << 6;
+} // namespace callstate
+
+enum class RegistrationReply { Accepted = 1, Rejected = 2, Timeout = 3 };
+
+struct ClientOptions {
+    RetransmitPolicy retransmit;
+    std::uint16_t defaultPort = 4569;
+    std::uint16_t requestedRefreshSeconds = 60;
+    std::uint32_t retryAfterTimeoutMs = 10000; // registration: no answer, or name not found
+    std::uint32_t retryAfterRejectMs = 60000;  // registration: refused
+    std::uint32_t pingIntervalMs = 20000;      // keeps a silent call's peer checked
+    std::uint32_t lingerMs = 3000;             // an ended dialog still acknowledges late repeats
+    std::size_t maxDialogs = 256;              // bounds what a flood of incoming NEWs can cost
+};
+
+struct ClientEvent {
+    enum class Kind { Registration, CallState, Text, Dtmf };
+    Kind kind = Kind::Text;
+    // Registration
+    int registrationId = 0;
+    RegistrationReply reply = RegistrationReply::Timeout;
+    // CallState
+    int state = 0;
+    std::uint32_t format = 0;
+    std::string remote; // the number dialled
+    std::string local;  // our user name
+    // Dtmf
+    char digit = 0;
+    // Text
+    std::string text;
+};
+
+struct ResolveRequest {
+    std::uint64_t ticket = 0;
+    std::string host;
+    std::uint16_t port = 0;
+};
+
+class Client {
+public:
+    explicit Client(ClientOptions options = {});
+
+    // Starts registering; false when the host text cannot be a host.
+    bool addRegistration(std::uint64_t now, int id, const std::string &user, const std::string &password,
+                         const std::string &host);
+    // Withdraws a registration; the server hears REGREL when we were registered.
+    bool removeRegistration(std::uint64_t now, int id);
+
+    enum class PlaceResult { Placed, LineBusy, InvalidDialString };
+    // Places a call on the line. LineBusy changes nothing; a dial string that
+    // cannot be parsed is reported as a call that ended at once.
+    PlaceResult placeCall(std::uint64_t now, const std::string &dialString, std::uint32_t preferredFormat,
+                   std::uint32_t allowedFormats);
+    // Ends the call on the line, if any.
+    void hangup(std::uint64_t now);
+    // Sends one keypad character on an accepted call.
+    bool sendDtmf(std::uint64_t now, char digit);
+
+    // The answer to a ResolveRequest.
+    void resolved(std::uint64_t now, std::uint64_t ticket, const std::optional<Address> &address);
+
+    void handleDatagram(std::uint64_t now, const Address &from, const std::uint8_t *data, std::size_t size);
+    void poll(std::uint64_t now);
+    std::optional<std::uint64_t> nextDeadline() const;
+
+    std::vector<Transmit> takeTransmits() { return std::exchange(transmits_, {}); }
+    std::vector<ClientEvent> takeEvents() { return std::exchange(events_, {}); }
+    std::vector<ResolveRequest> takeResolveRequests() { return std::exchange(resolveRequests_, {}); }
+
+    bool callOnLine() const { return call_.has_value(); }
+    int callState() const { return call_ ? call_->state : callstate::Free; }
+    std::size_t dialogCount() const { return dialogs_.size(); }
+
+private:
+    enum class DialogKind { Register, Release, Call, RejectIncoming };
+
+    struct Dialog {
+        Dialog(DialogKind k, Leg l) : kind(k), leg(std::move(l)) {}
+        DialogKind kind;
+        Leg leg;
+        int registrationId = 0; // Register: the owner, 0 once withdrawn
+        std::string user;
+        std::string password;
+        std::uint8_t request = 0; // NEW, REGREQ or REGREL: the frame a token repeats
+        Bytes requestIes;         // its elements, without the token
+        int tokenAttempts = 0;
+        bool answeredChallenge = false;
+        bool finished = false;
+        std::uint64_t lingerUntil = 0;
+    };
+
+    struct Registration {
+        enum class State { Resolving, Waiting, Requesting, Registered };
+        int id = 0;
+        std::string user;
+        std::string password;
+        HostPort server;
+        std::optional<Address> address;
+        State state = State::Resolving;
+        std::uint64_t nextAt = 0;
+        std::uint64_t resolveTicket = 0;
+        std::uint16_t dialogCall = 0;
+    };
+
+    struct Call {
+        DialString dial;
+        std::uint32_t preferred = 0;
+        std::uint32_t allowed = 0;
+        std::uint32_t format = 0;
+        int state = callstate::Free;
+        std::uint64_t resolveTicket = 0;
+        std::uint16_t dialogCall = 0;
+        bool accepted = false;
+        std::uint64_t nextPingAt = 0;
+    };
+
+    std::uint16_t allocateCallNumber();
+    Dialog &openDialog(std::uint64_t now, DialogKind kind, const Address &peer);
+    void sendRequest(std::uint64_t now, Dialog &d, const std::string *token);
+    void finish(std::uint64_t now, Dialog &d);
+    void requestResolve(std::uint64_t &ticket, const HostPort &server);
+
+    void startRegisterRequest(std::uint64_t now, Registration &r);
+    void startRelease(std::uint64_t now, const Registration &r);
+    void registrationOutcome(std::uint64_t now, Registration &r, RegistrationReply reply, std::uint16_t refresh);
+    Registration *registrationFor(const Dialog &d);
+
+    void startCall(std::uint64_t now, const Address &peer);
+    void reportCallState(int state);
+    void endCall(std::uint64_t now, int finalState, const std::string &why, std::optional<std::uint8_t> hangupCause);
+
+    void handleFull(std::uint64_t now, const Address &from, FullFrame &frame);
+    void rejectIncoming(std::uint64_t now, const Address &from, const FullFrame &frame);
+    void onCallToken(std::uint64_t now, Dialog &d, const FullFrame &frame);
+    void onFrame(std::uint64_t now, Dialog &d, const FullFrame &frame);
+    void onRegistrationFrame(std::uint64_t now, Dialog &d, const FullFrame &frame);
+    void onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &frame);
+    void onDialogFailed(std::uint64_t now, Dialog &d);
+
+    void text(const std::string &message);
+
+    ClientOptions options_;
+    std::map<std::uint16_t, Dialog> dialogs_;
+    std::map<int, Registration> registrations_;
+    std::optional<Call> call_;
+    std::uint16_t lastCallNumber_ = 0;
+    std::uint64_t lastTicket_ = 0;
+
+    std::vector<Transmit> transmits_;
+    std::vector<ClientEvent> events_;
+    std::vector<ResolveRequest> resolveRequests_;
+};
+
+} // namespace iax2

@@ -1,0 +1,320 @@
+#include "engine.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <poll.h>
+
+namespace ondavox {
+
+static_assert(IAXC_CALL_STATE_ACTIVE == iax2::callstate::Active, "state bits must match");
+static_assert(IAXC_CALL_STATE_OUTGOING == iax2::callstate::Outgoing, "state bits must match");
+static_assert(IAXC_CALL_STATE_RINGING == iax2::callstate::Ringing, "state bits must match");
+static_assert(IAXC_CALL_STATE_COMPLETE == iax2::callstate::Complete, "state bits must match");
+static_assert(IAXC_CALL_STATE_SELECTED == iax2::callstate::Selected, "state bits must match");
+static_assert(IAXC_CALL_STATE_BUSY == iax2::callstate::Busy, "state bits must match");
+static_assert(IAXC_REGISTRATION_REPLY_ACK == int(iax2::RegistrationReply::Accepted), "replies must match");
+static_assert(IAXC_REGISTRATION_REPLY_REJ == int(iax2::RegistrationReply::Rejected), "replies must match");
+static_assert(IAXC_REGISTRATION_REPLY_TIMEOUT == int(iax2::RegistrationReply::Timeout), "replies must match");
+
+namespace {
+
+void copyText(char (&dest)[IAXC_EVENT_BUFSIZ], const std::string &src)
+{
+    const std::size_t n = std::min(src.size(), sizeof dest - 1);
+    std::memcpy(dest, src.data(), n);
+    dest[n] = '\0';
+}
+
+} // namespace
+
+Engine &Engine::instance()
+{
+    // Never destroyed: the program may still call in while the process exits.
+    static Engine *engine = new Engine;
+    return *engine;
+}
+
+std::uint64_t Engine::now() const
+{
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - epoch_).count());
+}
+
+int Engine::initialize()
+{
+    std::lock_guard<std::mutex> life(lifecycle_);
+    if (initialized_)
+        return 0; // a new main window after logout initialises again
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string error;
+    if (!socket_.open(std::string(), 0, &error))
+        return -1;
+    client_ = std::make_unique<iax2::Client>();
+    mailbox_ = std::make_shared<Mailbox>();
+    initialized_ = true;
+    return 0;
+}
+
+void Engine::shutdown()
+{
+    stopThread();
+    std::lock_guard<std::mutex> life(lifecycle_);
+    std::lock_guard<std::mutex> lock(mutex_);
+    client_.reset();
+    socket_.close();
+    mailbox_.reset();
+    initialized_ = false;
+}
+
+int Engine::startThread()
+{
+    std::lock_guard<std::mutex> life(lifecycle_);
+    if (!initialized_)
+        return -1;
+    if (thread_.joinable())
+        return 0; // one processing thread, however often asked
+    stopRequested_ = false;
+    thread_ = std::thread([this] { run(); });
+    return 0;
+}
+
+int Engine::stopThread()
+{
+    std::lock_guard<std::mutex> life(lifecycle_);
+    if (!thread_.joinable())
+        return 0;
+    stopRequested_ = true;
+    wake();
+    if (thread_.get_id() == std::this_thread::get_id())
+        thread_.detach(); // asked from inside a callback: the loop ends on its own
+    else
+        thread_.join();
+    return 0;
+}
+
+void Engine::wake()
+{
+    std::shared_ptr<Mailbox> mailbox;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        mailbox = mailbox_;
+    }
+    if (mailbox)
+        mailbox->wakeup.poke();
+}
+
+void Engine::setFormats(int preferred, int allowed)
+{
+    preferredFormat_ = preferred;
+    allowedFormats_ = allowed;
+}
+
+int Engine::registerUser(const char *user, const char *pass, const char *host)
+{
+    if (!user || !pass || !host)
+        return 0;
+    int id;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!client_)
+            return 0;
+        id = ++lastRegistrationId_;
+        if (id <= 0) { // after two thousand million registrations, start again at 1
+            lastRegistrationId_ = 1;
+            id = 1;
+        }
+        if (!client_->addRegistration(now(), id, user, pass, host))
+            return 0;
+    }
+    wake();
+    return id;
+}
+
+int Engine::unregisterUser(int id)
+{
+    bool removed;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        removed = client_ && client_->removeRegistration(now(), id);
+    }
+    wake();
+    return removed ? 0 : -1;
+}
+
+int Engine::call(const char *dest)
+{
+    if (!dest)
+        return -1;
+    iax2::Client::PlaceResult result;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!client_)
+            return -1;
+        result = client_->placeCall(now(), dest, static_cast<std::uint32_t>(preferredFormat_.load()),
+                                    static_cast<std::uint32_t>(allowedFormats_.load()));
+    }
+    wake();
+    return result == iax2::Client::PlaceResult::Placed ? 0 : -1;
+}
+
+void Engine::hangup()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (client_)
+            client_->hangup(now());
+    }
+    wake();
+}
+
+void Engine::sendDtmf(char digit)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (client_)
+            client_->sendDtmf(now(), digit);
+    }
+    wake();
+}
+
+int Engine::audioDevicesGet(iaxc_audio_device **devs, int *count, int *input, int *output, int *ring)
+{
+    // Audio devices arrive with the media stages; until then there are none.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (devs)
+        *devs = nullptr;
+    if (count)
+        *count = 0;
+    if (input)
+        *input = inputDevice_;
+    if (output)
+        *output = outputDevice_;
+    if (ring)
+        *ring = ringDevice_;
+    return 0;
+}
+
+int Engine::audioDevicesSet(int input, int output, int ring)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    inputDevice_ = input;
+    outputDevice_ = output;
+    ringDevice_ = ring;
+    return 0;
+}
+
+void Engine::pump(std::vector<iax2::Transmit> &transmits, std::vector<iax2::ClientEvent> &events)
+{
+    // Called with mutex_ held.
+    const std::uint64_t t = now();
+    {
+        std::vector<std::pair<std::uint64_t, std::optional<iax2::Address>>> answers;
+        {
+            std::lock_guard<std::mutex> box(mailbox_->mutex);
+            answers.swap(mailbox_->answers);
+        }
+        for (const auto &answer : answers)
+            client_->resolved(t, answer.first, answer.second);
+    }
+    client_->poll(t);
+    for (auto &request : client_->takeResolveRequests()) {
+        const bool allowV6 = socket_.supportsV6();
+        std::thread([mailbox = mailbox_, request, allowV6] {
+            auto address = iax2net::resolve(request.host, request.port, allowV6);
+            {
+                std::lock_guard<std::mutex> box(mailbox->mutex);
+                mailbox->answers.emplace_back(request.ticket, address);
+            }
+            mailbox->wakeup.poke();
+        }).detach();
+    }
+    auto more = client_->takeTransmits();
+    transmits.insert(transmits.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+    auto happened = client_->takeEvents();
+    events.insert(events.end(), std::make_move_iterator(happened.begin()), std::make_move_iterator(happened.end()));
+}
+
+void Engine::run()
+{
+    std::vector<std::uint8_t> buffer;
+    while (!stopRequested_) {
+        int fd;
+        int wakeFd;
+        int timeout = 1000;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!client_)
+                return;
+            fd = socket_.fd();
+            wakeFd = mailbox_->wakeup.fd();
+            if (auto next = client_->nextDeadline()) {
+                const std::uint64_t t = now();
+                timeout = *next <= t ? 0 : static_cast<int>(std::min<std::uint64_t>(*next - t, 1000));
+            }
+        }
+        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        ::poll(fds, 2, timeout);
+        if (stopRequested_)
+            break;
+
+        std::vector<iax2::Transmit> transmits;
+        std::vector<iax2::ClientEvent> events;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!client_)
+                return;
+            if (fds[1].revents & POLLIN)
+                mailbox_->wakeup.drain();
+            iax2::Address from;
+            // Bounded, so a flood cannot starve the timers.
+            for (int i = 0; i < 256 && socket_.receive(&from, &buffer); ++i)
+                client_->handleDatagram(now(), from, buffer.data(), buffer.size());
+            pump(transmits, events);
+            for (const auto &t : transmits)
+                socket_.sendTo(t.to, t.bytes);
+        }
+        for (const auto &e : events)
+            deliver(e);
+    }
+}
+
+void Engine::deliver(const iax2::ClientEvent &event)
+{
+    const iaxc_event_callback_t callback = callback_.load();
+    if (!callback)
+        return;
+    iaxc_event e;
+    std::memset(&e, 0, sizeof e);
+    switch (event.kind) {
+    case iax2::ClientEvent::Kind::Registration:
+        e.type = IAXC_EVENT_REGISTRATION;
+        e.ev.reg.id = event.registrationId;
+        e.ev.reg.reply = static_cast<int>(event.reply);
+        e.ev.reg.msgcount = 0;
+        break;
+    case iax2::ClientEvent::Kind::CallState:
+        e.type = IAXC_EVENT_STATE;
+        e.ev.call.callNo = 0; // the one line
+        e.ev.call.state = event.state;
+        e.ev.call.format = static_cast<int>(event.format);
+        copyText(e.ev.call.remote, event.remote);
+        copyText(e.ev.call.local, event.local);
+        copyText(e.ev.call.local_context, "default");
+        break;
+    case iax2::ClientEvent::Kind::Text:
+        e.type = IAXC_EVENT_TEXT;
+        e.ev.text.type = IAXC_TEXT_TYPE_STATUS;
+        e.ev.text.callNo = -1;
+        copyText(e.ev.text.message, event.text);
+        break;
+    case iax2::ClientEvent::Kind::Dtmf:
+        e.type = IAXC_EVENT_DTMF;
+        e.ev.dtmf.callNo = 0;
+        e.ev.dtmf.digit = event.digit;
+        break;
+    }
+    callback(e);
+}
+
+} // namespace ondavox

@@ -1,0 +1,77 @@
+// The driver around the protocol core: one UDP socket, the processing thread
+// that owns the core's timers and delivers events, and name resolution on
+// short-lived threads so no caller ever waits for DNS.
+#pragma once
+
+#include "iaxclient.h"
+
+#include "client.h"
+#include "udp_socket.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace ondavox {
+
+class Engine {
+public:
+    static Engine &instance();
+
+    int initialize();
+    void shutdown();
+    int startThread();
+    int stopThread();
+
+    void setCallback(iaxc_event_callback_t callback) { callback_.store(callback); }
+    void setFormats(int preferred, int allowed);
+    void setSilenceThreshold(float threshold) { silenceThreshold_.store(threshold); }
+
+    int registerUser(const char *user, const char *pass, const char *host);
+    int unregisterUser(int id);
+    int call(const char *dest);
+    void hangup();
+    void sendDtmf(char digit);
+
+    int audioDevicesGet(iaxc_audio_device **devs, int *count, int *input, int *output, int *ring);
+    int audioDevicesSet(int input, int output, int ring);
+
+private:
+    // Answers of resolver threads. Shared with them, so a lookup that
+    // finishes after shutdown writes into something that still exists.
+    struct Mailbox {
+        std::mutex mutex;
+        std::vector<std::pair<std::uint64_t, std::optional<iax2::Address>>> answers;
+        iax2net::Wakeup wakeup;
+    };
+
+    Engine() = default;
+    std::uint64_t now() const;
+    void run();
+    void pump(std::vector<iax2::Transmit> &transmits, std::vector<iax2::ClientEvent> &events);
+    void deliver(const iax2::ClientEvent &event);
+    void wake();
+
+    std::mutex lifecycle_; // initialize, shutdown, thread start and stop
+    std::mutex mutex_;     // the core and the socket's state
+    bool initialized_ = false;
+    std::unique_ptr<iax2::Client> client_;
+    iax2net::UdpSocket socket_;
+    std::shared_ptr<Mailbox> mailbox_;
+    std::thread thread_;
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<iaxc_event_callback_t> callback_{nullptr};
+    std::atomic<int> preferredFormat_{IAXC_FORMAT_GSM};
+    std::atomic<int> allowedFormats_{IAXC_FORMAT_GSM};
+    std::atomic<float> silenceThreshold_{-99.0f};
+    std::atomic<int> lastRegistrationId_{0};
+    int inputDevice_ = 0;
+    int outputDevice_ = 0;
+    int ringDevice_ = 0;
+    const std::chrono::steady_clock::time_point epoch_ = std::chrono::steady_clock::now();
+};
+
+} // namespace ondavox

@@ -1,0 +1,64 @@
+// Everything that reads datagrams from the network: the decoders, and both
+// protocol cores fed a stream of arbitrary datagrams with a call and a
+// registration open so that call numbers can hit live dialogs.
+#include "client.h"
+#include "frame.h"
+#include "ie.h"
+#include "server_core.h"
+#include "test_backend.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    if (size < 1)
+        return 0;
+    const std::uint8_t selector = data[0];
+    ++data;
+    --size;
+
+    if (auto f = iax2::decodeFullFrame(data, size)) {
+        iax2::IeList::parse(f->payload);
+        iax2::encodeFullFrame(*f);
+    }
+    iax2::decodeMiniFrame(data, size);
+    iax2::IeList::parse(data, size);
+
+    const iax2::Address peer = iax2::Address::v4(10, 0, 0, 2, 4569);
+    std::uint64_t now = 1000;
+    if (selector & 1) {
+        iax2::Client client;
+        client.addRegistration(now, 1, "alice", "pw", "server");
+        client.placeCall(now, "alice:pw@server/999", 2, 2);
+        for (const auto &r : client.takeResolveRequests())
+            client.resolved(now, r.ticket, peer);
+        // Length-prefixed datagrams, each at a later instant.
+        std::size_t pos = 0;
+        while (pos < size) {
+            const std::size_t len = std::min<std::size_t>(data[pos], size - pos - 1);
+            client.handleDatagram(now, (selector & 2) ? peer : iax2::Address::v4(10, 0, 0, 3, 1), data + pos + 1, len);
+            now += 300;
+            client.poll(now);
+            client.takeTransmits();
+            client.takeEvents();
+            pos += 1 + len;
+        }
+    } else {
+        MemoryBackend backend;
+        backend.addAccount(1, "alice", "pw");
+        devserver::ServerCoreOptions options;
+        options.tokenSecret = "fuzz";
+        devserver::ServerCore server(backend, options, [] { return std::int64_t(1700000000); });
+        std::size_t pos = 0;
+        while (pos < size) {
+            const std::size_t len = std::min<std::size_t>(data[pos], size - pos - 1);
+            server.handleDatagram(now, peer, data + pos + 1, len);
+            now += 300;
+            server.poll(now);
+            server.takeTransmits();
+            pos += 1 + len;
+        }
+    }
+    return 0;
+}

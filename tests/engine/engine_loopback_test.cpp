@@ -1,0 +1,301 @@
+// The engine through its C interface against the devserver's IAX2 side on
+// loopback: real sockets, real threads, the program's own calls.
+#include "iaxclient.h"
+
+#include "iax_server.h"
+#include "test_backend.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <dirent.h>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Recorder {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<iaxc_event> events;
+
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        events.clear();
+    }
+    std::vector<int> states()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::vector<int> out;
+        for (const auto &e : events)
+            if (e.type == IAXC_EVENT_STATE)
+                out.push_back(e.ev.call.state);
+        return out;
+    }
+    // Waits until the predicate over the events holds.
+    template <typename Pred>
+    bool waitFor(Pred pred, std::chrono::milliseconds timeout = 10s)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, timeout, [&] { return pred(events); });
+    }
+    bool waitForState(int state, std::chrono::milliseconds timeout = 10s)
+    {
+        return waitFor(
+            [state](const std::vector<iaxc_event> &ev) {
+                for (const auto &e : ev)
+                    if (e.type == IAXC_EVENT_STATE && e.ev.call.state == state)
+                        return true;
+                return false;
+            },
+            timeout);
+    }
+    bool waitForFreeLine(std::chrono::milliseconds timeout = 10s)
+    {
+        return waitFor(
+            [](const std::vector<iaxc_event> &ev) {
+                for (const auto &e : ev)
+                    if (e.type == IAXC_EVENT_STATE && !(e.ev.call.state & IAXC_CALL_STATE_ACTIVE))
+                        return true;
+                return false;
+            },
+            timeout);
+    }
+    int registrationReply(int id, std::chrono::milliseconds timeout = 10s)
+    {
+        int reply = 0;
+        waitFor(
+            [&](const std::vector<iaxc_event> &ev) {
+                for (const auto &e : ev)
+                    if (e.type == IAXC_EVENT_REGISTRATION && e.ev.reg.id == id)
+                        return (reply = e.ev.reg.reply) != 0;
+                return false;
+            },
+            timeout);
+        return reply;
+    }
+};
+
+Recorder recorder;
+
+int onEvent(iaxc_event e)
+{
+    {
+        std::lock_guard<std::mutex> lock(recorder.mutex);
+        recorder.events.push_back(e);
+    }
+    recorder.changed.notify_all();
+    return 0;
+}
+
+int threadCount()
+{
+    int n = 0;
+    if (DIR *d = ::opendir("/proc/self/task")) {
+        while (const dirent *e = ::readdir(d))
+            n += e->d_name[0] != '.';
+        ::closedir(d);
+    }
+    return n;
+}
+
+class EngineLoopback : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        backend = new MemoryBackend;
+        backend->addAccount(1, "alice", "wonder:l@nd");
+        devserver::IaxServerOptions options;
+        options.address = "127.0.0.1";
+        options.port = 0;
+        server = new devserver::IaxServer(*backend, options);
+        std::string error;
+        ASSERT_TRUE(server->start(&error)) << error;
+        host = "127.0.0.1:" + std::to_string(server->port());
+
+        ASSERT_EQ(iaxc_initialize(1), 0);
+        iaxc_set_formats(IAXC_FORMAT_GSM, IAXC_FORMAT_GSM);
+        iaxc_set_silence_threshold(-99.0f);
+        iaxc_set_event_callback(onEvent);
+        const int before = threadCount();
+        iaxc_start_processing_thread();
+        iaxc_start_processing_thread(); // asked twice, runs once
+        EXPECT_EQ(threadCount(), before + 1);
+    }
+    static void TearDownTestSuite()
+    {
+        iaxc_shutdown();
+        delete server;
+        delete backend;
+    }
+    void SetUp() override
+    {
+        iaxc_dump_call();
+        recorder.clear();
+    }
+    std::string dial(const std::string &number) const { return "alice:wonder:l@nd@" + host + "/" + number; }
+    MemoryBackend::CallRecord lastRecord() const
+    {
+        const auto records = backend->records();
+        return records.empty() ? MemoryBackend::CallRecord{} : records.back();
+    }
+
+    static MemoryBackend *backend;
+    static devserver::IaxServer *server;
+    static std::string host;
+};
+
+MemoryBackend *EngineLoopback::backend = nullptr;
+devserver::IaxServer *EngineLoopback::server = nullptr;
+std::string EngineLoopback::host;
+
+} // namespace
+
+TEST_F(EngineLoopback, RegistrationEventSaysWhetherTheCredentialsWereRight)
+{
+    const int good = iaxc_register("alice", "wonder:l@nd", host.c_str());
+    EXPECT_NE(good, 0);
+    EXPECT_EQ(recorder.registrationReply(good), IAXC_REGISTRATION_REPLY_ACK);
+
+    const int bad = iaxc_register("alice", "guess", host.c_str());
+    EXPECT_NE(bad, 0);
+    EXPECT_NE(bad, good);
+    EXPECT_EQ(recorder.registrationReply(bad), IAXC_REGISTRATION_REPLY_REJ);
+
+    EXPECT_EQ(iaxc_unregister(good), 0);
+    EXPECT_EQ(iaxc_unregister(bad), 0);
+    EXPECT_EQ(iaxc_register("alice", "x", ""), 0); // no host at all
+    EXPECT_EQ(iaxc_register(nullptr, "x", host.c_str()), 0);
+}
+
+TEST_F(EngineLoopback, EchoTestAnswersTakesDtmfAndEndsOnOurHangup)
+{
+    ASSERT_EQ(iaxc_call(dial("999").c_str()), 0);
+    ASSERT_TRUE(recorder.waitForState(0x16));
+    iaxc_send_dtmf('1');
+    iaxc_send_dtmf('#');
+    iaxc_send_dtmf('7');
+    for (int i = 0; i < 100 && lastRecord().dtmf.size() < 3; ++i)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(lastRecord().dtmf, "1#7");
+    EXPECT_EQ(lastRecord().number, "999");
+
+    iaxc_dump_call();
+    ASSERT_TRUE(recorder.waitForFreeLine());
+    EXPECT_EQ(recorder.states(), (std::vector<int>{0x06, 0x16, 0x00}));
+    for (int i = 0; i < 100 && lastRecord().end == 0; ++i)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_NE(lastRecord().end, 0);
+    EXPECT_NE(lastRecord().answer, 0);
+}
+
+TEST_F(EngineLoopback, InternationalNumberRingsThenAnswers)
+{
+    ASSERT_EQ(iaxc_call(dial("004930123456").c_str()), 0);
+    ASSERT_TRUE(recorder.waitForState(0x16, 8s));
+    EXPECT_EQ(recorder.states(), (std::vector<int>{0x06, 0x0E, 0x16}));
+}
+
+TEST_F(EngineLoopback, ServerHangsUp)
+{
+    ASSERT_EQ(iaxc_call(dial("0015550103").c_str()), 0);
+    ASSERT_TRUE(recorder.waitForFreeLine(10s));
+    EXPECT_EQ(recorder.states(), (std::vector<int>{0x06, 0x16, 0x00}));
+}
+
+TEST_F(EngineLoopback, BusyAndCongestionClearTheActiveBit)
+{
+    for (const char *number : {"0015550100", "0015550102"}) {
+        recorder.clear();
+        ASSERT_EQ(iaxc_call(dial(number).c_str()), 0);
+        ASSERT_TRUE(recorder.waitForFreeLine()) << number;
+        const auto states = recorder.states();
+        ASSERT_EQ(states.size(), 2u) << number;
+        EXPECT_EQ(states[0], 0x06);
+        EXPECT_EQ(states[1] & IAXC_CALL_STATE_ACTIVE, 0);
+    }
+}
+
+TEST_F(EngineLoopback, NoAnswerRingsUntilWeHangUp)
+{
+    ASSERT_EQ(iaxc_call(dial("0015550101").c_str()), 0);
+    ASSERT_TRUE(recorder.waitForState(0x0E));
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(recorder.states(), (std::vector<int>{0x06, 0x0E}));
+    // A second call while the line is taken changes nothing.
+    EXPECT_NE(iaxc_call(dial("999").c_str()), 0);
+    iaxc_dump_call();
+    ASSERT_TRUE(recorder.waitForFreeLine());
+    EXPECT_EQ(recorder.states(), (std::vector<int>{0x06, 0x0E, 0x00}));
+}
+
+TEST_F(EngineLoopback, WrongPasswordOnACallEndsIt)
+{
+    ASSERT_EQ(iaxc_call(("alice:nope@" + host + "/999").c_str()), 0);
+    ASSERT_TRUE(recorder.waitForFreeLine());
+    EXPECT_EQ(recorder.states(), (std::vector<int>{0x06, 0x00}));
+}
+
+TEST_F(EngineLoopback, HangupWithoutACallIsHarmless)
+{
+    iaxc_dump_call();
+    iaxc_send_dtmf('5');
+    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(recorder.states().empty());
+}
+
+TEST_F(EngineLoopback, AnotherInitialiseAfterLogoutAndAfterShutdown)
+{
+    // Logout builds a new main window, which initialises again.
+    const int id = iaxc_register("alice", "wonder:l@nd", host.c_str());
+    ASSERT_EQ(recorder.registrationReply(id), IAXC_REGISTRATION_REPLY_ACK);
+    iaxc_unregister(id);
+    EXPECT_EQ(iaxc_initialize(1), 0);
+    iaxc_set_formats(IAXC_FORMAT_GSM, IAXC_FORMAT_GSM);
+    iaxc_set_event_callback(onEvent);
+    const int threads = threadCount();
+    iaxc_start_processing_thread();
+    EXPECT_EQ(threadCount(), threads);
+    const int again = iaxc_register("alice", "wonder:l@nd", host.c_str());
+    EXPECT_EQ(recorder.registrationReply(again), IAXC_REGISTRATION_REPLY_ACK);
+
+    // A full shutdown, then a fresh start.
+    iaxc_shutdown();
+    ASSERT_EQ(iaxc_initialize(1), 0);
+    iaxc_set_event_callback(onEvent);
+    iaxc_start_processing_thread();
+    recorder.clear();
+    const int fresh = iaxc_register("alice", "wonder:l@nd", host.c_str());
+    EXPECT_EQ(recorder.registrationReply(fresh), IAXC_REGISTRATION_REPLY_ACK);
+    ASSERT_EQ(iaxc_call(dial("999").c_str()), 0);
+    EXPECT_TRUE(recorder.waitForState(0x16));
+    iaxc_dump_call();
+    EXPECT_TRUE(recorder.waitForFreeLine());
+}
+
+TEST_F(EngineLoopback, HostNamesAreResolvedWithoutBlockingTheCaller)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const int id = iaxc_register("alice", "wonder:l@nd", ("localhost:" + std::to_string(server->port())).c_str());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+    EXPECT_EQ(recorder.registrationReply(id), IAXC_REGISTRATION_REPLY_ACK);
+    iaxc_unregister(id);
+}
+
+TEST_F(EngineLoopback, AudioDeviceCallsAreSafeBeforeTheMediaStages)
+{
+    iaxc_audio_device *devices = reinterpret_cast<iaxc_audio_device *>(1);
+    int count = -1, input = -1, output = -1, ring = -1;
+    iaxc_audio_devices_set(3, 4, 4);
+    iaxc_audio_devices_get(&devices, &count, &input, &output, &ring);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(devices, nullptr);
+    EXPECT_EQ(input, 3);
+    EXPECT_EQ(output, 4);
+    EXPECT_EQ(ring, 4);
+}

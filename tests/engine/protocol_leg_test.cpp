@@ -1,0 +1,178 @@
+// Reliable delivery inside one dialog: retransmission, back-off, give-up,
+// acknowledgements, sequence numbers and VNAK.
+#include "iax2_constants.h"
+#include "leg.h"
+
+#include <gtest/gtest.h>
+
+using namespace iax2;
+
+namespace {
+
+const Address kPeer = Address::v4(192, 0, 2, 1, 4569);
+
+FullFrame only(const Outbox &out)
+{
+    EXPECT_EQ(out.size(), 1u);
+    return *decodeFullFrame(out.front().bytes.data(), out.front().bytes.size());
+}
+
+FullFrame frameFrom(std::uint16_t source, std::uint16_t dest, std::uint8_t oseqno, std::uint8_t iseqno,
+                    std::uint8_t type, std::uint32_t subclass, std::uint32_t ts = 100)
+{
+    FullFrame f;
+    f.sourceCall = source;
+    f.destCall = dest;
+    f.oseqno = oseqno;
+    f.iseqno = iseqno;
+    f.type = type;
+    f.subclass = subclass;
+    f.timestamp = ts;
+    return f;
+}
+
+} // namespace
+
+TEST(Leg, RetransmitsWithDoublingWaitsThenGivesUp)
+{
+    RetransmitPolicy policy{500, 4000, 6};
+    Leg leg(5, kPeer, 1000, policy);
+    Outbox out;
+    leg.send(1000, frametype::Iax, iaxcmd::New, {}, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_FALSE(decodeFullFrame(out[0].bytes.data(), out[0].bytes.size())->retransmitted);
+
+    std::vector<std::uint64_t> sentAt;
+    for (std::uint64_t t = 1000; t <= 30000 && !leg.failed(); t += 10) {
+        out.clear();
+        leg.poll(t, out);
+        if (!out.empty()) {
+            EXPECT_TRUE(only(out).retransmitted);
+            EXPECT_EQ(out[0].to, kPeer);
+            sentAt.push_back(t - 1000);
+        }
+        if (leg.failed())
+            sentAt.push_back(t - 1000);
+    }
+    // Waits of 0.5, 1, 2, 4, 4, 4 s, then one more wait before giving up.
+    EXPECT_EQ(sentAt, (std::vector<std::uint64_t>{500, 1500, 3500, 7500, 11500, 15500, 19500}));
+    EXPECT_TRUE(leg.failed());
+    EXPECT_TRUE(leg.idle());
+}
+
+TEST(Leg, AcknowledgedFramesAreNotSentAgain)
+{
+    Leg leg(5, kPeer, 0, {});
+    Outbox out;
+    leg.send(0, frametype::Iax, iaxcmd::New, {}, out);
+    leg.send(0, frametype::Iax, iaxcmd::Ping, {}, out);
+    out.clear();
+    // The peer's ACK says it expects our frame 1 next: frame 0 is done.
+    leg.receive(10, frameFrom(77, 5, 0, 1, frametype::Iax, iaxcmd::Ack), out);
+    EXPECT_TRUE(out.empty()); // ACKs are not acknowledged
+    EXPECT_EQ(leg.remoteCall(), 77);
+    leg.poll(600, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(only(out).subclass, iaxcmd::Ping);
+    out.clear();
+    leg.receive(700, frameFrom(77, 5, 0, 2, frametype::Iax, iaxcmd::Ack), out);
+    EXPECT_TRUE(leg.idle());
+    leg.poll(10000, out);
+    EXPECT_TRUE(out.empty());
+}
+
+TEST(Leg, NumbersOutgoingFramesAndLeavesAcksOutOfTheCount)
+{
+    Leg leg(5, kPeer, 0, {});
+    Outbox out;
+    leg.send(0, frametype::Iax, iaxcmd::New, {}, out);
+    leg.send(0, frametype::Iax, iaxcmd::Ack, {}, out, 42u);
+    leg.send(0, frametype::Iax, iaxcmd::Ping, {}, out);
+    ASSERT_EQ(out.size(), 3u);
+    const auto a = *decodeFullFrame(out[0].bytes.data(), out[0].bytes.size());
+    const auto b = *decodeFullFrame(out[1].bytes.data(), out[1].bytes.size());
+    const auto c = *decodeFullFrame(out[2].bytes.data(), out[2].bytes.size());
+    EXPECT_EQ(a.oseqno, 0);
+    EXPECT_EQ(b.oseqno, 1);
+    EXPECT_EQ(b.timestamp, 42u);
+    EXPECT_EQ(c.oseqno, 1);
+    // Frames sent in the same millisecond still get rising timestamps.
+    EXPECT_GT(c.timestamp, a.timestamp);
+}
+
+TEST(Leg, DeliversInOrderAcknowledgesRepeatsAndAsksForGaps)
+{
+    Leg leg(5, kPeer, 0, {});
+    Outbox out;
+    EXPECT_EQ(leg.receive(0, frameFrom(9, 5, 0, 0, frametype::Iax, iaxcmd::New, 3), out), Leg::Receipt::Deliver);
+    auto ack = only(out);
+    EXPECT_EQ(ack.subclass, iaxcmd::Ack);
+    EXPECT_EQ(ack.timestamp, 3u);
+    EXPECT_EQ(ack.iseqno, 1);
+    EXPECT_EQ(ack.destCall, 9);
+
+    out.clear();
+    EXPECT_EQ(leg.receive(5, frameFrom(9, 5, 0, 0, frametype::Iax, iaxcmd::New, 3), out), Leg::Receipt::Duplicate);
+    EXPECT_EQ(only(out).subclass, iaxcmd::Ack);
+
+    out.clear();
+    EXPECT_EQ(leg.receive(6, frameFrom(9, 5, 2, 0, frametype::Control, control::Ringing), out),
+              Leg::Receipt::OutOfOrder);
+    const auto vnak = only(out);
+    EXPECT_EQ(vnak.subclass, iaxcmd::Vnak);
+    EXPECT_EQ(vnak.iseqno, 1); // still waiting for frame 1
+
+    out.clear();
+    EXPECT_EQ(leg.receive(7, frameFrom(9, 5, 1, 0, frametype::Control, control::Ringing), out),
+              Leg::Receipt::Deliver);
+    EXPECT_EQ(leg.receive(8, frameFrom(9, 5, 2, 0, frametype::Control, control::Answer), out), Leg::Receipt::Deliver);
+}
+
+TEST(Leg, VnakResendsEverythingUnacknowledgedInOrder)
+{
+    Leg leg(5, kPeer, 0, {});
+    Outbox out;
+    leg.send(0, frametype::Iax, iaxcmd::New, {}, out);
+    leg.send(1, frametype::DtmfEnd, '1', {}, out);
+    leg.send(2, frametype::DtmfEnd, '2', {}, out);
+    out.clear();
+    // The peer has frame 0 only.
+    leg.receive(3, frameFrom(9, 5, 0, 1, frametype::Iax, iaxcmd::Vnak), out);
+    ASSERT_EQ(out.size(), 2u);
+    const auto first = *decodeFullFrame(out[0].bytes.data(), out[0].bytes.size());
+    const auto second = *decodeFullFrame(out[1].bytes.data(), out[1].bytes.size());
+    EXPECT_EQ(first.subclass, std::uint32_t('1'));
+    EXPECT_EQ(second.subclass, std::uint32_t('2'));
+    EXPECT_TRUE(first.retransmitted);
+    EXPECT_EQ(first.destCall, 9);
+}
+
+TEST(Leg, StaysInStepAcrossTheSequenceWrap)
+{
+    Leg a(1, kPeer, 0, {});
+    Leg b(2, kPeer, 0, {});
+    for (int i = 0; i < 600; ++i) {
+        Outbox fromA;
+        a.send(std::uint64_t(i), frametype::DtmfEnd, '5', {}, fromA);
+        Outbox fromB;
+        const auto f = *decodeFullFrame(fromA[0].bytes.data(), fromA[0].bytes.size());
+        ASSERT_EQ(b.receive(std::uint64_t(i), f, fromB), Leg::Receipt::Deliver) << i;
+        const auto ack = *decodeFullFrame(fromB[0].bytes.data(), fromB[0].bytes.size());
+        Outbox none;
+        a.receive(std::uint64_t(i), ack, none);
+        ASSERT_TRUE(a.idle()) << i;
+    }
+}
+
+TEST(Leg, RestartBeginsTheCountAgain)
+{
+    Leg leg(5, kPeer, 0, {});
+    Outbox out;
+    leg.send(0, frametype::Iax, iaxcmd::New, {}, out);
+    leg.restart(100);
+    EXPECT_TRUE(leg.idle());
+    out.clear();
+    leg.send(100, frametype::Iax, iaxcmd::New, {}, out);
+    EXPECT_EQ(only(out).oseqno, 0);
+    EXPECT_EQ(only(out).timestamp, 0u);
+}
