@@ -1,5 +1,6 @@
 // ondavox-devserver: a stand-in for the Ondavox service on one machine.
 // It serves the web API and pages over HTTP and keeps its state in SQLite.
+#include "iax/iax_server.h"
 #include "store.h"
 #include "store_iax_backend.h"
 #include "web/faults.h"
@@ -19,6 +20,8 @@ namespace {
 struct Options {
     QString httpAddress;
     int httpPort = 8080;
+    QString iaxAddress;
+    int iaxPort = 4569;
     QString databasePath;
     devserver::web::WebConfig web;
 };
@@ -66,7 +69,13 @@ Options parseOptions(const QCoreApplication &app)
                                    QStringLiteral("path=kind"));
     const QCommandLineOption logRequests(QStringLiteral("log-requests"),
                                          QStringLiteral("Print every HTTP request on the standard error stream."));
-    parser.addOptions({httpAddress, httpPort, db, updateVersion, updateUrlWin, updateUrlMac, fault, logRequests});
+    const QCommandLineOption iaxAddress(QStringLiteral("iax-address"),
+                                        QStringLiteral("Address to serve IAX2 on (default 127.0.0.1)."),
+                                        QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption iaxPort(QStringLiteral("iax-port"),
+                                     QStringLiteral("IAX2 UDP port (default 4569; 0 takes any free port)."),
+                                     QStringLiteral("port"), QStringLiteral("4569"));
+    parser.addOptions({httpAddress, httpPort, iaxAddress, iaxPort, db, updateVersion, updateUrlWin, updateUrlMac, fault, logRequests});
     parser.process(app);
 
     Options options;
@@ -75,6 +84,10 @@ Options parseOptions(const QCoreApplication &app)
     options.httpPort = parser.value(httpPort).toInt(&ok);
     if (!ok || options.httpPort < 0 || options.httpPort > 65535)
         optionError(QStringLiteral("--http-port needs a number from 0 to 65535"));
+    options.iaxAddress = parser.value(iaxAddress);
+    options.iaxPort = parser.value(iaxPort).toInt(&ok);
+    if (!ok || options.iaxPort < 0 || options.iaxPort > 65535)
+        optionError(QStringLiteral("--iax-port needs a number from 0 to 65535"));
     options.databasePath = parser.isSet(db) ? parser.value(db) : defaultDatabasePath();
     if (parser.isSet(updateVersion)) {
         const int version = parser.value(updateVersion).toInt(&ok);
@@ -124,9 +137,18 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "ondavox-devserver: created the demo account demo@ondavox.com\n");
 
     // The IAX2 side: registrar and call endpoint over the same store.
+    // Started before the HTTP side, so that a softphone finds both up.
     devserver::StoreIaxBackend iaxBackend(store);
-    // (The IAX2 server is constructed here with iaxBackend and started
-    // before the HTTP side, so that a softphone finds both up.)
+    devserver::IaxServerOptions iaxOptions;
+    iaxOptions.address = options.iaxAddress.toStdString();
+    iaxOptions.port = static_cast<std::uint16_t>(options.iaxPort);
+    devserver::IaxServer iax(iaxBackend, iaxOptions);
+    if (!iax.start(&error)) {
+        std::fprintf(stderr, "ondavox-devserver: iax2: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("iax2 listening on %s:%u\n", iaxOptions.address.c_str(), unsigned(iax.port()));
+    std::fflush(stdout);
 
     devserver::web::WebServer web(store, options.web);
     if (!web.start(options.httpAddress.toStdString(), options.httpPort, &error)) {
@@ -140,5 +162,6 @@ int main(int argc, char *argv[])
     sigwait(&stopSignals, &signal);
     std::fprintf(stderr, "ondavox-devserver: stopping\n");
     web.stop();
+    iax.stop();
     return 0;
 }

@@ -130,6 +130,7 @@ private:
     };
 
     struct Call {
+        Call() {} // user-provided: clang wants it for std::optional of a nested type
         DialString dial;
         std::uint32_t preferred = 0;
         std::uint32_t allowed = 0;
