@@ -1,0 +1,61 @@
+#include "account/servicerequest.h"
+
+#include "app/deployment.h"
+
+FormFields &FormFields::add(const QString &key, const QString &value)
+{
+    fields_.append({encode(key), encode(value)});
+    return *this;
+}
+
+FormFields &FormFields::add(const QString &key, int value)
+{
+    return add(key, QString::number(value));
+}
+
+QByteArray FormFields::encode(const QString &value)
+{
+    return value.toLatin1().toPercentEncoding();
+}
+
+QByteArray FormFields::toBody() const
+{
+    QByteArray body;
+    for (const auto &field : fields_)
+        body += field.first + '=' + field.second + '&';
+    return body;
+}
+
+QByteArray FormFields::toQuery() const
+{
+    QByteArray query = toBody();
+    query.chop(1);
+    return query;
+}
+
+namespace ServiceRequest {
+
+QUrl url(const QString &path, const FormFields &query)
+{
+    QByteArray encoded = Deployment::webBase().toUtf8() + path.toUtf8();
+    const QByteArray queryText = query.toQuery();
+    if (!queryText.isEmpty())
+        encoded += '?' + queryText;
+    return QUrl::fromEncoded(encoded);
+}
+
+QNetworkRequest request(const QUrl &url)
+{
+    QNetworkRequest request(url);
+    request.setTransferTimeout(TransferTimeoutMs);
+    return request;
+}
+
+QNetworkRequest formRequest(const QUrl &url)
+{
+    QNetworkRequest result = request(url);
+    result.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+    return result;
+}
+
+} // namespace ServiceRequest

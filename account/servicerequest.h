@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QNetworkRequest>
+#include <QPair>
+#include <QString>
+#include <QUrl>
+
+// Builds every request the program sends to the web service.
+//
+// Values are converted to Latin-1 (characters outside it become "?") and then
+// percent-encoded, so that "&", "=", "+", "#" and "%" in a password, a name or
+// a message reach the service as typed.
+class FormFields
+{
+public:
+    FormFields &add(const QString &key, const QString &value);
+    FormFields &add(const QString &key, int value);
+
+    // key=value pairs, each followed by "&": the form body of most requests.
+    QByteArray toBody() const;
+    // key=value pairs separated by "&": a query string, or the one form body
+    // that carries no final "&".
+    QByteArray toQuery() const;
+
+    static QByteArray encode(const QString &value);
+
+private:
+    QList<QPair<QByteArray, QByteArray>> fields_;
+};
+
+namespace ServiceRequest {
+
+// A request can wait this long for its transfer to finish; after that it
+// ends as a transport failure, so nothing waits forever.
+constexpr int TransferTimeoutMs = 20000;
+
+// The web base address followed by the path, and the query if one is given.
+QUrl url(const QString &path, const FormFields &query = FormFields());
+
+// A request for the service with the program's common settings.
+QNetworkRequest request(const QUrl &url);
+
+// The same for a POST of a form body.
+QNetworkRequest formRequest(const QUrl &url);
+
+} // namespace ServiceRequest

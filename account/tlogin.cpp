@@ -1,0 +1,123 @@
+#include "account/tlogin.h"
+#include "ui_tlogin.h"
+
+#include "account/taccount.h"
+#include "app/browserwindow.h"
+#include "app/deployment.h"
+#include "app/settings.h"
+
+#include <QCryptographicHash>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTimer>
+#include <QWebEngineView>
+
+QByteArray passwordDigest(const QString &password)
+{
+    return QCryptographicHash::hash(password.toLatin1(), QCryptographicHash::Md5).toHex();
+}
+
+TLogin::TLogin(TAccount *account, QWidget *parent)
+    : QDialog(parent)
+    , ui(new Ui::TLogin)
+    , account(account)
+{
+    ui->setupUi(this);
+
+    {
+        const auto settings = Settings::open();
+        storedPassword = settings->value(QLatin1String(Settings::LoginPassword)).toString();
+        // A remembered password is a digest: show nothing for it, not even
+        // masking characters that would pretend to its length.
+        if (!storedPassword.isEmpty())
+            ui->lePassword->setEchoMode(QLineEdit::NoEcho);
+        ui->leEmail->setText(settings->value(QLatin1String(Settings::LoginEmail)).toString());
+        ui->lePassword->setText(storedPassword);
+    }
+
+    setResult(QDialog::Rejected);
+    connect(account, &TAccount::loginResult, this, &TLogin::onLoginResult);
+    connect(account, &TAccount::loginError, this, &TLogin::onLoginError);
+
+    if (!ui->leEmail->text().isEmpty() && !ui->lePassword->text().isEmpty())
+        QTimer::singleShot(200, this, &TLogin::on_pbLogin_clicked);
+}
+
+TLogin::~TLogin()
+{
+    delete ui;
+}
+
+void TLogin::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange) {
+        // Re-captioning must not throw away what the user has typed.
+        const QString email = ui->leEmail->text();
+        const QString password = ui->lePassword->text();
+        ui->retranslateUi(this);
+        ui->leEmail->setText(email);
+        ui->lePassword->setText(password);
+    }
+}
+
+void TLogin::setWaiting(bool waiting)
+{
+    ui->pbLogin->setEnabled(!waiting);
+    ui->leEmail->setEnabled(!waiting);
+    ui->lePassword->setEnabled(!waiting);
+}
+
+void TLogin::on_pbLogin_clicked()
+{
+    if (ui->leEmail->text().trimmed().isEmpty())
+        return;
+    if (ui->lePassword->text().trimmed().isEmpty())
+        return;
+
+    setWaiting(true);
+    account->setEmail(ui->leEmail->text());
+    account->setPassword(ui->lePassword->text());
+    account->login();
+}
+
+void TLogin::onLoginResult(bool success)
+{
+    setWaiting(false);
+    if (!success) {
+        QMessageBox::critical(this, tr("Error"), tr("You have entered wrong credentials. Please try again."));
+        return;
+    }
+
+    const auto settings = Settings::open();
+    settings->setValue(QLatin1String(Settings::LoginEmail), ui->leEmail->text());
+    if (ui->lePassword->text() != storedPassword)
+        settings->setValue(QLatin1String(Settings::LoginPassword), passwordDigest(ui->lePassword->text()));
+    Settings::sync(*settings);
+    accept();
+}
+
+void TLogin::onLoginError(const QString &message)
+{
+    setWaiting(false);
+    QMessageBox::critical(this, tr("Error"), message);
+}
+
+void TLogin::openPage(QPointer<QWebEngineView> &view, const QString &path)
+{
+    if (!view)
+        view = BrowserWindow::create();
+    view->load(QUrl(Deployment::webBase() + path));
+    view->setWindowModality(Qt::ApplicationModal);
+    view->showMaximized();
+}
+
+void TLogin::on_pbRegister_clicked()
+{
+    openPage(registerView, QStringLiteral("/Account/Register.html"));
+}
+
+void TLogin::on_pbCheckRates_clicked()
+{
+    openPage(ratesView, QStringLiteral("/Home/Rates.html"));
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+
+namespace Ui {
+class TLogin;
+}
+
+class QWebEngineView;
+class TAccount;
+
+// The dialog in which the subscriber logs in. It remembers the last successful
+// login (the e-mail and a digest of the password) and then logs in by itself.
+class TLogin : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TLogin(TAccount *account, QWidget *parent = nullptr);
+    ~TLogin() override;
+
+protected:
+    void changeEvent(QEvent *event) override;
+
+private slots:
+    void on_pbCheckRates_clicked();
+    void on_pbRegister_clicked();
+    void on_pbLogin_clicked();
+    void onLoginResult(bool success);
+    void onLoginError(const QString &message);
+
+private:
+    void setWaiting(bool waiting);
+    void openPage(QPointer<QWebEngineView> &view, const QString &path);
+
+    Ui::TLogin *ui;
+    TAccount *account;
+    QPointer<QWebEngineView> registerView;
+    QPointer<QWebEngineView> ratesView;
+    QString storedPassword;
+};
+
+// The digest the program stores instead of a password: MD5 of its Latin-1
+// bytes, as 32 lower-case hexadecimal digits.
+QByteArray passwordDigest(const QString &password);

@@ -1,0 +1,24 @@
+#include "app/tevent.h"
+#include "app/tmainwindow.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char *argv[])
+{
+    // The browser windows of the account pages share the GUI's OpenGL
+    // contexts; this must be said before the application object exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Ondavox"));
+    QApplication::setDesktopFileName(QStringLiteral("ondavox"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/Icon.png")));
+
+    // The window lives until the process ends (or a logout replaces it).
+    auto *window = new TMainWindow;
+    setMainWindow(window);
+    window->show();
+
+    return app.exec();
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+class QSettings;
+
+// The one way into "Settings.ini". Every use opens the file afresh and lets it
+// go at the end of the operation, so what one operation wrote and synced is
+// what the next one reads.
+namespace Settings {
+
+// Normally the file sits beside the executable. When that folder cannot be
+// written (an installed program), the user's configuration folder is used for
+// reading and writing alike. ONDAVOX_SETTINGS_DIR names another folder, for
+// tests and demonstrations that must not touch the real file.
+QString filePath();
+
+// The folder the file lives in for a program installed in executableDir.
+QString folderFor(const QString &executableDir);
+
+// Opens the file in INI format. The file holds a password digest, so it is
+// created readable and writable by its owner only.
+std::unique_ptr<QSettings> open();
+
+// Writes everything out and keeps the file private to its owner.
+void sync(QSettings &settings);
+
+// Key names, in one place.
+inline constexpr char Position[] = "Position";
+inline constexpr char LoginEmail[] = "Login/Email";
+inline constexpr char LoginPassword[] = "Login/Password";
+inline constexpr char InputDevice[] = "Input Device";
+inline constexpr char OutputDevice[] = "Output Device";
+
+} // namespace Settings

@@ -1,0 +1,61 @@
+#include "app/tevent.h"
+
+#include "app/tmainwindow.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+TEvent::TEvent(int code)
+    : QEvent(Type)
+    , code(code)
+{
+}
+
+TNumberEvent::TNumberEvent(int code)
+    : TEvent(code)
+{
+}
+
+namespace {
+
+QPointer<TMainWindow> currentWindow;
+
+class EventRelay : public QObject
+{
+protected:
+    void customEvent(QEvent *event) override
+    {
+        if (TMainWindow *window = currentWindow.data())
+            QCoreApplication::sendEvent(window, event);
+    }
+};
+
+EventRelay *relay()
+{
+    // Built on first use, possibly on the engine's thread, then handed to the
+    // GUI thread so that its events are always delivered there.
+    static EventRelay *instance = [] {
+        auto *r = new EventRelay;
+        r->moveToThread(QCoreApplication::instance()->thread());
+        return r;
+    }();
+    return instance;
+}
+
+} // namespace
+
+TMainWindow *mainWindow()
+{
+    return currentWindow.data();
+}
+
+void setMainWindow(TMainWindow *window)
+{
+    relay();
+    currentWindow = window;
+}
+
+void postToMainWindow(QEvent *event)
+{
+    QCoreApplication::postEvent(relay(), event);
+}

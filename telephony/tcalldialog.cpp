@@ -1,0 +1,6 @@
+#include "telephony/tcalldialog.h"
+
+TCallDialog::TCallDialog(QWidget *parent)
+    : QWidget(parent)
+{
+}

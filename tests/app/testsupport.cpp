@@ -1,0 +1,76 @@
+#include "testsupport.h"
+
+#include "app/settings.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSettings>
+#include <QTimer>
+
+void onNextModal(std::function<void(QWidget *)> action, int timeoutMs)
+{
+    auto *poll = new QTimer;
+    auto *clock = new QElapsedTimer;
+    clock->start();
+    QWidget *before = QApplication::activeModalWidget();
+    QObject::connect(poll, &QTimer::timeout, [poll, clock, action, before, timeoutMs] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if ((modal && modal != before) || clock->elapsed() > timeoutMs) {
+            poll->stop();
+            poll->deleteLater();
+            delete clock;
+            if (modal && modal != before)
+                action(modal);
+        }
+    });
+    poll->start(10);
+}
+
+void closeNextMessageBox(QString *text)
+{
+    auto *poll = new QTimer;
+    auto *clock = new QElapsedTimer;
+    clock->start();
+    QObject::connect(poll, &QTimer::timeout, [poll, clock, text] {
+        QMessageBox *box = nullptr;
+        for (QWidget *widget : QApplication::topLevelWidgets())
+            if (auto *candidate = qobject_cast<QMessageBox *>(widget); candidate && candidate->isVisible())
+                box = candidate;
+        if (!box && clock->elapsed() < 10000)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        delete clock;
+        if (box) {
+            if (text)
+                *text = box->text();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    poll->start(10);
+}
+
+SettingsSandbox::SettingsSandbox()
+{
+    qputenv("ONDAVOX_SETTINGS_DIR", dir.path().toLocal8Bit());
+}
+
+SettingsSandbox::~SettingsSandbox()
+{
+    qunsetenv("ONDAVOX_SETTINGS_DIR");
+}
+
+QString SettingsSandbox::filePath() const
+{
+    return Settings::filePath();
+}
+
+void SettingsSandbox::storeLogin(const QString &email, const QByteArray &digest)
+{
+    auto settings = Settings::open();
+    settings->setValue(QLatin1String(Settings::LoginEmail), email);
+    settings->setValue(QLatin1String(Settings::LoginPassword), digest);
+    Settings::sync(*settings);
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+
+class QWidget;
+
+// Runs action on the next modal widget that opens (a message box, a dialog)
+// and returns at once; the action runs from the event loop.
+void onNextModal(std::function<void(QWidget *)> action, int timeoutMs = 5000);
+
+// Closes the next message box that opens and hands back its text.
+void closeNextMessageBox(QString *text);
+
+// A private settings folder for one test, so tests never share or touch the
+// real settings file.
+class SettingsSandbox
+{
+public:
+    SettingsSandbox();
+    ~SettingsSandbox();
+    QString filePath() const;
+    void storeLogin(const QString &email, const QByteArray &digest);
+
+private:
+    QTemporaryDir dir;
+};

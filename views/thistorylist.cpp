@@ -1,0 +1,6 @@
+#include "views/thistorylist.h"
+
+THistoryList::THistoryList(QWidget *parent)
+    : QTreeWidget(parent)
+{
+}
