@@ -25,8 +25,10 @@ TMainWindow::TMainWindow(QWidget *parent)
 
     auto *login = new TLogin(account);
     if (login->exec() == QDialog::Accepted) {
+        // Only digits, as many as an international number can have.
         ui->leNumber->setValidator(new QRegularExpressionValidator(
             QRegularExpression(QStringLiteral("[0-9]\\d{0,25}")), ui->leNumber));
+
         ui->twMainTabs->setCurrentIndex(0);
     } else {
         QTimer::singleShot(200, qApp, &QCoreApplication::quit);

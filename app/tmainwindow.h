@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMenu>
 #include <QPointer>
 
 namespace Ui {
@@ -29,4 +30,5 @@ protected:
 private:
     Ui::TMainWindow *ui;
     QPointer<TAccount> account;
+    QMenu creditMenu;
 };
