@@ -834,8 +834,10 @@ std::optional<Rate> Store::rateForLocked(const std::string &number)
 {
     if (number.empty())
         return std::nullopt;
+    // International rates match by prefix; service numbers (the echo test)
+    // only as a whole.
     Statement st(db_, "SELECT prefix, description, per_minute_cents, per_text_cents FROM rates "
-                      "WHERE substr(?1, 1, length(prefix)) = prefix "
+                      "WHERE prefix = ?1 OR (prefix GLOB '00*' AND substr(?1, 1, length(prefix)) = prefix) "
                       "ORDER BY length(prefix) DESC LIMIT 1");
     st.bind(1, number);
     if (!st.step())
