@@ -336,6 +336,54 @@ bool Client::sendDtmf(std::uint64_t now, char digit)
     return true;
 }
 
+bool Client::sendVoice(std::uint64_t now, std::uint32_t format, const Bytes &data,
+                       std::optional<std::uint32_t> timestamp)
+{
+    if (!call_ || !(call_->state & callstate::Complete) || data.empty())
+        return false;
+    auto it = dialogs_.find(call_->dialogCall);
+    if (it == dialogs_.end() || it->second.finished)
+        return false;
+    Leg &leg = it->second.leg;
+    const std::uint32_t ts = timestamp ? *timestamp : leg.elapsed(now);
+    const auto &last = call_->sentVoiceTimestamp;
+    const bool full = !last || format != call_->sentVoiceFormat || (ts >> 16) != (*last >> 16);
+    if (full)
+        leg.send(now, frametype::Voice, format, data, transmits_, ts);
+    else
+        leg.sendMini(ts, data, transmits_);
+    call_->sentVoiceTimestamp = ts;
+    call_->sentVoiceFormat = format;
+    return true;
+}
+
+void Client::receiveVoice(std::uint32_t timestamp, const Bytes &data)
+{
+    call_->receivedVoiceTimestamp = timestamp;
+    if (voice_.size() >= kMaxQueuedVoice)
+        return; // nobody is taking it: better lose voice than grow without bound
+    voice_.push_back({timestamp, call_->receivedVoiceFormat, data});
+}
+
+void Client::handleMini(const Address &from, const MiniFrame &m)
+{
+    if (!call_ || !call_->accepted || call_->receivedVoiceFormat == 0)
+        return; // a full voice frame must say the format first
+    auto it = dialogs_.find(call_->dialogCall);
+    if (it == dialogs_.end() || it->second.finished || it->second.leg.peer() != from
+        || it->second.leg.remoteCall() != m.sourceCall)
+        return;
+    // Put back the high 16 bits, taking the nearer of the two candidates
+    // around a wrap, so late packets from before it stay in the past.
+    const std::int64_t last = call_->receivedVoiceTimestamp;
+    std::int64_t ts = (last & ~std::int64_t(0xffff)) | m.timestamp;
+    if (ts < last - 0x8000)
+        ts += 0x10000;
+    else if (ts > last + 0x8000 && ts >= 0x10000)
+        ts -= 0x10000;
+    receiveVoice(static_cast<std::uint32_t>(ts), m.payload);
+}
+
 void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
 {
     if (!call_ || call_->dialogCall != d.leg.localCall())
@@ -410,6 +458,13 @@ void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
             return;
         }
     }
+    if (f.type == frametype::Voice) {
+        if (call_->accepted && f.subclass != 0) {
+            call_->receivedVoiceFormat = f.subclass;
+            receiveVoice(f.timestamp, f.payload);
+        }
+        return;
+    }
     if (f.type == frametype::DtmfEnd) {
         ClientEvent e;
         e.kind = ClientEvent::Kind::Dtmf;
@@ -445,8 +500,13 @@ void Client::resolved(std::uint64_t now, std::uint64_t ticket, const std::option
 
 void Client::handleDatagram(std::uint64_t now, const Address &from, const std::uint8_t *data, std::size_t size)
 {
-    // Mini frames carry voice, which the media stages take; nothing else uses them.
-    if (classifyDatagram(data, size) != DatagramKind::Full)
+    const DatagramKind kind = classifyDatagram(data, size);
+    if (kind == DatagramKind::Mini) {
+        if (auto mini = decodeMiniFrame(data, size))
+            handleMini(from, *mini);
+        return;
+    }
+    if (kind != DatagramKind::Full)
         return;
     auto frame = decodeFullFrame(data, size);
     if (frame)

@@ -57,6 +57,13 @@ struct ClientEvent {
     std::string text;
 };
 
+// One packet of encoded voice as it came from the peer.
+struct VoiceFrame {
+    std::uint32_t timestamp = 0; // milliseconds on the peer's call clock, wraps of mini frames undone
+    std::uint32_t format = 0;
+    Bytes data;
+};
+
 struct ResolveRequest {
     std::uint64_t ticket = 0;
     std::string host;
@@ -82,6 +89,11 @@ public:
     void hangup(std::uint64_t now);
     // Sends one keypad character on an accepted call.
     bool sendDtmf(std::uint64_t now, char digit);
+    // Sends one packet of encoded voice on the answered call: a full voice
+    // frame first, on a format change and when the 16-bit timestamp wraps,
+    // mini frames otherwise. The timestamp defaults to the call's clock.
+    bool sendVoice(std::uint64_t now, std::uint32_t format, const Bytes &data,
+                   std::optional<std::uint32_t> timestamp = std::nullopt);
 
     // The answer to a ResolveRequest.
     void resolved(std::uint64_t now, std::uint64_t ticket, const std::optional<Address> &address);
@@ -93,6 +105,7 @@ public:
     std::vector<Transmit> takeTransmits() { return std::exchange(transmits_, {}); }
     std::vector<ClientEvent> takeEvents() { return std::exchange(events_, {}); }
     std::vector<ResolveRequest> takeResolveRequests() { return std::exchange(resolveRequests_, {}); }
+    std::vector<VoiceFrame> takeVoice() { return std::exchange(voice_, {}); }
 
     bool callOnLine() const { return call_.has_value(); }
     int callState() const { return call_ ? call_->state : callstate::Free; }
@@ -140,6 +153,11 @@ private:
         std::uint16_t dialogCall = 0;
         bool accepted = false;
         std::uint64_t nextPingAt = 0;
+        // voice
+        std::optional<std::uint32_t> sentVoiceTimestamp;
+        std::uint32_t sentVoiceFormat = 0;
+        std::uint32_t receivedVoiceTimestamp = 0;
+        std::uint32_t receivedVoiceFormat = 0; // 0 until the first full voice frame
     };
 
     std::uint16_t allocateCallNumber();
@@ -158,6 +176,8 @@ private:
     void endCall(std::uint64_t now, int finalState, const std::string &why, std::optional<std::uint8_t> hangupCause);
 
     void handleFull(std::uint64_t now, const Address &from, FullFrame &frame);
+    void handleMini(const Address &from, const MiniFrame &frame);
+    void receiveVoice(std::uint32_t timestamp, const Bytes &data);
     void rejectIncoming(std::uint64_t now, const Address &from, const FullFrame &frame);
     void onCallToken(std::uint64_t now, Dialog &d, const FullFrame &frame);
     void onFrame(std::uint64_t now, Dialog &d, const FullFrame &frame);
@@ -166,6 +186,8 @@ private:
     void onDialogFailed(std::uint64_t now, Dialog &d);
 
     void text(const std::string &message);
+
+    static constexpr std::size_t kMaxQueuedVoice = 500;
 
     ClientOptions options_;
     std::map<std::uint16_t, Dialog> dialogs_;
@@ -177,6 +199,7 @@ private:
     std::vector<Transmit> transmits_;
     std::vector<ClientEvent> events_;
     std::vector<ResolveRequest> resolveRequests_;
+    std::vector<VoiceFrame> voice_;
 };
 
 } // namespace iax2

@@ -45,6 +45,17 @@ void Leg::send(std::uint64_t now, std::uint8_t type, std::uint32_t subclass, Byt
     pending_.push_back({std::move(f), now + policy_.firstMs, policy_.firstMs, 0});
 }
 
+void Leg::sendMini(std::uint32_t timestamp, const Bytes &payload, Outbox &out) const
+{
+    MiniFrame m;
+    m.sourceCall = localCall_;
+    m.timestamp = static_cast<std::uint16_t>(timestamp);
+    m.payload = payload;
+    Bytes bytes = encodeMiniFrame(m);
+    if (!bytes.empty())
+        out.push_back({peer_, std::move(bytes)});
+}
+
 void Leg::sendUnsequenced(std::uint8_t subclass, std::uint32_t timestamp, Outbox &out)
 {
     FullFrame f;

@@ -39,6 +39,11 @@ public:
     void send(std::uint64_t now, std::uint8_t type, std::uint32_t subclass, Bytes payload, Outbox &out,
               std::optional<std::uint32_t> timestamp = std::nullopt);
 
+    // Sends a mini frame: voice with the low 16 bits of its timestamp, unsequenced.
+    void sendMini(std::uint32_t timestamp, const Bytes &payload, Outbox &out) const;
+    // Milliseconds since the dialog began, the base of its timestamps.
+    std::uint32_t elapsed(std::uint64_t now) const { return static_cast<std::uint32_t>(now - start_); }
+
     // Starts the dialog over, as after a call token: nothing sent so far
     // counts any more and OSeqno starts at 0 again.
     void restart(std::uint64_t now);

@@ -229,6 +229,8 @@ void Engine::pump(std::vector<iax2::Transmit> &transmits, std::vector<iax2::Clie
             mailbox->wakeup.poke();
         }).detach();
     }
+    // Voice from the peer goes to the playout stage once there is audio; until then it is let go.
+    client_->takeVoice();
     auto more = client_->takeTransmits();
     transmits.insert(transmits.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
     auto happened = client_->takeEvents();

@@ -3,6 +3,7 @@
 // registration open so that call numbers can hit live dialogs.
 #include "client.h"
 #include "frame.h"
+#include "iax2_constants.h"
 #include "ie.h"
 #include "server_core.h"
 #include "test_backend.h"
@@ -50,6 +51,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         devserver::ServerCoreOptions options;
         options.tokenSecret = "fuzz";
         devserver::ServerCore server(backend, options, [] { return std::int64_t(1700000000); });
+        if (selector & 2) {
+            // Open a call and a registration the proper way, so fuzzed frames can reach them.
+            for (std::uint8_t request : {iax2::iaxcmd::New, iax2::iaxcmd::RegReq}) {
+                const iax2::Bytes ies =
+                    iax2::IeBuilder().text(iax2::ie::Username, "alice").text(iax2::ie::CalledNumber, "999").take();
+                iax2::FullFrame f;
+                f.sourceCall = request;
+                f.type = iax2::frametype::Iax;
+                f.subclass = request;
+                f.payload = ies;
+                const iax2::Bytes emptyToken = iax2::IeBuilder().empty(iax2::ie::CallToken).take();
+                f.payload.insert(f.payload.end(), emptyToken.begin(), emptyToken.end());
+                iax2::Bytes bytes = iax2::encodeFullFrame(f);
+                server.handleDatagram(now, peer, bytes.data(), bytes.size());
+                for (const auto &t : server.takeTransmits()) {
+                    const auto reply = iax2::decodeFullFrame(t.bytes.data(), t.bytes.size());
+                    const auto token = reply ? iax2::IeList::parse(reply->payload) : std::nullopt;
+                    if (!token || !token->text(iax2::ie::CallToken))
+                        continue;
+                    f.payload = ies;
+                    const iax2::Bytes tokenIe =
+                        iax2::IeBuilder().text(iax2::ie::CallToken, *token->text(iax2::ie::CallToken)).take();
+                    f.payload.insert(f.payload.end(), tokenIe.begin(), tokenIe.end());
+                    bytes = iax2::encodeFullFrame(f);
+                    server.handleDatagram(now, peer, bytes.data(), bytes.size());
+                }
+                server.takeTransmits();
+            }
+        }
         std::size_t pos = 0;
         while (pos < size) {
             const std::size_t len = std::min<std::size_t>(data[pos], size - pos - 1);

@@ -567,3 +567,84 @@ TEST(Strangers, ServerWantsATokenItIssuedToThatAddress)
     EXPECT_EQ(r[0].subclass, iaxcmd::Reject);
     EXPECT_EQ(s.server.dialogCount(), 0u);
 }
+
+// ---------------------------------------------------------------- voice path
+
+TEST(Voice, FullFrameFirstThenMiniFramesUntilFormatOrWrapChanges)
+{
+    Session s;
+    s.client.placeCall(s.now, kDial + "999", format::Gsm, format::Gsm);
+    s.settle();
+    EXPECT_FALSE(s.client.sendVoice(s.now, format::Gsm, {}));
+    const std::size_t mark = s.wire.size();
+    const Bytes frame(33, 0xd8);
+    EXPECT_TRUE(s.client.sendVoice(s.now, format::Gsm, frame, 100));
+    EXPECT_TRUE(s.client.sendVoice(s.now, format::Gsm, frame, 120));
+    EXPECT_TRUE(s.client.sendVoice(s.now, format::Gsm, frame, 65530));
+    EXPECT_TRUE(s.client.sendVoice(s.now, format::Gsm, frame, 65550)); // the low 16 bits wrapped
+    EXPECT_TRUE(s.client.sendVoice(s.now, 1u << 2, frame, 65570));    // another format
+    s.settle();
+    std::vector<std::string> kinds;
+    for (std::size_t i = mark; i < s.wire.size(); ++i) {
+        const auto &d = s.wire[i];
+        if (d.from != s.clientAddress)
+            continue;
+        const auto kind = classifyDatagram(d.bytes.data(), d.bytes.size());
+        if (kind == DatagramKind::Mini) {
+            kinds.push_back("mini@" + std::to_string(decodeMiniFrame(d.bytes.data(), d.bytes.size())->timestamp));
+        } else {
+            const auto f = decodeFullFrame(d.bytes.data(), d.bytes.size());
+            if (f->type == frametype::Voice)
+                kinds.push_back("full" + std::to_string(f->subclass) + "@" + std::to_string(f->timestamp));
+        }
+    }
+    EXPECT_EQ(kinds, (std::vector<std::string>{"full2@100", "mini@120", "mini@65530", "full2@65550", "full4@65570"}));
+    // The server acknowledged the full voice frames: nothing is left to resend.
+    s.advance(20000);
+    EXPECT_EQ(s.states(), (std::vector<int>{0x06, 0x16}));
+}
+
+TEST(Voice, ReceivedMiniFramesGetTheirHighBitsBackAcrossTheWrap)
+{
+    Session s;
+    s.client.placeCall(s.now, kDial + "999", format::Gsm, format::Gsm);
+    s.settle();
+    const auto answer = framesTo(s, s.clientAddress).back();
+    const std::uint16_t serverCall = answer.sourceCall;
+    const std::uint16_t clientCall = answer.destCall;
+    std::uint8_t next = 0;
+    for (const auto &f : framesTo(s, s.clientAddress))
+        if (f.sourceCall == serverCall && !isUnsequenced(f.type, f.subclass))
+            next = static_cast<std::uint8_t>(f.oseqno + 1);
+    auto mini = [&](std::uint16_t ts) {
+        MiniFrame m;
+        m.sourceCall = serverCall;
+        m.timestamp = ts;
+        m.payload = {1, 2, 3};
+        return encodeMiniFrame(m);
+    };
+    s.toClient(s.serverAddress, mini(10)); // before any full voice frame: format unknown
+    EXPECT_TRUE(s.client.takeVoice().empty());
+
+    FullFrame voice;
+    voice.sourceCall = serverCall;
+    voice.destCall = clientCall;
+    voice.timestamp = 0x1fff0;
+    voice.oseqno = next;
+    voice.type = frametype::Voice;
+    voice.subclass = format::Gsm;
+    voice.payload = {9};
+    s.toClient(s.serverAddress, encodeFullFrame(voice));
+    s.toClient(s.serverAddress, mini(0xfff8));
+    s.toClient(s.serverAddress, mini(0x0004)); // wrapped forward
+    s.toClient(s.serverAddress, mini(0xfffc)); // late, from before the wrap
+    s.toClient(Address::v4(198, 51, 100, 7, 4569), mini(0x0010)); // a stranger
+    const auto got = s.client.takeVoice();
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[0].timestamp, 0x1fff0u);
+    EXPECT_EQ(got[0].format, format::Gsm);
+    EXPECT_EQ(got[1].timestamp, 0x1fff8u);
+    EXPECT_EQ(got[2].timestamp, 0x20004u);
+    EXPECT_EQ(got[3].timestamp, 0x1fffcu);
+    EXPECT_EQ(got[3].data, (Bytes{1, 2, 3}));
+}
