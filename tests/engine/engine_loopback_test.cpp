@@ -133,10 +133,16 @@ protected:
         delete server;
         delete backend;
     }
-    void SetUp() override
+    void SetUp() override { recorder.clear(); }
+    void TearDown() override
     {
-        iaxc_dump_call();
-        recorder.clear();
+        // Leave the line free, and its last report delivered, for the next test.
+        const auto states = recorder.states();
+        if (!states.empty() && (states.back() & IAXC_CALL_STATE_ACTIVE)) {
+            recorder.clear();
+            iaxc_dump_call();
+            EXPECT_TRUE(recorder.waitForFreeLine());
+        }
     }
     std::string dial(const std::string &number) const { return "alice:wonder:l@nd@" + host + "/" + number; }
     MemoryBackend::CallRecord lastRecord() const
