@@ -75,7 +75,8 @@ int Engine::startThread()
     if (thread_.joinable())
         return 0; // one processing thread, however often asked
     stopRequested_ = false;
-    thread_ = std::thread([this] { run(); });
+    const unsigned generation = ++generation_;
+    thread_ = std::thread([this, generation] { run(generation); });
     return 0;
 }
 
@@ -237,10 +238,10 @@ void Engine::pump(std::vector<iax2::Transmit> &transmits, std::vector<iax2::Clie
     events.insert(events.end(), std::make_move_iterator(happened.begin()), std::make_move_iterator(happened.end()));
 }
 
-void Engine::run()
+void Engine::run(unsigned generation)
 {
     std::vector<std::uint8_t> buffer;
-    while (!stopRequested_) {
+    while (!stopRequested_ && generation == generation_) {
         int fd;
         int wakeFd;
         int timeout = 1000;
@@ -257,7 +258,7 @@ void Engine::run()
         }
         pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
         ::poll(fds, 2, timeout);
-        if (stopRequested_)
+        if (stopRequested_ || generation != generation_)
             break;
 
         std::vector<iax2::Transmit> transmits;

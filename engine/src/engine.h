@@ -50,7 +50,7 @@ private:
 
     Engine() = default;
     std::uint64_t now() const;
-    void run();
+    void run(unsigned generation);
     void pump(std::vector<iax2::Transmit> &transmits, std::vector<iax2::ClientEvent> &events);
     void deliver(const iax2::ClientEvent &event);
     void wake();
@@ -63,6 +63,7 @@ private:
     std::shared_ptr<Mailbox> mailbox_;
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};
+    std::atomic<unsigned> generation_{0}; // a loop left running detached never outlives its turn
     std::atomic<iaxc_event_callback_t> callback_{nullptr};
     std::atomic<int> preferredFormat_{IAXC_FORMAT_GSM};
     std::atomic<int> allowedFormats_{IAXC_FORMAT_GSM};
