@@ -3,16 +3,76 @@
 #include "account/servicereply.h"
 #include "account/servicerequest.h"
 #include "app/deployment.h"
+#include "views/tcontactinfo.h"
+#include "views/tcontactwidget.h"
+#include "views/tgroupwidget.h"
+#include "views/thistorylist.h"
+#include "views/titemdelegate.h"
+#include "views/tphonewidget.h"
 
+#include <QDate>
+#include <QEventLoop>
+#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QTime>
 #include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+// Reply "id" values are texts (or numbers) that must read as a base-10
+// integer; anything else is 0.
+int decimalId(const QString &text)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    return ok ? value : 0;
+}
+
+// The service's "yyyy-MM-dd hh:mm:ss" as "MM/dd/yyyy hh:mm:ss", the same
+// wall-clock time (date and time are read apart, so no time zone or summer
+// time rule can move it); empty when the text is not in that form.
+QString historyStartTime(const QString &text)
+{
+    if (text.size() != 19 || text.at(10) != QLatin1Char(' '))
+        return QString();
+    const QDate date = QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
+    const QTime time = QTime::fromString(text.mid(11), QStringLiteral("hh:mm:ss"));
+    if (!date.isValid() || !time.isValid())
+        return QString();
+    return date.toString(QStringLiteral("MM/dd/yyyy")) + QLatin1Char(' ') + time.toString(QStringLiteral("hh:mm:ss"));
+}
+
+} // namespace
 
 TAccount::TAccount(QObject *parent)
     : QObject(parent)
     , server_(Deployment::iax2Host())
+    , creditManager(new QNetworkAccessManager(this))
     , network(new QNetworkAccessManager(this))
+    , pictureManager(new QNetworkAccessManager(this))
 {
+    connect(creditManager, &QNetworkAccessManager::finished, this, &TAccount::onCreditAccessManagerFinished);
+}
+
+void TAccount::setContactsTree(QTreeWidget *tree)
+{
+    contactsTree = tree;
+}
+
+void TAccount::setHistoryList(THistoryList *list)
+{
+    historyList = list;
+}
+
+QList<TGroupWidget *> TAccount::groups() const
+{
+    QList<TGroupWidget *> entries;
+    for (const QPointer<TGroupWidget> &group : groups_)
+        if (group)
+            entries.append(group);
+    return entries;
 }
 
 void TAccount::handle(QNetworkReply *reply, void (TAccount::*handler)(QNetworkReply *))
@@ -41,8 +101,7 @@ void TAccount::onLoginAccessManagerFinished(QNetworkReply *networkReply)
     // is not the service's reply must not pass for a login with empty
     // credentials.
     if (reply.transportFailed()) {
-        emit loginError(tr("The Ondavox service cannot be reached: %1. Please check your connection and try again.")
-                            .arg(reply.transportError()));
+        emit loginError(transportFailureText(reply));
         return;
     }
     if (!reply.isObject()) {
@@ -58,9 +117,282 @@ void TAccount::onLoginAccessManagerFinished(QNetworkReply *networkReply)
     emit loginResult(true);
 }
 
+QString TAccount::transportFailureText(const ServiceReply &reply)
+{
+    return tr("The Ondavox service cannot be reached: %1. Please check your connection and try again.")
+        .arg(reply.transportError());
+}
+
+void TAccount::showFailure(const ServiceReply &reply)
+{
+    QString text;
+    if (reply.transportFailed())
+        text = transportFailureText(reply);
+    else if (!reply.isObject())
+        text = tr("The Ondavox service sent an answer that cannot be read. Please try again later.");
+    else
+        text = reply["Error"].toText();
+    QMessageBox::critical(nullptr, tr("Error"), text, QMessageBox::Ok);
+}
+
 void TAccount::loadContacts()
 {
     const QUrl url = ServiceRequest::url(QStringLiteral("/Webservices/contacts.php"), FormFields().add(QStringLiteral("login"), key_));
-    QNetworkReply *reply = network->get(ServiceRequest::request(url));
-    connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    handle(network->get(ServiceRequest::request(url)), &TAccount::onContactsAccessManagerFinished);
+}
+
+void TAccount::onContactsAccessManagerFinished(QNetworkReply *networkReply)
+{
+    const ServiceReply reply = ServiceReply::read(networkReply);
+    if (reply.isFalse())
+        return;
+    // A failed transfer says nothing about the phonebook: keep what is shown.
+    if (reply.transportFailed() || !contactsTree)
+        return;
+
+    // The view releases the entries of the removed rows by deferred
+    // deletion, so an entry whose action is still running outlives it.
+    QTreeWidget *tree = contactsTree;
+    while (tree->topLevelItemCount() > 0)
+        delete tree->takeTopLevelItem(0);
+    groups_.clear();
+
+    const auto groupList = reply["result"].elements();
+    for (const ReplyValue &groupValue : groupList) {
+        const QString groupID = groupValue["id"].toText();
+        const QString groupName = groupValue["name"].toText();
+        if (groupName.isEmpty())
+            continue;
+        auto *group = new TGroupWidget;
+        group->setGroupID(groupID);
+        group->setGroupName(groupName);
+        tree->addTopLevelItem(group->item());
+        tree->setItemWidget(group->item(), 0, group);
+        groups_.append(group);
+
+        const auto contacts = groupValue["contacts"].elements();
+        for (const ReplyValue &contactValue : contacts) {
+            const QString name = contactValue["name"].toText();
+            if (name.isEmpty())
+                continue;
+            auto *entry = new TContactWidget;
+            // Queued: the edit and delete requests wait in a local event loop
+            // and must not run inside the entry's own menu or question.
+            connect(entry, &TContactWidget::editContact, this, &TAccount::onEditContact, Qt::QueuedConnection);
+            connect(entry, &TContactWidget::deleteContact, this, &TAccount::onDeleteContact, Qt::QueuedConnection);
+            entry->setPictureManager(pictureManager);
+            entry->setLogin(key_);
+            entry->setContactID(decimalId(contactValue["id"].toText()));
+            entry->setName(name);
+            entry->setTitle(contactValue["title"].toText());
+            entry->setCompany(contactValue["company"].toText());
+            entry->setGroupID(groupID);
+
+            QTreeWidgetItem *row = group->addContact(entry);
+            row->setData(0, ROLE_ITEM_TYPE, int(ITEM_CONTACT));
+            row->setData(0, ROLE_EXPANDED, false);
+            tree->setItemWidget(row, 0, entry);
+
+            const auto phones = contactValue["phones"].elements();
+            for (const ReplyValue &phoneValue : phones) {
+                const QString wholePhone = phoneValue["wholePhone"].toText();
+                if (wholePhone.isEmpty())
+                    continue;
+                auto *line = new TPhoneWidget;
+                line->setPhoneID(decimalId(phoneValue["id"].toText()));
+                line->setCountryCode(phoneValue["countryCode"].toText());
+                line->setNumber(phoneValue["phone"].toText());
+                line->setType(phoneValue["type"].toText());
+                line->setWholePhone(wholePhone);
+                entry->addPhone(line);
+            }
+            row->setData(0, ROLE_PHONE_COUNT, entry->phoneCount());
+        }
+    }
+}
+
+QNetworkReply *TAccount::postAndWait(const QString &path, const QByteArray &body)
+{
+    const QPointer<TAccount> self(this);
+    const QPointer<QNetworkReply> reply = network->post(ServiceRequest::formRequest(ServiceRequest::url(path)), body);
+    QEventLoop loop;
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    connect(reply, &QObject::destroyed, &loop, &QEventLoop::quit);
+    // The request's transfer time-out ends the wait if the service never
+    // answers; a quitting application ends it too.
+    loop.exec();
+    if (!self || !reply)
+        return nullptr;
+    if (!reply->isFinished()) {
+        reply->abort();
+        reply->deleteLater();
+        return nullptr;
+    }
+    return reply;
+}
+
+void TAccount::addNewContact(const TContact &contact)
+{
+    FormFields form;
+    form.add(QStringLiteral("login"), key_)
+        .add(QStringLiteral("GroupID"), contact.groupID)
+        .add(QStringLiteral("Name"), contact.name)
+        .add(QStringLiteral("Title"), contact.title)
+        .add(QStringLiteral("Company"), contact.company);
+    for (int i = 0; i < contact.phones.size(); ++i) {
+        const TContactPhone &phone = contact.phones.at(i);
+        const QString suffix = QString::number(i);
+        form.add(QStringLiteral("AddContactCountryCode_") + suffix, phone.countryCode)
+            .add(QStringLiteral("Phone_") + suffix, phone.number)
+            .add(QStringLiteral("PhoneType_") + suffix, phone.type);
+    }
+
+    const QPointer<TAccount> self(this);
+    QNetworkReply *reply = postAndWait(QStringLiteral("/Phonebook/AddContactAPI.html"), form.toBody());
+    if (!reply)
+        return;
+    reply->deleteLater();
+    onAddContactAccessManagerFinished(reply);
+    if (self)
+        loadContacts();
+}
+
+int TAccount::onAddContactAccessManagerFinished(QNetworkReply *networkReply)
+{
+    const ServiceReply reply = ServiceReply::read(networkReply);
+    if (reply.isFalse())
+        return 0;
+    if (!reply.isObject() || !reply["Success"].toBoolean()) {
+        showFailure(reply);
+        return 0;
+    }
+    return reply["ContactID"].toInt32();
+}
+
+void TAccount::updateContact(const TContact &contact)
+{
+    FormFields form;
+    form.add(QStringLiteral("login"), key_)
+        .add(QStringLiteral("GroupID"), contact.groupID)
+        .add(QStringLiteral("Name"), contact.name)
+        .add(QStringLiteral("Title"), contact.title)
+        .add(QStringLiteral("Company"), contact.company)
+        .add(QStringLiteral("ContactID"), contact.contactID);
+    for (int i = 0; i < contact.phones.size(); ++i) {
+        const TContactPhone &phone = contact.phones.at(i);
+        const QString suffix = QString::number(phone.phoneID) + QLatin1Char('_') + QString::number(i);
+        form.add(QStringLiteral("AddContactCountryCode_") + suffix, phone.countryCode)
+            .add(QStringLiteral("Phone_") + suffix, phone.number)
+            .add(QStringLiteral("PhoneType_") + suffix, phone.type);
+    }
+    if (QNetworkReply *reply = postAndWait(QStringLiteral("/Phonebook/EditContactAPI.html"), form.toBody()))
+        finishChange(reply);
+}
+
+void TAccount::onDeleteContact(int ContactID)
+{
+    const QByteArray body = FormFields().add(QStringLiteral("login"), key_).add(QStringLiteral("ContactID"), ContactID).toBody();
+    if (QNetworkReply *reply = postAndWait(QStringLiteral("/Phonebook/DeleteContact.html"), body))
+        finishChange(reply);
+}
+
+void TAccount::finishChange(QNetworkReply *networkReply)
+{
+    networkReply->deleteLater();
+    const ServiceReply reply = ServiceReply::read(networkReply);
+    if (reply.isFalse())
+        return;
+    if (reply.isObject() && reply["Success"].toBoolean())
+        loadContacts();
+    else
+        showFailure(reply);
+}
+
+void TAccount::onEditContact(TContact contact)
+{
+    TContactInfo editor(nullptr, true);
+    const QList<TGroupWidget *> groupEntries = groups();
+    editor.setGroups(groupEntries);
+    editor.setContactID(contact.contactID);
+    editor.setName(contact.name);
+    editor.setTitle(contact.title);
+    editor.setCompany(contact.company);
+    editor.setGroup(contact.groupID);
+    for (const TGroupWidget *group : groupEntries) {
+        if (group->groupID() == contact.groupID) {
+            editor.setGroup(group->groupName());
+            break;
+        }
+    }
+    for (const TContactPhone &phone : std::as_const(contact.phones))
+        editor.addPhone(phone.phoneID, phone.countryCode, phone.number, phone.type);
+
+    const QPointer<TAccount> self(this);
+    if (editor.exec() == QDialog::Accepted && self)
+        updateContact(editor.contact());
+}
+
+void TAccount::getCallHistory()
+{
+    const QUrl url = ServiceRequest::url(QStringLiteral("/History/PlacedCallsDataAPI.html"));
+    handle(network->post(ServiceRequest::formRequest(url), FormFields().add(QStringLiteral("login"), key_).toBody()),
+           &TAccount::onCallHistoryAccessManagerFinished);
+}
+
+void TAccount::onCallHistoryAccessManagerFinished(QNetworkReply *networkReply)
+{
+    const ServiceReply reply = ServiceReply::read(networkReply);
+    // A failed transfer says nothing about the calls: keep what is shown.
+    if (reply.transportFailed() || !historyList)
+        return;
+    historyList->clearHistory();
+    const auto calls = reply["result"].elements();
+    for (const ReplyValue &call : calls) {
+        const QString wholeNumber = call["WholeNumber"].toText();
+        if (wholeNumber.trimmed().isEmpty())
+            continue;
+        historyList->addItem(call["Name"].toText(), wholeNumber,
+                             historyStartTime(call["starttime"].toText()) + QStringLiteral(" Duration: ")
+                                 + call["Duration"].toText());
+    }
+}
+
+void TAccount::getCreditBallance()
+{
+    const QUrl url = ServiceRequest::url(QStringLiteral("/Credit/GetCredit.html"));
+    creditManager->post(ServiceRequest::formRequest(url), FormFields().add(QStringLiteral("login"), key_).toBody());
+}
+
+void TAccount::onCreditAccessManagerFinished(QNetworkReply *networkReply)
+{
+    networkReply->deleteLater();
+    const ServiceReply reply = ServiceReply::read(networkReply);
+    // A failed transfer says nothing about the balance: keep the last one
+    // shown rather than blanking it.
+    if (reply.transportFailed())
+        return;
+    emit creditUpdated(reply["Credit"].toText());
+}
+
+void TAccount::sendTextMessage(const QString &countryCode, const QString &number, const QString &text)
+{
+    const QByteArray body = FormFields()
+                                .add(QStringLiteral("login"), key_)
+                                .add(QStringLiteral("TextCountryCode"), countryCode)
+                                .add(QStringLiteral("TextPhone"), number)
+                                .add(QStringLiteral("SMSText"), text)
+                                .toQuery();
+    const QUrl url = ServiceRequest::url(QStringLiteral("/Phonebook/Text.html"));
+    handle(network->post(ServiceRequest::formRequest(url), body), &TAccount::onTextAccessManagerFinished);
+}
+
+void TAccount::onTextAccessManagerFinished(QNetworkReply *networkReply)
+{
+    const ServiceReply reply = ServiceReply::read(networkReply);
+    if (reply.isFalse())
+        return;
+    if (reply.isObject() && reply["Success"].toBoolean())
+        QMessageBox::information(nullptr, tr("Success"), tr("Text message successfully sent"), QMessageBox::Ok);
+    else
+        showFailure(reply);
 }

@@ -1,10 +1,18 @@
 #pragma once
 
+#include "account/tcontact.h"
+
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QTreeWidget;
+class ServiceReply;
+class TGroupWidget;
+class THistoryList;
 
 // The program's client of the Ondavox web service and the holder of the
 // account's state: the e-mail and password typed at login, and the IAX2 user
@@ -25,7 +33,19 @@ public:
     void setEmail(const QString &email) { email_ = email; }
     void setPassword(const QString &password) { password_ = password; }
 
+    // The widgets that the phonebook and call-history downloads fill; they
+    // belong to the main window.
+    void setContactsTree(QTreeWidget *tree);
+    void setHistoryList(THistoryList *list);
+    // The group entries of the last phonebook download, in its order.
+    QList<TGroupWidget *> groups() const;
+
     void login();
+    void sendTextMessage(const QString &countryCode, const QString &number, const QString &text);
+    // Add, edit and delete wait for the service's answer in a local event
+    // loop, then download the phonebook again when the change was stored.
+    void addNewContact(const TContact &contact);
+    void updateContact(const TContact &contact);
 
 signals:
     // The service answered the login: true with the account's credentials,
@@ -34,21 +54,51 @@ signals:
     // The login could not be completed (no connection, an error status, an
     // unreadable answer); message says why in a sentence for the user.
     void loginError(const QString &message);
+    void creditUpdated(QString amount);
 
 public slots:
     void loadContacts();
+    void getCreditBallance();
+    void getCallHistory();
 
 private slots:
     void onLoginAccessManagerFinished(QNetworkReply *reply);
+    void onContactsAccessManagerFinished(QNetworkReply *reply);
+    void onTextAccessManagerFinished(QNetworkReply *reply);
+    int onAddContactAccessManagerFinished(QNetworkReply *reply);
+    void onCreditAccessManagerFinished(QNetworkReply *reply);
+    void onCallHistoryAccessManagerFinished(QNetworkReply *reply);
+    void onEditContact(TContact contact);
+    void onDeleteContact(int ContactID);
 
 private:
     // Sends the reply, once finished, to one of this object's handlers.
     void handle(QNetworkReply *reply, void (TAccount::*handler)(QNetworkReply *));
+    // Posts a form and waits in a local event loop until the answer is
+    // complete (or the transfer times out). Returns the finished reply, or
+    // null when this account or the reply was destroyed meanwhile (a
+    // logout), in which case the caller must touch nothing of this object.
+    QNetworkReply *postAndWait(const QString &path, const QByteArray &body);
+    // Reads the answer to an edit or delete: the phonebook is downloaded
+    // again when the change was stored, the service's error shown if not.
+    void finishChange(QNetworkReply *reply);
+    // Shows the "Error" box for a change or text message that did not go
+    // through: the service's own text, or why no answer could be read.
+    static void showFailure(const ServiceReply &reply);
+    static QString transportFailureText(const ServiceReply &reply);
 
     QString server_;
     QString email_;
     QString username_;
     QString password_;
     QString key_;
+    QPointer<QTreeWidget> contactsTree;
+    QPointer<THistoryList> historyList;
+    QList<QPointer<TGroupWidget>> groups_;
+    QNetworkAccessManager *creditManager;
     QNetworkAccessManager *network;
+    // Every contact entry's photo request goes through this one manager;
+    // apart from the others, so that thousands of photos never hold up a
+    // request the user waits for.
+    QNetworkAccessManager *pictureManager;
 };

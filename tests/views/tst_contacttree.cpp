@@ -1,0 +1,427 @@
+// The contact tree's pieces: row heights, group and contact entries, phone
+// lines, the entries' actions and their photo requests.
+#include "account/tcontact.h"
+#include "httpresponder.h"
+#include "testsupport.h"
+#include "views/tcontactwidget.h"
+#include "views/tgroupwidget.h"
+#include "views/titemdelegate.h"
+#include "views/tphonewidget.h"
+
+#include <QAction>
+#include <QBuffer>
+#include <QImage>
+#include <QLabel>
+#include <QLayout>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QPointer>
+#include <QTimer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardItemModel>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+
+QByteArray pngOf(QSize size, QColor colour)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+TPhoneWidget *phoneLine(int id, const QString &countryCode, const QString &number, const QString &type)
+{
+    auto *line = new TPhoneWidget;
+    line->setPhoneID(id);
+    line->setCountryCode(countryCode);
+    line->setNumber(number);
+    line->setType(type);
+    line->setWholePhone(countryCode + number);
+    return line;
+}
+
+} // namespace
+
+class TestContactTree : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void delegateHeightsFollowItemData_data();
+    void delegateHeightsFollowItemData();
+    void groupEntryMakesItsRowsAndExpandsInTree();
+    void contactEntrySizesCollapsedAndExpanded_data();
+    void contactEntrySizesCollapsedAndExpanded();
+    void treeRowsTakeTheEntriesHeights();
+    void contactFormAndContextMenu();
+    void editActionCopiesEntryIntoRecord();
+    void deleteActionAsksFirst();
+    void phoneLineShowsNumberAndType();
+    void photoRequestAndPicture();
+    void photoRepliesForDeletedEntriesAreDropped();
+    void brokenPhotoLeavesPictureEmpty();
+};
+
+void TestContactTree::delegateHeightsFollowItemData_data()
+{
+    QTest::addColumn<QVariant>("type");
+    QTest::addColumn<QVariant>("expanded");
+    QTest::addColumn<QVariant>("phones");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("group") << QVariant(ITEM_GROUP) << QVariant() << QVariant() << QSize(200, 30);
+    QTest::newRow("collapsed contact") << QVariant(ITEM_CONTACT) << QVariant(false) << QVariant(3) << QSize(200, 40);
+    QTest::newRow("expanded, one phone") << QVariant(ITEM_CONTACT) << QVariant(true) << QVariant(1) << QSize(200, 40);
+    QTest::newRow("expanded, three phones") << QVariant(ITEM_CONTACT) << QVariant(true) << QVariant(3) << QSize(200, 100);
+    QTest::newRow("expanded, no phones") << QVariant(ITEM_CONTACT) << QVariant(true) << QVariant(0) << QSize(200, 10);
+    QTest::newRow("no kind") << QVariant() << QVariant(true) << QVariant(3) << QSize(200, 40);
+    QTest::newRow("other kind") << QVariant(7000) << QVariant(true) << QVariant(3) << QSize(200, 40);
+}
+
+void TestContactTree::delegateHeightsFollowItemData()
+{
+    QFETCH(QVariant, type);
+    QFETCH(QVariant, expanded);
+    QFETCH(QVariant, phones);
+    QFETCH(QSize, size);
+    QStandardItemModel model(1, 2);
+    model.setData(model.index(0, 0), type, ROLE_ITEM_TYPE);
+    model.setData(model.index(0, 0), expanded, ROLE_EXPANDED);
+    model.setData(model.index(0, 0), phones, ROLE_PHONE_COUNT);
+    TItemDelegate delegate;
+    QCOMPARE(delegate.sizeHint(QStyleOptionViewItem(), model.index(0, 0)), size);
+    // Every column reads the row's kind from column 0.
+    QCOMPARE(delegate.sizeHint(QStyleOptionViewItem(), model.index(0, 1)), size);
+    QCOMPARE(delegate.sizeHint(QStyleOptionViewItem(), QModelIndex()), QSize(200, 40));
+}
+
+void TestContactTree::groupEntryMakesItsRowsAndExpandsInTree()
+{
+    QTreeWidget tree;
+    auto *group = new TGroupWidget;
+    QCOMPARE(group->objectName(), QStringLiteral("TGroupWidget"));
+    QCOMPARE(group->minimumHeight(), 34);
+    QCOMPARE(group->findChild<QLabel *>("lblGroupName")->property("class").toString(), QStringLiteral("group"));
+    QCOMPARE(group->item()->data(0, ROLE_ITEM_TYPE).toInt(), int(ITEM_GROUP));
+    QCOMPARE(group->item()->type(), 0);
+    group->setGroupID(QStringLiteral("7"));
+    group->setGroupName(QStringLiteral("Family"));
+    QCOMPARE(group->findChild<QLabel *>("lblGroupName")->text(), QStringLiteral("Family"));
+
+    tree.addTopLevelItem(group->item());
+    tree.setItemWidget(group->item(), 0, group);
+    QVERIFY(!group->item()->isExpanded());
+    auto *entry = new TContactWidget;
+    QTreeWidgetItem *first = group->addContact(entry);
+    QTreeWidgetItem *second = group->addContact(nullptr);
+    QCOMPARE(group->item()->childCount(), 2);
+    QCOMPARE(group->item()->child(0), first);
+    QCOMPARE(group->item()->child(1), second);
+    QVERIFY(group->item()->isExpanded());
+    // The caller places the entry and sets the data.
+    QVERIFY(!tree.itemWidget(first, 0));
+    QVERIFY(!first->data(0, ROLE_ITEM_TYPE).isValid());
+    delete entry;
+}
+
+void TestContactTree::contactEntrySizesCollapsedAndExpanded_data()
+{
+    QTest::addColumn<int>("phones");
+    QTest::addColumn<int>("expandedHeight");
+    QTest::newRow("none") << 0 << 30;
+    QTest::newRow("one") << 1 << 60;
+    QTest::newRow("two") << 2 << 90;
+    QTest::newRow("three") << 3 << 120;
+}
+
+void TestContactTree::contactEntrySizesCollapsedAndExpanded()
+{
+    QFETCH(int, phones);
+    QFETCH(int, expandedHeight);
+    TContactWidget entry;
+    auto *picture = entry.findChild<QLabel *>("lblPicture");
+    auto *lines = entry.findChild<QWidget *>("wPhones");
+    for (int i = 0; i < phones; ++i)
+        entry.addPhone(phoneLine(i + 1, "44", QString::number(100 + i), "Home"));
+    QCOMPARE(entry.phoneCount(), phones);
+
+    // A new entry is collapsed.
+    QCOMPARE(entry.minimumSize(), QSize(250, 40));
+    QCOMPARE(entry.maximumSize(), QSize(1000, 40));
+    QCOMPARE(picture->minimumSize(), QSize(28, 28));
+    QCOMPARE(picture->maximumSize(), QSize(28, 28));
+    QVERIFY(picture->hasScaledContents());
+    QVERIFY(lines->isHidden());
+
+    entry.setExpanded(true);
+    QCOMPARE(entry.minimumSize(), QSize(250, expandedHeight));
+    QCOMPARE(entry.maximumSize(), QSize(1000, expandedHeight));
+    QCOMPARE(picture->minimumSize(), QSize(50, 50));
+    QCOMPARE(picture->maximumSize(), QSize(50, 50));
+    QVERIFY(!picture->hasScaledContents());
+    QVERIFY(!lines->isHidden());
+
+    entry.setExpanded(false);
+    QCOMPARE(entry.maximumSize(), QSize(1000, 40));
+    QVERIFY(lines->isHidden());
+}
+
+// The view makes each row as tall as the larger of the delegate's height and
+// the entry's, so groups are 34 high and contacts take their entry's height.
+void TestContactTree::treeRowsTakeTheEntriesHeights()
+{
+    QTreeWidget tree;
+    tree.setHeaderHidden(true);
+    tree.setIndentation(0);
+    tree.setItemDelegate(new TItemDelegate(&tree));
+    tree.resize(300, 600);
+    auto *group = new TGroupWidget;
+    group->setGroupName(QStringLiteral("Friends"));
+    tree.addTopLevelItem(group->item());
+    tree.setItemWidget(group->item(), 0, group);
+    auto *entry = new TContactWidget;
+    QTreeWidgetItem *row = group->addContact(entry);
+    row->setData(0, ROLE_ITEM_TYPE, int(ITEM_CONTACT));
+    row->setData(0, ROLE_EXPANDED, false);
+    tree.setItemWidget(row, 0, entry);
+    for (int i = 0; i < 3; ++i)
+        entry->addPhone(phoneLine(i, "1", "555", "Work"));
+    row->setData(0, ROLE_PHONE_COUNT, entry->phoneCount());
+    tree.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&tree));
+
+    QTRY_COMPARE(tree.visualItemRect(group->item()).height(), 34);
+    QTRY_COMPARE(tree.visualItemRect(row).height(), 40);
+    entry->setExpanded(true);
+    row->setData(0, ROLE_EXPANDED, true);
+    QTRY_COMPARE(tree.visualItemRect(row).height(), 120);
+    QTRY_COMPARE(entry->height(), 120);
+}
+
+void TestContactTree::contactFormAndContextMenu()
+{
+    TContactWidget entry;
+    QCOMPARE(entry.objectName(), QStringLiteral("TContactWidget"));
+    QCOMPARE(entry.contextMenuPolicy(), Qt::ActionsContextMenu);
+    QCOMPARE(entry.actions().size(), 2);
+    QCOMPARE(entry.actions().at(0)->text(), QStringLiteral("Edit Contact"));
+    QCOMPARE(entry.actions().at(1)->text(), QStringLiteral("Delete Contact"));
+    QCOMPARE(entry.findChild<QWidget *>("widget_2")->property("class").toString(), QStringLiteral("contact-widget"));
+    QCOMPARE(entry.findChild<QLabel *>("lblPicture")->property("class").toString(), QStringLiteral("picture"));
+    auto *name = entry.findChild<QLabel *>("lblName");
+    QCOMPARE(name->minimumHeight(), 18);
+    QCOMPARE(name->maximumHeight(), 18);
+    QCOMPARE(name->styleSheet(), QStringLiteral("font-size: 13px;"));
+    QCOMPARE(entry.findChild<QWidget *>("wPhones")->layout()->spacing(), 2);
+
+    entry.setName(QStringLiteral("Ada Lovelace"));
+    entry.setTitle(QStringLiteral("Countess"));
+    entry.setCompany(QStringLiteral("Analytical Engines"));
+    QCOMPARE(name->text(), QStringLiteral("Ada Lovelace"));
+    // Title and company are kept, never shown.
+    for (const QLabel *label : entry.findChildren<QLabel *>()) {
+        QVERIFY(!label->text().contains(QStringLiteral("Countess")));
+        QVERIFY(!label->text().contains(QStringLiteral("Analytical")));
+    }
+}
+
+void TestContactTree::editActionCopiesEntryIntoRecord()
+{
+    TContactWidget entry;
+    entry.setContactID(42); // no manager given: no photo request
+    entry.setName(QStringLiteral("Grace"));
+    entry.setTitle(QStringLiteral("Rear Admiral"));
+    entry.setCompany(QStringLiteral("Navy"));
+    entry.setGroupID(QStringLiteral("12"));
+    QSignalSpy edits(&entry, &TContactWidget::editContact);
+
+    entry.actions().at(0)->trigger();
+    QCOMPARE(edits.size(), 1);
+    auto record = edits.at(0).at(0).value<TContact>();
+    QCOMPARE(record.contactID, 42);
+    QCOMPARE(record.groupID, QStringLiteral("12"));
+    QCOMPARE(record.name, QStringLiteral("Grace"));
+    QCOMPARE(record.title, QStringLiteral("Rear Admiral"));
+    QCOMPARE(record.company, QStringLiteral("Navy"));
+    QVERIFY(record.phones.isEmpty());
+
+    entry.addPhone(phoneLine(77, "44", "2079460000", "Work"));
+    entry.addPhone(phoneLine(78, "1", "5550100", "Something Else"));
+    entry.actions().at(0)->trigger();
+    record = edits.at(1).at(0).value<TContact>();
+    QCOMPARE(record.phones.size(), 2);
+    QCOMPARE(record.phones.at(0).phoneID, 77);
+    QCOMPARE(record.phones.at(0).countryCode, QStringLiteral("44"));
+    QCOMPARE(record.phones.at(0).number, QStringLiteral("2079460000"));
+    QCOMPARE(record.phones.at(0).type, QStringLiteral("Work"));
+    QCOMPARE(record.phones.at(1).phoneID, 78);
+    QCOMPARE(record.phones.at(1).type, QStringLiteral("Something Else"));
+
+    // The receiver's copy is its own.
+    record.name = QStringLiteral("changed");
+    QCOMPARE(entry.name(), QStringLiteral("Grace"));
+}
+
+void TestContactTree::deleteActionAsksFirst()
+{
+    auto *entry = new TContactWidget;
+    entry->setContactID(9);
+    QSignalSpy deletions(entry, &TContactWidget::deleteContact);
+
+    QString question;
+    onNextModal([&question](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        QVERIFY(box);
+        question = box->windowTitle() + '|' + box->text();
+        QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+        box->button(QMessageBox::No)->click();
+    });
+    entry->actions().at(1)->trigger();
+    QTRY_VERIFY(!question.isEmpty());
+    QCOMPARE(question, QStringLiteral("Remove|Are you sure you want to remove this contact?"));
+    QTest::qWait(50);
+    QCOMPARE(deletions.size(), 0);
+
+    onNextModal([](QWidget *modal) { qobject_cast<QMessageBox *>(modal)->button(QMessageBox::Yes)->click(); });
+    entry->actions().at(1)->trigger();
+    QTRY_COMPARE(deletions.size(), 1);
+    QCOMPARE(deletions.at(0).at(0).toInt(), 9);
+
+    // The entry released while its question is open: nothing is emitted and
+    // nothing is touched afterwards.
+    bool asked = false;
+    onNextModal([&asked, entry](QWidget *modal) {
+        asked = true;
+        entry->deleteLater();
+        QTimer::singleShot(50, modal, [modal] { qobject_cast<QMessageBox *>(modal)->button(QMessageBox::Yes)->click(); });
+    });
+    QPointer<TContactWidget> guard(entry);
+    entry->actions().at(1)->trigger();
+    QTRY_VERIFY(asked);
+    QTRY_VERIFY(!guard);
+    QTest::qWait(50);
+    QCOMPARE(deletions.size(), 1);
+}
+
+void TestContactTree::phoneLineShowsNumberAndType()
+{
+    TPhoneWidget line;
+    QCOMPARE(line.objectName(), QStringLiteral("TPhoneWidget"));
+    QCOMPARE(line.minimumSize(), QSize(190, 25));
+    auto *number = line.findChild<QLabel *>("lblPhone");
+    auto *type = line.findChild<QLabel *>("lblPhoneType");
+    line.setNumber(QStringLiteral("123"));
+    line.setCountryCode(QStringLiteral("44"));
+    QCOMPARE(number->text(), QStringLiteral("+44 123"));
+    TPhoneWidget other;
+    other.setCountryCode(QStringLiteral("44"));
+    other.setNumber(QStringLiteral("123"));
+    QCOMPARE(other.findChild<QLabel *>("lblPhone")->text(), QStringLiteral("+44 123"));
+    line.setType(QStringLiteral("Work Fax"));
+    QCOMPARE(type->text(), QStringLiteral("Work Fax"));
+    TPhoneWidget empty;
+    empty.setNumber(QString());
+    QCOMPARE(empty.findChild<QLabel *>("lblPhone")->text(), QStringLiteral("+ "));
+
+    for (const char *name : {"pbCall", "pbText"}) {
+        auto *button = line.findChild<QPushButton *>(name);
+        QVERIFY(button->isFlat());
+        QVERIFY(button->text().isEmpty());
+        QCOMPARE(button->maximumWidth(), 32);
+        QCOMPARE(button->iconSize(), QSize(22, 22));
+        QVERIFY(!button->icon().isNull());
+    }
+    QCOMPARE(line.findChild<QPushButton *>("pbCall")->toolTip(), QStringLiteral("Call"));
+    QCOMPARE(line.findChild<QPushButton *>("pbText")->toolTip(), QStringLiteral("Text"));
+}
+
+void TestContactTree::photoRequestAndPicture()
+{
+    HttpResponder responder;
+    qputenv("ONDAVOX_WEB_BASE", responder.baseUrl().toUtf8());
+    responder.setReply("/Phonebook/GetContactPhoto.html", pngOf(QSize(80, 60), Qt::red));
+    QNetworkAccessManager manager;
+
+    TContactWidget entry;
+    entry.setPictureManager(&manager);
+    entry.setLogin(QStringLiteral("key-1"));
+    entry.setContactID(12);
+    QVERIFY(entry.isPhotoPending());
+    QVERIFY(responder.waitForRequest("/Phonebook/GetContactPhoto.html"));
+    const auto request = responder.requestsFor("/Phonebook/GetContactPhoto.html").at(0);
+    QCOMPARE(request.method, QByteArray("POST"));
+    QCOMPARE(request.query(), QByteArray("ContactID=12"));
+    QCOMPARE(request.body, QByteArray("login=key-1"));
+
+    auto *picture = entry.findChild<QLabel *>("lblPicture");
+    QTRY_VERIFY(!picture->pixmap().isNull());
+    QVERIFY(!entry.isPhotoPending());
+    QCOMPARE(picture->pixmap().size(), QSize(80, 60));
+    // Collapsed it is squeezed into 28 x 28; expanded it is cut to 50 x 50.
+    QVERIFY(picture->hasScaledContents());
+    entry.setExpanded(true);
+    QVERIFY(!picture->hasScaledContents());
+    QCOMPARE(picture->size(), QSize(50, 50));
+    qunsetenv("ONDAVOX_WEB_BASE");
+}
+
+void TestContactTree::photoRepliesForDeletedEntriesAreDropped()
+{
+    HttpResponder responder;
+    qputenv("ONDAVOX_WEB_BASE", responder.baseUrl().toUtf8());
+    responder.setReply("/Phonebook/GetContactPhoto.html", HttpResponder::Reply{200, pngOf(QSize(50, 50), Qt::blue), 200, false});
+    QNetworkAccessManager manager;
+    QList<QNetworkReply *> finished;
+    connect(&manager, &QNetworkAccessManager::finished, this, [&finished](QNetworkReply *reply) { finished.append(reply); });
+
+    QList<QPointer<TContactWidget>> entries;
+    for (int i = 0; i < 20; ++i) {
+        auto *entry = new TContactWidget;
+        entry->setPictureManager(&manager);
+        entry->setLogin(QStringLiteral("k"));
+        entry->setContactID(i);
+        entries.append(entry);
+    }
+    // Half of them go before their photo arrives; the others still get it.
+    for (int i = 0; i < 20; i += 2)
+        delete entries.at(i);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 20, 10000);
+    for (int i = 1; i < 20; i += 2)
+        QTRY_VERIFY(!entries.at(i)->findChild<QLabel *>("lblPicture")->pixmap().isNull());
+    for (int i = 1; i < 20; i += 2)
+        delete entries.at(i);
+    qunsetenv("ONDAVOX_WEB_BASE");
+}
+
+void TestContactTree::brokenPhotoLeavesPictureEmpty()
+{
+    HttpResponder responder;
+    qputenv("ONDAVOX_WEB_BASE", responder.baseUrl().toUtf8());
+    responder.setReply("/Phonebook/GetContactPhoto.html", HttpResponder::Reply{404, QByteArray(), 0, false});
+    QNetworkAccessManager manager;
+    TContactWidget entry;
+    entry.setPictureManager(&manager);
+    entry.setContactID(1);
+    QTRY_VERIFY(!entry.isPhotoPending());
+    QVERIFY(entry.findChild<QLabel *>("lblPicture")->pixmap().isNull());
+
+    responder.setReply("/Phonebook/GetContactPhoto.html", QByteArray("\x89PNG not really an image"));
+    entry.setContactID(2);
+    QTRY_VERIFY(!entry.isPhotoPending());
+    QVERIFY(entry.findChild<QLabel *>("lblPicture")->pixmap().isNull());
+
+    responder.setReply("/Phonebook/GetContactPhoto.html", HttpResponder::Reply{200, QByteArray(), 0, true});
+    entry.setContactID(3);
+    QTRY_VERIFY(!entry.isPhotoPending());
+    QVERIFY(entry.findChild<QLabel *>("lblPicture")->pixmap().isNull());
+    qunsetenv("ONDAVOX_WEB_BASE");
+}
+
+QTEST_MAIN(TestContactTree)
+#include "tst_contacttree.moc"

@@ -1,0 +1,138 @@
+#include "views/tcontactinfo.h"
+#include "ui_tcontactinfo.h"
+
+#include "views/tcontactphonewidget.h"
+#include "views/tgroupwidget.h"
+
+#include <QMessageBox>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int MaxPhoneRows = 3;
+
+} // namespace
+
+TContactInfo::TContactInfo(QWidget *parent, bool edit)
+    : QDialog(parent)
+    , ui(new Ui::TContactInfo)
+{
+    ui->setupUi(this);
+    if (edit)
+        ui->lblFormTitle->setText(tr("Edit contact"));
+    else
+        on_pbAddPhone_clicked();
+}
+
+TContactInfo::~TContactInfo()
+{
+    delete ui;
+}
+
+void TContactInfo::setGroups(const QList<TGroupWidget *> &groupEntries)
+{
+    for (const TGroupWidget *entry : groupEntries) {
+        if (!entry)
+            continue;
+        groups.append({entry->groupID(), entry->groupName()});
+        ui->cbGroup->addItem(entry->groupName());
+    }
+}
+
+void TContactInfo::setName(const QString &name)
+{
+    ui->leName->setText(name);
+}
+
+void TContactInfo::setTitle(const QString &title)
+{
+    ui->leTitle->setText(title);
+}
+
+void TContactInfo::setCompany(const QString &company)
+{
+    ui->leCompany->setText(company);
+}
+
+void TContactInfo::setGroup(const QString &text)
+{
+    ui->cbGroup->setCurrentIndex(ui->cbGroup->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive));
+}
+
+void TContactInfo::addPhone(int phoneID, const QString &countryCode, const QString &number, const QString &type)
+{
+    if (phoneWidgets.size() >= MaxPhoneRows)
+        return;
+    auto *row = new TContactPhoneWidget;
+    row->setPhoneID(phoneID);
+    row->setCountryCode(countryCode);
+    row->setNumber(number);
+    row->setType(type);
+    connect(row, &TContactPhoneWidget::deletePhone, this, &TContactInfo::onDeletePhone);
+    phoneWidgets.append(row);
+    // Above the trailing spacer, so rows stack from the top.
+    auto *rows = static_cast<QVBoxLayout *>(ui->wPhones->layout());
+    rows->insertWidget(rows->count() - 1, row);
+}
+
+void TContactInfo::on_pbAddPhone_clicked()
+{
+    addPhone(0, QString(), QString(), QStringLiteral("Home"));
+}
+
+void TContactInfo::onDeletePhone(QWidget *phoneWidget)
+{
+    if (phoneWidgets.size() == 1) {
+        QMessageBox::critical(this, tr("Error"), tr("You must have at least one phone number."), QMessageBox::Ok);
+        return;
+    }
+    const auto row = std::find(phoneWidgets.begin(), phoneWidgets.end(), phoneWidget);
+    if (row == phoneWidgets.end())
+        return;
+    TContactPhoneWidget *removed = *row;
+    phoneWidgets.erase(row);
+    // Later: the row's own button click is still being delivered.
+    removed->hide();
+    removed->deleteLater();
+}
+
+void TContactInfo::on_pbSave_clicked()
+{
+    if (ui->leName->text().trimmed().isEmpty()) {
+        QMessageBox::critical(this, tr("Error"), tr("You must enter a name."), QMessageBox::Ok);
+        return;
+    }
+
+    TContact record;
+    record.contactID = contactID_;
+    record.name = ui->leName->text();
+    record.title = ui->leTitle->text();
+    record.company = ui->leCompany->text();
+    const QString groupName = ui->cbGroup->currentText();
+    for (const Group &group : std::as_const(groups)) {
+        if (group.groupName == groupName) {
+            record.groupID = group.groupID;
+            break;
+        }
+    }
+
+    for (const TContactPhoneWidget *row : std::as_const(phoneWidgets)) {
+        if (row->countryCode().trimmed().isEmpty() || row->number().trimmed().isEmpty())
+            continue;
+        TContactPhone phone;
+        phone.phoneID = row->phoneID();
+        phone.countryCode = row->countryCode();
+        phone.number = row->number();
+        phone.type = row->type();
+        record.phones.append(phone);
+    }
+    if (record.phones.isEmpty()) {
+        QMessageBox::critical(this, tr("Error"), tr("You must enter a phone number."), QMessageBox::Ok);
+        return;
+    }
+
+    contact_ = record;
+    accept();
+}

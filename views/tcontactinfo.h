@@ -1,0 +1,65 @@
+#pragma once
+
+#include "account/tcontact.h"
+
+#include <QDialog>
+#include <QList>
+#include <QString>
+
+class TContactPhoneWidget;
+class TGroupWidget;
+
+namespace Ui {
+class TContactInfo;
+}
+
+// The contact editor: group, title, name, company and up to three phone
+// rows. Save checks the input and keeps the result as a TContact; the caller
+// sends it.
+class TContactInfo : public QDialog
+{
+    Q_OBJECT
+
+public:
+    TContactInfo(QWidget *parent, bool edit);
+    ~TContactInfo() override;
+
+    // Lists the groups' names in the group box, in this order.
+    void setGroups(const QList<TGroupWidget *> &groups);
+    void setContactID(int contactID) { contactID_ = contactID; }
+    void setName(const QString &name);
+    void setTitle(const QString &title);
+    void setCompany(const QString &company);
+    // Selects the group named exactly so, or none.
+    void setGroup(const QString &text);
+    // Appends a phone row; a fourth one is refused.
+    void addPhone(int phoneID, const QString &countryCode, const QString &number, const QString &type);
+
+    // The record kept by the last Save that passed the checks.
+    TContact contact() const { return contact_; }
+    int phoneRowCount() const { return int(phoneWidgets.size()); }
+
+signals:
+    // Part of the editor's interface; the callers read contact() instead.
+    void addContact(TContact contact);
+
+private slots:
+    void on_pbAddPhone_clicked();
+    void on_pbSave_clicked();
+    void onDeletePhone(QWidget *phoneWidget);
+
+private:
+    // What the editor needs of a group entry, copied when the groups are
+    // given: a phonebook refresh may release the entries while the editor
+    // is open.
+    struct Group {
+        QString groupID;
+        QString groupName;
+    };
+
+    Ui::TContactInfo *ui;
+    int contactID_ = 0;
+    QList<Group> groups;
+    QList<TContactPhoneWidget *> phoneWidgets;
+    TContact contact_;
+};

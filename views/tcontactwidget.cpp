@@ -1,0 +1,153 @@
+#include "views/tcontactwidget.h"
+#include "ui_tcontactwidget.h"
+
+#include "account/servicerequest.h"
+#include "views/tphonewidget.h"
+
+#include <QDebug>
+#include <QImage>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPixmap>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int CollapsedHeight = 40;
+constexpr int PhoneLineHeight = 30;
+// A contact photo is a small picture; anything far larger is not one and is
+// not worth the memory.
+constexpr qint64 MaxPhotoBytes = 2 * 1024 * 1024;
+
+} // namespace
+
+TContactWidget::TContactWidget(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::TContactWidget)
+{
+    ui->setupUi(this);
+    auto *lines = new QVBoxLayout(ui->wPhones);
+    lines->setContentsMargins(0, 0, 0, 0);
+    lines->setSpacing(2);
+    addAction(ui->actionEdit_Contact);
+    addAction(ui->actionDelete_Contact);
+    setExpanded(false);
+}
+
+TContactWidget::~TContactWidget()
+{
+    // A photo still on its way is of no use any more; stop the transfer so
+    // that a refreshed phonebook does not wait behind the old one's photos.
+    if (pictureReply) {
+        pictureReply->disconnect(this);
+        pictureReply->abort();
+    }
+    delete ui;
+}
+
+void TContactWidget::setContactID(int contactID)
+{
+    contactID_ = contactID;
+    if (pictureReply) {
+        pictureReply->disconnect(this);
+        pictureReply->abort();
+    }
+    if (!pictureManager)
+        return;
+
+    const QUrl url = ServiceRequest::url(QStringLiteral("/Phonebook/GetContactPhoto.html"),
+                                         FormFields().add(QStringLiteral("ContactID"), contactID));
+    QNetworkReply *reply = pictureManager->post(ServiceRequest::formRequest(url),
+                                                FormFields().add(QStringLiteral("login"), login_).toQuery());
+    pictureReply = reply;
+    // The reply goes whatever happens to this entry; if the entry is gone
+    // first, the connection below is gone with it and the photo is dropped.
+    connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { onPictureFinished(reply); });
+    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
+        if (received > MaxPhotoBytes)
+            reply->abort();
+    });
+}
+
+void TContactWidget::onPictureFinished(QNetworkReply *reply)
+{
+    if (reply == pictureReply)
+        pictureReply = nullptr;
+    if (reply->error() == QNetworkReply::OperationCanceledError)
+        return;
+    const QImage image = QImage::fromData(reply->readAll());
+    if (!image.isNull())
+        ui->lblPicture->setPixmap(QPixmap::fromImage(image));
+}
+
+void TContactWidget::setName(const QString &name)
+{
+    name_ = name;
+    ui->lblName->setText(name);
+}
+
+void TContactWidget::addPhone(TPhoneWidget *line)
+{
+    phones.append(line);
+    ui->wPhones->layout()->addWidget(line);
+}
+
+void TContactWidget::setExpanded(bool expanded)
+{
+    if (expanded) {
+        const int extra = (phoneCount() - 1) * PhoneLineHeight;
+        setMinimumSize(minimumWidth_, minimumExpandedHeight + extra);
+        setMaximumSize(maximumWidth_, maximumExpandedHeight + extra);
+        ui->lblPicture->setFixedSize(50, 50);
+        ui->lblPicture->setScaledContents(false);
+        ui->wPhones->show();
+    } else {
+        setMinimumSize(minimumWidth_, CollapsedHeight);
+        setMaximumSize(maximumWidth_, CollapsedHeight);
+        ui->lblPicture->setFixedSize(28, 28);
+        ui->lblPicture->setScaledContents(true);
+        ui->wPhones->hide();
+    }
+}
+
+void TContactWidget::on_actionDelete_Contact_triggered()
+{
+    // Asked once the context menu has closed: the menu belongs to this
+    // entry, and a phonebook refresh during the question may release the
+    // entry, which must then not take a running menu with it.
+    QTimer::singleShot(0, this, &TContactWidget::confirmDeletion);
+}
+
+void TContactWidget::confirmDeletion()
+{
+    const QPointer<TContactWidget> self(this);
+    const auto answer = QMessageBox::question(nullptr, tr("Remove"), tr("Are you sure you want to remove this contact?"),
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (!self || answer == QMessageBox::No)
+        return;
+    emit deleteContact(contactID_);
+}
+
+void TContactWidget::on_actionEdit_Contact_triggered()
+{
+    TContact contact;
+    contact.contactID = contactID_;
+    contact.groupID = groupID_;
+    contact.name = name_;
+    contact.title = title_;
+    contact.company = company_;
+    qDebug() << "contact id:" << contactID_;
+    for (const TPhoneWidget *line : std::as_const(phones)) {
+        TContactPhone phone;
+        phone.phoneID = line->phoneID();
+        phone.countryCode = line->countryCode();
+        phone.number = line->number();
+        phone.type = line->type();
+        qDebug() << "phone id: " << phone.phoneID;
+        contact.phones.append(phone);
+    }
+    emit editContact(contact);
+}

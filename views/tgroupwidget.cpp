@@ -1,0 +1,37 @@
+#include "views/tgroupwidget.h"
+#include "ui_tgroupwidget.h"
+
+#include "views/titemdelegate.h"
+
+#include <QTreeWidget>
+
+TGroupWidget::TGroupWidget(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::TGroupWidget)
+    , item_(new QTreeWidgetItem)
+{
+    ui->setupUi(this);
+    item_->setData(0, ROLE_ITEM_TYPE, ITEM_GROUP);
+}
+
+TGroupWidget::~TGroupWidget()
+{
+    // The row item is not deleted here: the tree owns it, and deletes it
+    // before this entry when a phonebook refresh removes the row.
+    delete ui;
+}
+
+void TGroupWidget::setGroupName(const QString &groupName)
+{
+    groupName_ = groupName;
+    ui->lblGroupName->setText(groupName);
+}
+
+QTreeWidgetItem *TGroupWidget::addContact(TContactWidget *)
+{
+    auto *child = new QTreeWidgetItem;
+    item_->addChild(child);
+    if (QTreeWidget *tree = item_->treeWidget())
+        tree->expandItem(item_);
+    return child;
+}

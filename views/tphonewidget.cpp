@@ -1,0 +1,58 @@
+#include "views/tphonewidget.h"
+#include "ui_tphonewidget.h"
+
+#include "app/tevent.h"
+
+TPhoneWidget::TPhoneWidget(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::TPhoneWidget)
+{
+    ui->setupUi(this);
+}
+
+TPhoneWidget::~TPhoneWidget()
+{
+    delete ui;
+}
+
+void TPhoneWidget::setCountryCode(const QString &countryCode)
+{
+    countryCode_ = countryCode;
+    showNumber();
+}
+
+void TPhoneWidget::setNumber(const QString &number)
+{
+    number_ = number;
+    showNumber();
+}
+
+void TPhoneWidget::setType(const QString &type)
+{
+    type_ = type;
+    ui->lblPhoneType->setText(type);
+}
+
+void TPhoneWidget::showNumber()
+{
+    ui->lblPhone->setText(QLatin1Char('+') + countryCode_ + QLatin1Char(' ') + number_);
+}
+
+void TPhoneWidget::post(int code) const
+{
+    auto *event = new TNumberEvent(code);
+    event->countryCode = countryCode_;
+    event->number = number_;
+    event->wholePhone = wholePhone_;
+    postToMainWindow(event);
+}
+
+void TPhoneWidget::on_pbText_clicked()
+{
+    post(EVENT_TEXT_NUMBER);
+}
+
+void TPhoneWidget::on_pbCall_clicked()
+{
+    post(EVENT_CALL_NUMBER);
+}
