@@ -3,17 +3,28 @@
 
 #include "account/taccount.h"
 #include "account/tlogin.h"
+#include "app/accountpages.h"
+#include "app/settings.h"
 #include "app/tevent.h"
+#include "app/updatecheck.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QMessageBox>
 #include <QRegularExpressionValidator>
+#include <QSettings>
 #include <QTimer>
+#include <QWebEngineView>
 
 TMainWindow::TMainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::TMainWindow)
 {
     ui->setupUi(this);
+
+    // Where the window was when it was last closed.
+    restoreWindowPosition();
 
     // Nothing can be dialled until the phone is registered.
     ui->wCall->setEnabled(false);
@@ -25,11 +36,34 @@ TMainWindow::TMainWindow(QWidget *parent)
 
     auto *login = new TLogin(account);
     if (login->exec() == QDialog::Accepted) {
+        // From now on closing the window sends it to the tray.
+        QApplication::setQuitOnLastWindowClosed(false);
+
         // Only digits, as many as an international number can have.
         ui->leNumber->setValidator(new QRegularExpressionValidator(
             QRegularExpression(QStringLiteral("[0-9]\\d{0,25}")), ui->leNumber));
 
         ui->twMainTabs->setCurrentIndex(0);
+
+        // The tray icon and its menu: the way back to a closed window, and
+        // the way to log out or exit.
+        trayMenu = new QMenu(this);
+        trayMenu->setObjectName(QStringLiteral("trayMenu"));
+        trayMenu->addAction(ui->actionShow);
+        trayMenu->addSeparator();
+        trayMenu->addAction(ui->actionLogout);
+        trayMenu->addSeparator();
+        trayMenu->addAction(ui->actionExit);
+        trayIcon = new QSystemTrayIcon(this);
+        trayIcon->setObjectName(QStringLiteral("trayIcon"));
+        connect(trayIcon, &QSystemTrayIcon::activated, this, &TMainWindow::onTrayIconActivated);
+        trayIcon->setIcon(QIcon(QStringLiteral(":/Icon.png")));
+        trayIcon->setToolTip(windowTitle());
+        trayIcon->setContextMenu(trayMenu);
+        trayIcon->setVisible(true);
+
+        // Whether a newer version exists, once the window is up.
+        QTimer::singleShot(500, this, &TMainWindow::checkForUpdate);
     } else {
         QTimer::singleShot(200, qApp, &QCoreApplication::quit);
     }
@@ -38,6 +72,11 @@ TMainWindow::TMainWindow(QWidget *parent)
 
 TMainWindow::~TMainWindow()
 {
+    // The web-service client belongs to this login; its requests end with
+    // it. Later, not now: a contact request may be waiting for its reply
+    // with its run on the stack.
+    if (account)
+        account->deleteLater();
     delete ui;
 }
 
@@ -67,4 +106,174 @@ void TMainWindow::customEvent(QEvent *event)
     default:
         break;
     }
+}
+
+void TMainWindow::openBillingPage(int amount)
+{
+    AccountPages::open(billingView,
+                       AccountPages::request(QStringLiteral("/Account/BillingInfo.html"),
+                                             FormFields().add(QStringLiteral("amount"), amount),
+                                             account ? account->key() : QString()));
+}
+
+void TMainWindow::on_pbRates_clicked()
+{
+    AccountPages::open(webView, AccountPages::request(QStringLiteral("/Rates/ViewRates.html"), FormFields(),
+                                                      account ? account->key() : QString()));
+}
+
+void TMainWindow::on_pbGoToZimbrel_clicked()
+{
+    AccountPages::open(webView, AccountPages::request(QStringLiteral("/Phonebook/Phonebook.html"), FormFields(),
+                                                      account ? account->key() : QString()));
+}
+
+void TMainWindow::on_actionAdd_50_triggered()
+{
+    openBillingPage(50);
+}
+
+void TMainWindow::on_actionAdd_20_triggered()
+{
+    openBillingPage(20);
+}
+
+void TMainWindow::on_actionAdd_10_triggered()
+{
+    openBillingPage(10);
+}
+
+void TMainWindow::checkForUpdate()
+{
+    // The wait below runs the event loop: a logout may destroy this window
+    // before it returns.
+    const QPointer<TMainWindow> self(this);
+    const UpdateCheck::Offer offer = UpdateCheck::fetch(this);
+    if (!self || !offer.isNewer())
+        return;
+
+    // On the heap, not the stack: it is a child of the window, and the
+    // window may go (and take it along) while the question is open.
+    const QPointer<QMessageBox> question =
+        new QMessageBox(QMessageBox::Question, tr("Update available"),
+                        tr("There is a new version of Ondavox available for download. "
+                           "Do you want to download the new version?"),
+                        QMessageBox::Yes | QMessageBox::No, this);
+    question->setObjectName(QStringLiteral("updateQuestion"));
+    question->setDefaultButton(QMessageBox::Yes);
+    const int answer = question->exec();
+    delete question.data();
+    if (!self || answer != QMessageBox::Yes)
+        return;
+    const QUrl download = offer.downloadUrl();
+    if (!download.isEmpty())
+        QDesktopServices::openUrl(download);
+}
+
+void TMainWindow::saveWindowPosition()
+{
+    const auto settings = Settings::open();
+    settings->setValue(QLatin1String(Settings::Position), saveGeometry());
+    Settings::sync(*settings);
+}
+
+void TMainWindow::restoreWindowPosition()
+{
+    // A missing or unusable value leaves the form's geometry.
+    const QByteArray position = Settings::open()->value(QLatin1String(Settings::Position)).toByteArray();
+    if (!position.isEmpty())
+        restoreGeometry(position);
+}
+
+void TMainWindow::closeEvent(QCloseEvent *event)
+{
+    qDebug("closeEvent");
+    saveWindowPosition();
+    QMainWindow::closeEvent(event);
+
+    // Without a system tray a hidden window could never be shown again and
+    // the program would run on out of reach; closing the window ends it
+    // instead, as closing a program's only window does everywhere else.
+    // Before the login the application ends on its own with its last window.
+    if (!loggingOut && trayIcon && !QSystemTrayIcon::isSystemTrayAvailable())
+        QCoreApplication::exit(0);
+}
+
+void TMainWindow::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange)
+        ui->retranslateUi(this);
+}
+
+void TMainWindow::onTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+    case QSystemTrayIcon::DoubleClick:
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        show();
+        raise();
+        activateWindow();
+        break;
+    default:
+        // The context menu opens by itself; other clicks mean nothing here.
+        break;
+    }
+}
+
+void TMainWindow::on_actionExit_triggered()
+{
+    // Not closed first: Exit leaves "Position" as the last close wrote it.
+    if (trayIcon)
+        trayIcon->hide();
+    QCoreApplication::exit(0);
+}
+
+namespace {
+
+// A fresh window for the next login, as at start-up.
+void openNewMainWindow()
+{
+    auto *window = new TMainWindow;
+    setMainWindow(window);
+    window->show();
+}
+
+} // namespace
+
+void TMainWindow::on_actionLogout_triggered()
+{
+    if (loggingOut)
+        return;
+    loggingOut = true;
+
+    // The next login dialog starts empty and does not log in by itself.
+    {
+        const auto settings = Settings::open();
+        settings->setValue(QLatin1String(Settings::LoginEmail), QString());
+        settings->setValue(QLatin1String(Settings::LoginPassword), QString());
+        Settings::sync(*settings);
+    }
+
+    close();
+    if (trayIcon) {
+        trayIcon->hide();
+        delete trayIcon.data();
+    }
+
+    // Nothing of this login acts any more: engine events wait for the next
+    // window (until then they are dropped), the timers stop.
+    if (mainWindow() == this)
+        setMainWindow(nullptr);
+    for (QTimer *timer : findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly))
+        timer->stop();
+
+    // This slot runs from one of the window's own actions, possibly inside a
+    // wait of its own (the update check, a message box): the window goes
+    // once control is back in the event loop, and the next window is built
+    // only after this one is gone, so its destructor has withdrawn the old
+    // registration before the new login registers.
+    connect(this, &QObject::destroyed, qApp, &openNewMainWindow, Qt::QueuedConnection);
+    deleteLater();
 }

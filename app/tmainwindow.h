@@ -3,12 +3,14 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QPointer>
+#include <QSystemTrayIcon>
 
 namespace Ui {
 class TMainWindow;
 }
 
 class TAccount;
+class QWebEngineView;
 
 // The program's one main window: it owns everything that belongs to one login
 // and turns the user's actions and the application events into work for the
@@ -21,14 +23,44 @@ public:
     explicit TMainWindow(QWidget *parent = nullptr);
     ~TMainWindow() override;
 
+public slots:
+    void checkForUpdate();
+    void saveWindowPosition();
+    void restoreWindowPosition();
+    void on_pbRates_clicked();
+    void on_actionLogout_triggered();
+    void on_actionExit_triggered();
+
 signals:
     void phoneStatus(int code);
 
 protected:
     void customEvent(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private slots:
+    void on_actionAdd_50_triggered();
+    void on_actionAdd_20_triggered();
+    void on_actionAdd_10_triggered();
+    void on_pbGoToZimbrel_clicked();
+    void onTrayIconActivated(QSystemTrayIcon::ActivationReason reason);
 
 private:
+    // The billing page for adding amount dollars, in billingView.
+    void openBillingPage(int amount);
+
     Ui::TMainWindow *ui;
     QPointer<TAccount> account;
     QMenu creditMenu;
+    // The account pages: rates and the web phonebook share one window, the
+    // billing pages the other. Both outlive this window (a logout leaves
+    // them open) and go when the application quits.
+    QPointer<QWebEngineView> webView;
+    QPointer<QWebEngineView> billingView;
+    // Children of the window, so they go with it at logout.
+    QPointer<QSystemTrayIcon> trayIcon;
+    QPointer<QMenu> trayMenu;
+    // Set once a logout has begun: this window is on its way out.
+    bool loggingOut = false;
 };
