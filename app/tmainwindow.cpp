@@ -7,15 +7,22 @@
 #include "app/settings.h"
 #include "app/tevent.h"
 #include "app/updatecheck.h"
+#include "telephony/audiodevices.h"
+#include "telephony/tsettings.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDebug>
+#include <QLabel>
 #include <QMessageBox>
 #include <QRegularExpressionValidator>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTimer>
 #include <QWebEngineView>
+
+#include <cstdlib>
 
 TMainWindow::TMainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -26,8 +33,14 @@ TMainWindow::TMainWindow(QWidget *parent)
     // Where the window was when it was last closed.
     restoreWindowPosition();
 
+    // Call-state codes from the engine's thread arrive as phoneStatus.
+    connect(this, &TMainWindow::phoneStatus, this, &TMainWindow::onPhoneStatus);
+
     // Nothing can be dialled until the phone is registered.
     ui->wCall->setEnabled(false);
+
+    // The engine runs from before the login on.
+    initTelephony();
 
     account = new TAccount;
 
@@ -39,9 +52,15 @@ TMainWindow::TMainWindow(QWidget *parent)
         // From now on closing the window sends it to the tray.
         QApplication::setQuitOnLastWindowClosed(false);
 
+        // The call area opens once the engine has taken the registration.
+        registerPhone(account);
+
         // Only digits, as many as an international number can have.
         ui->leNumber->setValidator(new QRegularExpressionValidator(
             QRegularExpression(QStringLiteral("[0-9]\\d{0,25}")), ui->leNumber));
+
+        // The microphone and speaker chosen in the settings dialog.
+        applyStoredDevices();
 
         ui->twMainTabs->setCurrentIndex(0);
 
@@ -72,6 +91,9 @@ TMainWindow::TMainWindow(QWidget *parent)
 
 TMainWindow::~TMainWindow()
 {
+    // Withdraw this window's registration; a logout registers anew.
+    if (phoneState.registrationId != 0)
+        iaxc_unregister(phoneState.registrationId);
     // The web-service client belongs to this login; its requests end with
     // it. Later, not now: a contact request may be waiting for its reply
     // with its run on the stack.
@@ -92,6 +114,10 @@ void TMainWindow::customEvent(QEvent *event)
     case EVENT_CALL_ENDED:
         emit phoneStatus(tevent->code);
         break;
+    case EVENT_REGISTRATION_REPLY:
+        if (const auto *reply = dynamic_cast<const TRegistrationEvent *>(tevent))
+            showRegistrationReply(*reply);
+        break;
     case EVENT_CALL_NUMBER: {
         const auto *numberEvent = dynamic_cast<const TNumberEvent *>(tevent);
         if (!numberEvent)
@@ -104,6 +130,100 @@ void TMainWindow::customEvent(QEvent *event)
         break;
     }
     default:
+        break;
+    }
+}
+
+void TMainWindow::initTelephony()
+{
+    if (iaxc_initialize(1) != 0) {
+        // Without the engine the program is of no use; say so where a
+        // desktop user sees it, and end with a failure code.
+        QMessageBox::critical(nullptr, QStringLiteral("Error"), QStringLiteral("iaxclient not found"));
+        std::exit(EXIT_FAILURE);
+    }
+    phoneState.silenceThreshold = -99.0f;
+    iaxc_set_formats(IAXC_FORMAT_GSM, IAXC_FORMAT_GSM);
+    iaxc_set_silence_threshold(phoneState.silenceThreshold);
+    iaxc_set_event_callback(iaxEventCallback);
+    iaxc_start_processing_thread();
+}
+
+void TMainWindow::registerPhone(TAccount *client)
+{
+    const QByteArray username = client->username().toLatin1();
+    const QByteArray password = client->password().toLatin1();
+    const QByteArray server = client->server().toLatin1();
+    phoneState.registrationId = iaxc_register(username.constData(), password.constData(), server.constData());
+    if (phoneState.registrationId != 0)
+        ui->wCall->setEnabled(true);
+    qDebug("Connect status: %d", phoneState.registrationId);
+
+    // The engine answers later; until then the status bar says it is trying.
+    if (!registrationStatus) {
+        registrationStatus = new QLabel(statusBar());
+        registrationStatus->setObjectName(QStringLiteral("lblRegistration"));
+        statusBar()->addWidget(registrationStatus, 1);
+    }
+    registrationStatus->setText(registrationRequestText(phoneState.registrationId));
+}
+
+void TMainWindow::showRegistrationReply(const TRegistrationEvent &event)
+{
+    // Answers to an older window's registration may still be on their way.
+    if (!registrationStatus || event.registrationId == 0 || event.registrationId != phoneState.registrationId)
+        return;
+    registrationStatus->setText(registrationStatusText(event.reply));
+}
+
+void TMainWindow::call(QString number)
+{
+    const std::optional<QString> dialled = normalisedNumber(number);
+    if (!dialled || !account)
+        return;
+    const QString dial = dialString(account->username(), account->password(), account->server(), *dialled);
+    qDebug("\"%s\"", qPrintable(dial));
+    ui->pCall->stop();
+    iaxc_call(dial.toLatin1().constData());
+    ui->pCall->setNumber(QLatin1Char('+') + ui->leNumber->text());
+    ui->swPages->setCurrentWidget(ui->pCall);
+}
+
+void TMainWindow::hangUp()
+{
+    iaxc_dump_call();
+    ui->swPages->setCurrentWidget(ui->pContacts);
+    if (account)
+        account->getCallHistory();
+}
+
+void TMainWindow::on_pbSettings_clicked()
+{
+    TSettings settings;
+    settings.exec();
+}
+
+void TMainWindow::on_pbHangUp_clicked()
+{
+    hangUp();
+}
+
+void TMainWindow::on_pbCall_clicked()
+{
+    call(ui->leNumber->text());
+}
+
+void TMainWindow::onPhoneStatus(int code)
+{
+    switch (code) {
+    case EVENT_CALL_RINGING:
+        break;
+    case EVENT_CALL_ANSWERED:
+        ui->pCall->start();
+        break;
+    default:
+        hangUp();
+        ui->pCall->stop();
         break;
     }
 }

@@ -3,12 +3,15 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QPointer>
+
+#include "telephony/telephony.h"
 #include <QSystemTrayIcon>
 
 namespace Ui {
 class TMainWindow;
 }
 
+class QLabel;
 class TAccount;
 class QWebEngineView;
 
@@ -30,6 +33,8 @@ public slots:
     void on_pbRates_clicked();
     void on_actionLogout_triggered();
     void on_actionExit_triggered();
+    void call(QString number);
+    void hangUp();
 
 signals:
     void phoneStatus(int code);
@@ -44,13 +49,24 @@ private slots:
     void on_actionAdd_20_triggered();
     void on_actionAdd_10_triggered();
     void on_pbGoToZimbrel_clicked();
+    void on_pbSettings_clicked();
+    void on_pbHangUp_clicked();
+    void on_pbCall_clicked();
+    void onPhoneStatus(int code);
     void onTrayIconActivated(QSystemTrayIcon::ActivationReason reason);
 
 private:
     // The billing page for adding amount dollars, in billingView.
     void openBillingPage(int amount);
 
+    // Telephony: the engine is set up before the login, registration after it.
+    void initTelephony();
+    void registerPhone(TAccount *client);
+    void showRegistrationReply(const TRegistrationEvent &event);
+
     Ui::TMainWindow *ui;
+    PhoneState phoneState;
+    QLabel *registrationStatus = nullptr;
     QPointer<TAccount> account;
     QMenu creditMenu;
     // The account pages: rates and the web phonebook share one window, the

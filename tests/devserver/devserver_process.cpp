@@ -65,6 +65,7 @@ bool DevServer::start(QString *error)
         return false;
     }
     static const QRegularExpression listening(QStringLiteral("^http listening on http://[^:]+:(\\d+)$"));
+    static const QRegularExpression iaxListening(QStringLiteral("^iax2 listening on .+:(\\d+)$"));
     QDeadlineTimer deadline(30000);
     QByteArray pending;
     while (!deadline.hasExpired()) {
@@ -72,6 +73,8 @@ bool DevServer::start(QString *error)
             break;
         while (process_->canReadLine()) {
             const QString line = QString::fromUtf8(process_->readLine()).trimmed();
+            if (const auto iax = iaxListening.match(line); iax.hasMatch())
+                iaxPort_ = iax.captured(1).toInt();
             const auto match = listening.match(line);
             if (match.hasMatch()) {
                 port_ = match.captured(1).toInt();

@@ -44,6 +44,8 @@ public:
     static int runToExit(const QStringList &arguments, QString *standardError = nullptr);
 
     int port() const { return port_; }
+    // The UDP port of the IAX2 side (its line comes before the HTTP one).
+    int iaxPort() const { return iaxPort_; }
     QString databasePath() const { return databasePath_; }
     QString standardError() const;
 
@@ -59,6 +61,7 @@ private:
     std::unique_ptr<QTemporaryDir> tempDir_;
     std::unique_ptr<QProcess> process_;
     int port_ = 0;
+    int iaxPort_ = 0;
 };
 
 // Percent-encodes the Latin-1 bytes of the text, as the softphone does.

@@ -1,0 +1,43 @@
+#include "telephony/audiodevices.h"
+
+#include "app/settings.h"
+
+#include <iaxclient.h>
+
+#include <QSettings>
+
+EngineDevices engineDevices()
+{
+    EngineDevices result;
+    iaxc_audio_device *devices = nullptr;
+    int count = 0;
+    iaxc_audio_devices_get(&devices, &count, &result.input, &result.output, &result.ring);
+    // A missing array or a negative count means no devices, not a crash.
+    if (!devices || count <= 0)
+        return result;
+    for (int i = 0; i < count; ++i) {
+        DeviceEntry entry;
+        entry.id = devices[i].devID;
+        entry.name = devices[i].name ? QString::fromLatin1(devices[i].name) : QString();
+        entry.capabilities = static_cast<int>(devices[i].capabilities);
+        result.devices.append(entry);
+    }
+    return result;
+}
+
+int storedDevice(const char *key, int fallback)
+{
+    auto settings = Settings::open();
+    bool ok = false;
+    const int id = settings->value(QLatin1String(key)).toInt(&ok);
+    // A missing key, or one spoilt by hand, leaves the fallback in place.
+    return ok ? id : fallback;
+}
+
+void applyStoredDevices()
+{
+    const EngineDevices current = engineDevices();
+    const int input = storedDevice(Settings::InputDevice, current.input);
+    const int output = storedDevice(Settings::OutputDevice, current.output);
+    iaxc_audio_devices_set(input, output, output);
+}

@@ -1,0 +1,148 @@
+#include "telephony/telephony.h"
+
+#include <QDebug>
+
+#include <atomic>
+#include <cstdio>
+
+namespace {
+
+// Lines printed so far; only the engine's thread prints them.
+std::atomic<int> netStatsLines{0};
+
+const char *truth(int state, int bit)
+{
+    return (state & bit) ? "true" : "false";
+}
+
+} // namespace
+
+TRegistrationEvent::TRegistrationEvent(int registrationId, int reply)
+    : TEvent(EVENT_REGISTRATION_REPLY)
+    , registrationId(registrationId)
+    , reply(reply)
+{
+}
+
+int iaxEventCallback(iaxc_event event)
+{
+    switch (event.type) {
+    case IAXC_EVENT_STATE: {
+        const iaxc_ev_call_state &call = event.ev.call;
+        handleCallState(call.callNo, call.state, call.remote, call.remote_name, call.local, call.local_context);
+        logIncomingCall(call);
+        break;
+    }
+    case IAXC_EVENT_NETSTAT: {
+        const iaxc_ev_netstats &n = event.ev.netstats;
+        handleNetStats(n.callNo, n.rtt,
+                       n.local.jitter, n.local.losspct, n.local.losscnt, n.local.packets,
+                       n.local.delay, n.local.dropped, n.local.ooo,
+                       n.remote.jitter, n.remote.losspct, n.remote.losscnt, n.remote.packets,
+                       n.remote.delay, n.remote.dropped, n.remote.ooo);
+        break;
+    }
+    case IAXC_EVENT_REGISTRATION:
+        // Without this a refused or lost registration would leave the call
+        // area looking ready; the window shows the answer in its status bar.
+        postToMainWindow(new TRegistrationEvent(event.ev.reg.id, event.ev.reg.reply));
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+void handleCallState(int callNo, int state, const char *remote, const char *remoteName,
+                     const char *local, const char *localContext)
+{
+    // One line, one call: only the state matters.
+    Q_UNUSED(callNo);
+    Q_UNUSED(remote);
+    Q_UNUSED(remoteName);
+    Q_UNUSED(local);
+    Q_UNUSED(localContext);
+
+    qDebug("active: %s", truth(state, IAXC_CALL_STATE_ACTIVE));
+    qDebug("outgoing: %s", truth(state, IAXC_CALL_STATE_OUTGOING));
+    qDebug("ringing: %s", truth(state, IAXC_CALL_STATE_RINGING));
+    qDebug("complete: %s", truth(state, IAXC_CALL_STATE_COMPLETE));
+    qDebug("selected: %s", truth(state, IAXC_CALL_STATE_SELECTED));
+
+    if (!(state & IAXC_CALL_STATE_ACTIVE)) {
+        postToMainWindow(new TEvent(EVENT_CALL_ENDED));
+        qDebug("No active calls");
+    } else if ((state & IAXC_CALL_STATE_OUTGOING) && (state & IAXC_CALL_STATE_RINGING)) {
+        postToMainWindow(new TEvent(EVENT_CALL_RINGING));
+        qDebug("Ringing");
+    } else if (state & IAXC_CALL_STATE_COMPLETE) {
+        postToMainWindow(new TEvent(EVENT_CALL_ANSWERED));
+        qDebug("Active call going on");
+    }
+}
+
+void logIncomingCall(iaxc_ev_call_state call)
+{
+    if ((call.state & IAXC_CALL_STATE_RINGING) && !(call.state & IAXC_CALL_STATE_OUTGOING))
+        qDebug("Receiving Incoming Call Request...");
+}
+
+int handleNetStats(int callNo, int rtt,
+                   int localJitter, int localLossPercent, int localLossCount, int localPackets,
+                   int localDelay, int localDropped, int localOutOfOrder,
+                   int remoteJitter, int remoteLossPercent, int remoteLossCount, int remotePackets,
+                   int remoteDelay, int remoteDropped, int remoteOutOfOrder)
+{
+    Q_UNUSED(callNo);
+    if (netStatsLines.fetch_add(1) % 25 == 0)
+        std::fprintf(stderr, "RTT\tRjit\tRlos%%\tRlosC\tRpkts\tRdel\tRdrop\tRooo\tLjit\tLlos%%\tLlosC\tLpkts\tLdel\tLdrop\tLooo\n");
+    // Remote figures first, to match the R and L columns of the header.
+    std::fprintf(stderr, "%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%d\n",
+                 rtt,
+                 remoteJitter, remoteLossPercent, remoteLossCount, remotePackets,
+                 remoteDelay, remoteDropped, remoteOutOfOrder,
+                 localJitter, localLossPercent, localLossCount, localPackets,
+                 localDelay, localDropped, localOutOfOrder);
+    return 0;
+}
+
+QString registrationStatusText(int reply)
+{
+    switch (reply) {
+    case IAXC_REGISTRATION_REPLY_ACK:
+        return QStringLiteral("Registered");
+    case IAXC_REGISTRATION_REPLY_REJ:
+        return QStringLiteral("Registration refused: check your account");
+    case IAXC_REGISTRATION_REPLY_TIMEOUT:
+        return QStringLiteral("Cannot reach the phone server");
+    default:
+        return QStringLiteral("Registration state unknown");
+    }
+}
+
+QString registrationRequestText(int registrationId)
+{
+    return registrationId != 0 ? QStringLiteral("Registering...")
+                               : QStringLiteral("Cannot register the phone");
+}
+
+std::optional<QString> normalisedNumber(const QString &number)
+{
+    if (number.trimmed().isEmpty())
+        return std::nullopt;
+    // The echo test is reached without any prefix; the comparison is on the
+    // number exactly as given.
+    if (number == QLatin1String("999"))
+        return number;
+    QString dialled = number;
+    dialled.replace(QLatin1String("+"), QLatin1String("00"));
+    if (!dialled.startsWith(QLatin1String("00")))
+        dialled.prepend(QLatin1String("00"));
+    return dialled;
+}
+
+QString dialString(const QString &username, const QString &password, const QString &server,
+                   const QString &number)
+{
+    return username + QLatin1Char(':') + password + QLatin1Char('@') + server + QLatin1Char('/') + number;
+}

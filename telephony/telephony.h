@@ -1,0 +1,59 @@
+#pragma once
+
+#include "app/tevent.h"
+
+#include <iaxclient.h>
+
+#include <QString>
+
+#include <optional>
+
+// The main window's telephony record: what the engine was given at start and
+// the registration that the window withdraws when it goes away.
+struct PhoneState
+{
+    float silenceThreshold = 0.0f;
+    int registrationId = 0;
+};
+
+// The engine's callback. It runs on the engine's processing thread, touches no
+// widget, and always returns 0.
+int iaxEventCallback(iaxc_event event);
+
+// Call-state handlers, run in this order for every state event.
+void handleCallState(int callNo, int state, const char *remote, const char *remoteName,
+                     const char *local, const char *localContext);
+void logIncomingCall(iaxc_ev_call_state call);
+
+// Prints one statistics line (and, every 25 lines, the header) on stderr.
+int handleNetStats(int callNo, int rtt,
+                   int localJitter, int localLossPercent, int localLossCount, int localPackets,
+                   int localDelay, int localDropped, int localOutOfOrder,
+                   int remoteJitter, int remoteLossPercent, int remoteLossCount, int remotePackets,
+                   int remoteDelay, int remoteDropped, int remoteOutOfOrder);
+
+// The server's answer to a registration, carried to the main window so that
+// its status bar can say whether the phone is usable. The engine keeps the
+// registration alive by itself, so answers keep coming while it runs.
+constexpr int EVENT_REGISTRATION_REPLY = 5100;
+
+class TRegistrationEvent : public TEvent
+{
+public:
+    TRegistrationEvent(int registrationId, int reply);
+
+    int registrationId;
+    int reply; // IAXC_REGISTRATION_REPLY_*
+};
+
+// Words for the status bar.
+QString registrationStatusText(int reply);
+QString registrationRequestText(int registrationId);
+
+// The number as it is dialled: "+" becomes "00", and "00" goes in front,
+// except for the echo test "999". Nothing for a blank number.
+std::optional<QString> normalisedNumber(const QString &number);
+
+// "user:password@host/number", as the engine takes it.
+QString dialString(const QString &username, const QString &password, const QString &server,
+                   const QString &number);
