@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <pthread.h>
 
 namespace {
@@ -133,8 +134,13 @@ int main(int argc, char *argv[])
         return 1;
     }
     std::fprintf(stderr, "ondavox-devserver: database %s\n", qPrintable(options.databasePath));
-    if (store.seedDemoAccountIfEmpty())
-        std::fprintf(stderr, "ondavox-devserver: created the demo account demo@ondavox.com\n");
+    try {
+        if (store.seedDemoAccountIfEmpty())
+            std::fprintf(stderr, "ondavox-devserver: created the demo account demo@ondavox.com\n");
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "ondavox-devserver: cannot write %s: %s\n", qPrintable(options.databasePath), e.what());
+        return 1;
+    }
 
     // The IAX2 side: registrar and call endpoint over the same store.
     // Started before the HTTP side, so that a softphone finds both up.

@@ -40,8 +40,8 @@ std::optional<std::string> addFault(FaultTable &table, const std::string &spec)
         fault.kind = kind == "false" ? Fault::Kind::False
                    : kind == "malformed" ? Fault::Kind::Malformed : Fault::Kind::Drop;
     } else if (kind == "status") {
-        if (!parseNumber(arg, 599, &fault.argument) || fault.argument < 100)
-            return "status:<code> needs an HTTP status code from 100 to 599";
+        if (!parseNumber(arg, 599, &fault.argument) || fault.argument < 200)
+            return "status:<code> needs an HTTP status code from 200 to 599";
         fault.kind = Fault::Kind::Status;
     } else if (kind == "delay") {
         if (!parseNumber(arg, 600000, &fault.argument))
