@@ -499,10 +499,17 @@ ChangeResult Store::createAccount(const std::string &emailIn, const std::string 
         email.find('.', at + 2) == std::string::npos || email.back() == '.' ||
         email.find_first_of(" \t\r\n\"<>,;") != std::string::npos)
         return ChangeResult::failure("Please enter a valid e-mail address.");
+    // The softphone sends the e-mail and password as Latin-1: anything
+    // beyond it could never log in.
+    const auto beyondLatin1 = [](const QString &text) {
+        return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() > 0xFF; });
+    };
+    if (beyondLatin1(QString::fromUtf8(email.data(), static_cast<qsizetype>(email.size()))))
+        return ChangeResult::failure("The e-mail address may contain only Latin-1 characters.");
     const QString pw = QString::fromUtf8(password.data(), static_cast<qsizetype>(password.size()));
     if (pw.size() < 6)
         return ChangeResult::failure("The password must have at least 6 characters.");
-    if (std::any_of(pw.begin(), pw.end(), [](QChar c) { return c.unicode() > 0xFF; }))
+    if (beyondLatin1(pw))
         return ChangeResult::failure(
             "The password may contain only Latin-1 characters (letters of Western European "
             "languages, digits and signs).");

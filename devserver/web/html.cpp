@@ -56,6 +56,8 @@ td.num, th.num { text-align: right; }
 form.inline { display: inline; }
 label { display: block; margin: 10px 0 4px; font-weight: bold; }
 input[type=text], input[type=email], input[type=password] { width: 320px; padding: 6px 8px; border: 1px solid #b8c2cf; border-radius: 4px; font-size: 14px; }
+input, button { font-family: inherit; }
+td.phones { white-space: nowrap; }
 button { background: #1d4f91; color: #fff; border: 0; border-radius: 4px; padding: 7px 16px; font-size: 14px; cursor: pointer; margin-top: 12px; }
 button.small { padding: 3px 10px; font-size: 12px; margin: 0; }
 button.secondary { background: #6b7a8f; }

@@ -236,7 +236,7 @@ void WebServer::showPhonebookPage(std::int64_t accountId, const std::string &key
                 detail += (detail.empty() ? "" : ", ") + c.company;
             if (!detail.empty())
                 html += "<br><span class=\"muted\">" + htmlEscape(detail) + "</span>";
-            html += "</td><td>";
+            html += "</td><td class=\"phones\">";
             for (const Phone &p : c.phones)
                 html += htmlEscape(p.type) + ": " + htmlEscape(shownNumber(p)) + "<br>";
             html += "</td><td><form method=\"post\" enctype=\"multipart/form-data\" "

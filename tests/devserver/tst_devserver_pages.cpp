@@ -193,6 +193,8 @@ private slots:
                                     << "Please enter a valid e-mail address.";
         QTest::newRow("beyond Latin-1") << "email=a%40example.com&password=%E2%82%AC12345&password2=%E2%82%AC12345"
                                         << "The password may contain only Latin-1 characters";
+        QTest::newRow("address beyond Latin-1") << "email=a%D0%B6%40example.com&password=abcdefg&password2=abcdefg"
+                                                << "The e-mail address may contain only Latin-1 characters.";
     }
 
     void registrationRefusesWithAMessage()
