@@ -58,6 +58,8 @@ void TestMainWindow::init()
 void TestMainWindow::cleanup()
 {
     setMainWindow(nullptr);
+    // What a destroyed window released for later goes now, not at exit.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     delete sandbox;
     delete responder;
     qunsetenv("ONDAVOX_WEB_BASE");
