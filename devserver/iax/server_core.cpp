@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <iterator>
 
 namespace devserver {
 
@@ -43,7 +44,8 @@ ServerCore::ServerCore(IaxBackend &backend, ServerCoreOptions options, EpochCloc
       options_(std::move(options)),
       epochSeconds_(std::move(epochSeconds)),
       random_(std::random_device{}()),
-      tokens_(options_.tokenSecret.empty() ? randomSecret(random_) : options_.tokenSecret)
+      tokens_(options_.tokenSecret.empty() ? randomSecret(random_) : options_.tokenSecret),
+      impairRandom_(options_.impairment.seed ? options_.impairment.seed : std::random_device{}())
 {
 }
 
@@ -64,8 +66,13 @@ std::uint32_t ServerCore::dateTimeNow() const
 
 void ServerCore::handleDatagram(std::uint64_t now, const Address &from, const std::uint8_t *data, std::size_t size)
 {
-    // Voice comes with the echo test's media; until then only full frames matter.
-    if (classifyDatagram(data, size) != DatagramKind::Full)
+    const DatagramKind kind = classifyDatagram(data, size);
+    if (kind == DatagramKind::Mini) {
+        if (const auto mini = decodeMiniFrame(data, size))
+            handleMini(now, from, *mini);
+        return;
+    }
+    if (kind != DatagramKind::Full)
         return;
     const auto frame = decodeFullFrame(data, size);
     if (frame)
@@ -287,7 +294,7 @@ void ServerCore::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
             finish(now, d);
             return;
         case iaxcmd::Ping:
-            d.leg.send(now, frametype::Iax, iaxcmd::Pong, {}, transmits_, f.timestamp);
+            d.leg.send(now, frametype::Iax, iaxcmd::Pong, receiverReport(d), transmits_, f.timestamp);
             return;
         case iaxcmd::LagRq:
             d.leg.send(now, frametype::Iax, iaxcmd::LagRp, {}, transmits_, f.timestamp);
@@ -301,8 +308,72 @@ void ServerCore::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
         finish(now, d);
         return;
     }
+    if (f.type == frametype::Voice && f.subclass != 0) {
+        d.receivedVoiceFormat = f.subclass;
+        onVoice(now, d, f.timestamp, f.payload);
+        return;
+    }
     if (f.type == frametype::DtmfEnd && d.recordOpen && validDigit(f.subclass))
         backend_.dtmfReceived(d.callId, static_cast<char>(f.subclass));
+}
+
+void ServerCore::handleMini(std::uint64_t now, const Address &from, const MiniFrame &m)
+{
+    const auto known = byPeerCall_.find({from, m.sourceCall});
+    if (known == byPeerCall_.end())
+        return;
+    auto it = dialogs_.find(known->second);
+    if (it == dialogs_.end() || it->second.kind != Kind::Call || it->second.finished
+        || it->second.receivedVoiceFormat == 0)
+        return; // a full voice frame must say the format first
+    Dialog &d = it->second;
+    onVoice(now, d, unwrapMiniTimestamp(d.receivedVoiceTimestamp, m.timestamp), m.payload);
+}
+
+void ServerCore::onVoice(std::uint64_t now, Dialog &d, std::uint32_t timestamp, const Bytes &payload)
+{
+    if (d.phase != Phase::Answered || payload.empty())
+        return;
+    if (d.reception.received(timestamp, now) == ReceptionStats::Arrival::InOrder)
+        d.receivedVoiceTimestamp = timestamp;
+    // The echo: the caller's own voice, with its own timestamps, straight back.
+    Outbox voice;
+    if (needsFullVoiceFrame(d.sentVoiceTimestamp, d.sentVoiceFormat, d.receivedVoiceFormat, timestamp))
+        d.leg.send(now, frametype::Voice, d.receivedVoiceFormat, payload, voice, timestamp);
+    else
+        d.leg.sendMini(timestamp, payload, voice);
+    d.sentVoiceTimestamp = timestamp;
+    d.sentVoiceFormat = d.receivedVoiceFormat;
+    sendImpaired(now, voice);
+}
+
+void ServerCore::sendImpaired(std::uint64_t now, Outbox &voice)
+{
+    const Impairment &imp = options_.impairment;
+    if (!imp.any()) {
+        transmits_.insert(transmits_.end(), std::make_move_iterator(voice.begin()), std::make_move_iterator(voice.end()));
+        return;
+    }
+    std::uniform_real_distribution<double> percent(0.0, 100.0);
+    std::uniform_int_distribution<std::uint32_t> jitter(0, imp.jitterMs);
+    for (auto &t : voice) {
+        if (percent(impairRandom_) < imp.lossPercent)
+            continue;
+        std::uint64_t delay = jitter(impairRandom_);
+        if (percent(impairRandom_) < imp.reorderPercent)
+            delay += 30; // one and a half periods: the next frame goes first
+        if (percent(impairRandom_) < imp.duplicatePercent)
+            delayed_.emplace(now + delay + jitter(impairRandom_), t);
+        delayed_.emplace(now + delay, std::move(t));
+    }
+    poll(now);
+}
+
+Bytes ServerCore::receiverReport(const Dialog &d) const
+{
+    IeBuilder ies;
+    appendReceiverReport(ies, d.reception.report(0)); // echoed at once: nothing is held back
+    return ies.take();
 }
 
 void ServerCore::onAuthenticatedCall(std::uint64_t now, Dialog &d, const IaxAccount &account)
@@ -403,6 +474,10 @@ void ServerCore::hangupAll(std::uint64_t now)
 
 void ServerCore::poll(std::uint64_t now)
 {
+    while (!delayed_.empty() && delayed_.begin()->first <= now) {
+        transmits_.push_back(std::move(delayed_.begin()->second));
+        delayed_.erase(delayed_.begin());
+    }
     for (auto &entry : dialogs_) {
         Dialog &d = entry.second;
         const bool wasFailed = d.leg.failed();
@@ -422,7 +497,7 @@ void ServerCore::poll(std::uint64_t now)
             continue;
         }
         if (d.kind == Kind::Call && d.phase != Phase::Authenticating && now >= d.nextPingAt) {
-            d.leg.send(now, frametype::Iax, iaxcmd::Ping, {}, transmits_);
+            d.leg.send(now, frametype::Iax, iaxcmd::Ping, receiverReport(d), transmits_);
             d.nextPingAt = now + options_.pingIntervalMs;
         }
     }
@@ -472,6 +547,8 @@ std::optional<std::uint64_t> ServerCore::nextDeadline() const
     }
     for (const auto &entry : bindings_)
         consider(entry.second.expires);
+    if (!delayed_.empty())
+        consider(delayed_.begin()->first);
     return next;
 }
 

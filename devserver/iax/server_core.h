@@ -8,6 +8,7 @@
 #include "address.h"
 #include "call_token.h"
 #include "leg.h"
+#include "receiver_report.h"
 
 #include <cstdint>
 #include <functional>
@@ -20,6 +21,19 @@
 
 namespace devserver {
 
+// What the server does to the voice it sends, to try a client's jitter
+// buffer: each frame may be lost, delayed by up to jitterMs, sent twice, or
+// held back so that the next one overtakes it. Signalling is never touched.
+struct Impairment {
+    double lossPercent = 0;
+    std::uint32_t jitterMs = 0;
+    double duplicatePercent = 0;
+    double reorderPercent = 0;
+    std::uint64_t seed = 0; // 0: different every run
+
+    bool any() const { return lossPercent > 0 || jitterMs > 0 || duplicatePercent > 0 || reorderPercent > 0; }
+};
+
 struct ServerCoreOptions {
     iax2::RetransmitPolicy retransmit;
     std::uint16_t maxRefreshSeconds = 60;
@@ -31,9 +45,11 @@ struct ServerCoreOptions {
     std::uint32_t lingerMs = 3000;
     std::size_t maxDialogs = 4096;
     std::string tokenSecret; // random when empty
+    Impairment impairment;
 };
 
-// The test numbers, with what they do.
+// The test numbers, with what they do. Every answered call echoes the
+// caller's voice back.
 namespace numbers {
 inline const std::string EchoTest = "999";             // answers at once
 inline const std::string Busy = "0015550100";          // busy
@@ -82,6 +98,12 @@ private:
         std::optional<std::uint64_t> answerAt;
         std::optional<std::uint64_t> hangupAt;
         std::uint64_t nextPingAt = 0;
+        // voice
+        iax2::ReceptionStats reception;
+        std::uint32_t receivedVoiceFormat = 0; // 0 until the first full voice frame
+        std::uint32_t receivedVoiceTimestamp = 0;
+        std::optional<std::uint32_t> sentVoiceTimestamp;
+        std::uint32_t sentVoiceFormat = 0;
         bool finished = false;
         std::uint64_t lingerUntil = 0;
     };
@@ -92,6 +114,10 @@ private:
     };
 
     void handleFull(std::uint64_t now, const iax2::Address &from, const iax2::FullFrame &f);
+    void handleMini(std::uint64_t now, const iax2::Address &from, const iax2::MiniFrame &m);
+    void onVoice(std::uint64_t now, Dialog &d, std::uint32_t timestamp, const iax2::Bytes &payload);
+    void sendImpaired(std::uint64_t now, iax2::Outbox &voice);
+    iax2::Bytes receiverReport(const Dialog &d) const;
     void openDialog(std::uint64_t now, const iax2::Address &from, const iax2::FullFrame &f);
     void sendStateless(const iax2::Address &to, const iax2::FullFrame &about, std::uint8_t subclass,
                        iax2::Bytes payload);
@@ -118,6 +144,8 @@ private:
     std::map<std::string, Binding> bindings_;
     std::uint16_t lastCallNumber_ = 0;
     std::vector<iax2::Transmit> transmits_;
+    std::mt19937_64 impairRandom_;
+    std::multimap<std::uint64_t, iax2::Transmit> delayed_; // impaired voice, by the time it goes out
 };
 
 } // namespace devserver

@@ -346,15 +346,51 @@ bool Client::sendVoice(std::uint64_t now, std::uint32_t format, const Bytes &dat
         return false;
     Leg &leg = it->second.leg;
     const std::uint32_t ts = timestamp ? *timestamp : leg.elapsed(now);
-    const auto &last = call_->sentVoiceTimestamp;
-    const bool full = !last || format != call_->sentVoiceFormat || (ts >> 16) != (*last >> 16);
-    if (full)
+    if (needsFullVoiceFrame(call_->sentVoiceTimestamp, call_->sentVoiceFormat, format, ts))
         leg.send(now, frametype::Voice, format, data, transmits_, ts);
     else
         leg.sendMini(ts, data, transmits_);
     call_->sentVoiceTimestamp = ts;
     call_->sentVoiceFormat = format;
     return true;
+}
+
+std::optional<std::uint32_t> Client::callTimestamp(std::uint64_t now) const
+{
+    if (!call_ || !call_->accepted)
+        return std::nullopt;
+    auto it = dialogs_.find(call_->dialogCall);
+    if (it == dialogs_.end())
+        return std::nullopt;
+    return it->second.leg.elapsed(now);
+}
+
+bool Client::sendLinkProbe(std::uint64_t now, const ReceiverReport &ours)
+{
+    if (!call_ || !call_->accepted)
+        return false;
+    auto it = dialogs_.find(call_->dialogCall);
+    if (it == dialogs_.end() || it->second.finished)
+        return false;
+    call_->ourReport = ours;
+    IeBuilder report;
+    appendReceiverReport(report, ours);
+    it->second.leg.send(now, frametype::Iax, iaxcmd::Ping, report.take(), transmits_);
+    return true;
+}
+
+void Client::takeLinkFigures(Dialog &d, const FullFrame &f, std::uint64_t now)
+{
+    if (f.subclass != iaxcmd::Ping) {
+        // The answer carries our request's timestamp back; a figure from the
+        // future or from before the call is a peer's mistake, not a time.
+        const std::uint32_t elapsed = d.leg.elapsed(now);
+        if (f.timestamp <= elapsed && elapsed - f.timestamp < 60000)
+            call_->link.rttMs = elapsed - f.timestamp;
+    }
+    if (const auto ies = IeList::parse(f.payload))
+        if (auto report = readReceiverReport(*ies))
+            call_->link.remote = report;
 }
 
 void Client::receiveVoice(std::uint32_t timestamp, const Bytes &data)
@@ -373,15 +409,7 @@ void Client::handleMini(const Address &from, const MiniFrame &m)
     if (it == dialogs_.end() || it->second.finished || it->second.leg.peer() != from
         || it->second.leg.remoteCall() != m.sourceCall)
         return;
-    // Put back the high 16 bits, taking the nearer of the two candidates
-    // around a wrap, so late packets from before it stay in the past.
-    const std::int64_t last = call_->receivedVoiceTimestamp;
-    std::int64_t ts = (last & ~std::int64_t(0xffff)) | m.timestamp;
-    if (ts < last - 0x8000)
-        ts += 0x10000;
-    else if (ts > last + 0x8000 && ts >= 0x10000)
-        ts -= 0x10000;
-    receiveVoice(static_cast<std::uint32_t>(ts), m.payload);
+    receiveVoice(unwrapMiniTimestamp(call_->receivedVoiceTimestamp, m.timestamp), m.payload);
 }
 
 void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
@@ -424,8 +452,17 @@ void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
             endCall(now, callstate::Free, causeOf(f, f.subclass == iaxcmd::Hangup ? "Hung up" : "Rejected"),
                     std::nullopt);
             return;
-        case iaxcmd::Ping:
-            d.leg.send(now, frametype::Iax, iaxcmd::Pong, {}, transmits_, f.timestamp);
+        case iaxcmd::Ping: {
+            takeLinkFigures(d, f, now);
+            IeBuilder report;
+            if (call_->ourReport)
+                appendReceiverReport(report, *call_->ourReport);
+            d.leg.send(now, frametype::Iax, iaxcmd::Pong, report.take(), transmits_, f.timestamp);
+            return;
+        }
+        case iaxcmd::Pong:
+        case iaxcmd::LagRp:
+            takeLinkFigures(d, f, now);
             return;
         case iaxcmd::LagRq:
             d.leg.send(now, frametype::Iax, iaxcmd::LagRp, {}, transmits_, f.timestamp);

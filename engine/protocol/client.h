@@ -6,6 +6,7 @@
 #include "address.h"
 #include "dial_string.h"
 #include "leg.h"
+#include "receiver_report.h"
 
 #include <cstdint>
 #include <map>
@@ -95,6 +96,19 @@ public:
     bool sendVoice(std::uint64_t now, std::uint32_t format, const Bytes &data,
                    std::optional<std::uint32_t> timestamp = std::nullopt);
 
+    // Milliseconds on the answered call's clock, the base of voice timestamps.
+    std::optional<std::uint32_t> callTimestamp(std::uint64_t now) const;
+    // Asks the peer for a PONG (round-trip time, its receiver report) and
+    // tells it ours. Our report also goes into every PONG we answer with.
+    bool sendLinkProbe(std::uint64_t now, const ReceiverReport &ours);
+
+    // What the peer told us about the call's link.
+    struct Link {
+        std::optional<std::uint32_t> rttMs;
+        std::optional<ReceiverReport> remote;
+    };
+    Link link() const { return call_ ? call_->link : Link{}; }
+
     // The answer to a ResolveRequest.
     void resolved(std::uint64_t now, std::uint64_t ticket, const std::optional<Address> &address);
 
@@ -158,6 +172,9 @@ private:
         std::uint32_t sentVoiceFormat = 0;
         std::uint32_t receivedVoiceTimestamp = 0;
         std::uint32_t receivedVoiceFormat = 0; // 0 until the first full voice frame
+        // statistics
+        Link link;
+        std::optional<ReceiverReport> ourReport;
     };
 
     std::uint16_t allocateCallNumber();
@@ -186,6 +203,7 @@ private:
     void onDialogFailed(std::uint64_t now, Dialog &d);
 
     void text(const std::string &message);
+    void takeLinkFigures(Dialog &d, const FullFrame &f, std::uint64_t now);
 
     static constexpr std::size_t kMaxQueuedVoice = 500;
 

@@ -134,4 +134,15 @@ Bytes encodeMiniFrame(const MiniFrame &m)
     return out;
 }
 
+std::uint32_t unwrapMiniTimestamp(std::uint32_t last, std::uint16_t low)
+{
+    const std::int64_t previous = last;
+    std::int64_t ts = (previous & ~std::int64_t(0xffff)) | low;
+    if (ts < previous - 0x8000)
+        ts += 0x10000;
+    else if (ts > previous + 0x8000 && ts >= 0x10000)
+        ts -= 0x10000;
+    return static_cast<std::uint32_t>(ts);
+}
+
 } // namespace iax2

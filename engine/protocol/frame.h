@@ -52,6 +52,19 @@ std::optional<std::uint32_t> decodeSubclass(std::uint8_t octet);
 // Frames that neither advance the sender's OSeqno nor get acknowledged.
 bool isUnsequenced(std::uint8_t type, std::uint32_t subclass);
 
+// A mini frame carries the low 16 bits of its timestamp: put back the high
+// bits from the last voice timestamp, taking the nearer of the candidates
+// around a wrap, so late frames from before it stay in the past.
+std::uint32_t unwrapMiniTimestamp(std::uint32_t last, std::uint16_t low);
+
+// Voice goes as a full frame first, on a format change and when the 16-bit
+// timestamp wraps; as mini frames otherwise.
+inline bool needsFullVoiceFrame(const std::optional<std::uint32_t> &lastTimestamp, std::uint32_t lastFormat,
+                                std::uint32_t format, std::uint32_t timestamp)
+{
+    return !lastTimestamp || format != lastFormat || (timestamp >> 16) != (*lastTimestamp >> 16);
+}
+
 // Sequence numbers are 8-bit counters: true when a comes before b.
 inline bool seqBefore(std::uint8_t a, std::uint8_t b)
 {

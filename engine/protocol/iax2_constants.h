@@ -75,6 +75,12 @@ constexpr std::uint8_t Refresh = 19;
 constexpr std::uint8_t Cause = 22;
 constexpr std::uint8_t DateTime = 31;
 constexpr std::uint8_t CauseCode = 42;
+constexpr std::uint8_t RrJitter = 46;
+constexpr std::uint8_t RrLoss = 47;
+constexpr std::uint8_t RrPackets = 48;
+constexpr std::uint8_t RrDelay = 49;
+constexpr std::uint8_t RrDropped = 50;
+constexpr std::uint8_t RrOutOfOrder = 51;
 constexpr std::uint8_t CallToken = 54;
 } // namespace ie
 

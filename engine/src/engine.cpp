@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
 
@@ -24,6 +25,22 @@ void copyText(char (&dest)[IAXC_EVENT_BUFSIZ], const std::string &src)
     const std::size_t n = std::min(src.size(), sizeof dest - 1);
     std::memcpy(dest, src.data(), n);
     dest[n] = '\0';
+}
+
+constexpr std::uint64_t kStatisticsIntervalMs = 1000;
+
+media::ProcessingMode processingFromEnvironment()
+{
+    // For measurements and for users whose sound card does its own processing.
+    const char *value = std::getenv("ONDAVOX_AUDIO_PROCESSING");
+    if (!value)
+        return media::ProcessingMode::Auto;
+    const std::string v = value;
+    if (v == "1" || v == "on")
+        return media::ProcessingMode::On;
+    if (v == "0" || v == "off")
+        return media::ProcessingMode::Off;
+    return media::ProcessingMode::Auto;
 }
 
 } // namespace
@@ -52,14 +69,55 @@ int Engine::initialize()
         return -1;
     client_ = std::make_unique<iax2::Client>();
     mailbox_ = std::make_shared<Mailbox>();
+    registry_.rebuild(true);
+    rebuildDeviceList();
+    media::MediaSession::Hooks hooks;
+    hooks.captured = [mailbox = mailbox_] { mailbox->wakeup.poke(); };
+    hooks.notice = [this](const std::string &text) { notice(text); };
+    media_ = std::make_unique<media::MediaSession>(registry_, epoch_, std::move(hooks));
+    media_->setProcessing(processingFromEnvironment());
+    media_->setSilenceThreshold(silenceThreshold_);
+    ringDevice_ = registry_.defaultOutput();
     initialized_ = true;
     return 0;
+}
+
+void Engine::rebuildDeviceList()
+{
+    deviceList_.clear();
+    for (const auto &e : registry_.entries()) {
+        iaxc_audio_device d;
+        d.name = e.name.c_str();
+        d.devID = e.id;
+        d.capabilities = 0;
+        if (e.canRecord)
+            d.capabilities |= IAXC_AD_INPUT | (e.id == registry_.defaultInput() ? IAXC_AD_INPUT_DEFAULT : 0);
+        if (e.canPlay)
+            d.capabilities |= IAXC_AD_OUTPUT | IAXC_AD_RING
+                              | (e.id == registry_.defaultOutput() ? IAXC_AD_OUTPUT_DEFAULT | IAXC_AD_RING_DEFAULT : 0);
+        deviceList_.push_back(d);
+    }
+}
+
+void Engine::setSilenceThreshold(float threshold)
+{
+    silenceThreshold_.store(threshold);
+    std::lock_guard<std::mutex> life(lifecycle_);
+    if (media_)
+        media_->setSilenceThreshold(threshold);
+}
+
+void Engine::notice(const std::string &text)
+{
+    std::lock_guard<std::mutex> lock(noticeMutex_);
+    notices_.push_back(text);
 }
 
 void Engine::shutdown()
 {
     stopThread();
     std::lock_guard<std::mutex> life(lifecycle_);
+    media_.reset(); // its device threads end before anything they use
     std::lock_guard<std::mutex> lock(mutex_);
     client_.reset();
     socket_.close();
@@ -152,8 +210,8 @@ int Engine::call(const char *dest)
         std::lock_guard<std::mutex> lock(mutex_);
         if (!client_)
             return -1;
-        result = client_->placeCall(now(), dest, static_cast<std::uint32_t>(preferredFormat_.load()),
-                                    static_cast<std::uint32_t>(allowedFormats_.load()));
+        // GSM is the one codec the voice path has: calls offer it whatever else the program allows.
+        result = client_->placeCall(now(), dest, IAXC_FORMAT_GSM, IAXC_FORMAT_GSM);
     }
     wake();
     return result == iax2::Client::PlaceResult::Placed ? 0 : -1;
@@ -181,28 +239,30 @@ void Engine::sendDtmf(char digit)
 
 int Engine::audioDevicesGet(iaxc_audio_device **devs, int *count, int *input, int *output, int *ring)
 {
-    // Audio devices arrive with the media stages; until then there are none.
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> life(lifecycle_);
+    const bool ready = initialized_ && media_;
     if (devs)
-        *devs = nullptr;
+        *devs = ready && !deviceList_.empty() ? deviceList_.data() : nullptr;
     if (count)
-        *count = 0;
+        *count = ready ? static_cast<int>(deviceList_.size()) : 0;
     if (input)
-        *input = inputDevice_;
+        *input = ready ? media_->input() : media::deviceid::SilentMicrophone;
     if (output)
-        *output = outputDevice_;
+        *output = ready ? media_->output() : media::deviceid::DiscardingSpeaker;
     if (ring)
         *ring = ringDevice_;
-    return 0;
+    return ready ? 0 : -1;
 }
 
 int Engine::audioDevicesSet(int input, int output, int ring)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    inputDevice_ = input;
-    outputDevice_ = output;
-    ringDevice_ = ring;
-    return 0;
+    std::lock_guard<std::mutex> life(lifecycle_);
+    if (!initialized_ || !media_)
+        return -1;
+    const media::DeviceEntry *r = registry_.find(ring);
+    ringDevice_ = r && r->canPlay ? ring : registry_.defaultOutput();
+    // Unknown identifiers (a card since removed) leave that side on its default device.
+    return media_->selectDevices(input, output) && r && r->canPlay ? 0 : -1;
 }
 
 void Engine::pump(std::vector<iax2::Transmit> &transmits, std::vector<iax2::ClientEvent> &events)
@@ -230,8 +290,15 @@ void Engine::pump(std::vector<iax2::Transmit> &transmits, std::vector<iax2::Clie
             mailbox->wakeup.poke();
         }).detach();
     }
-    // Voice from the peer goes to the playout stage once there is audio; until then it is let go.
-    client_->takeVoice();
+    for (const auto &voice : client_->takeVoice())
+        media_->received(voice.timestamp, voice.format, voice.data, t);
+    if (const auto callNow = client_->callTimestamp(t)) {
+        for (const auto &frame : media_->takeCaptured())
+            client_->sendVoice(t, IAXC_FORMAT_GSM, iax2::Bytes(std::begin(frame.gsm), std::end(frame.gsm)),
+                               media_->stamp(frame.sequence, *callNow));
+    } else {
+        media_->takeCaptured(); // the call is over: what the microphone still had goes nowhere
+    }
     auto more = client_->takeTransmits();
     transmits.insert(transmits.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
     auto happened = client_->takeEvents();
@@ -251,7 +318,10 @@ void Engine::run(unsigned generation)
                 return;
             fd = socket_.fd();
             wakeFd = mailbox_->wakeup.fd();
-            if (auto next = client_->nextDeadline()) {
+            std::optional<std::uint64_t> next = client_->nextDeadline();
+            if (client_->callState() & iax2::callstate::Complete && (!next || nextStatsAt_ < *next))
+                next = nextStatsAt_;
+            if (next) {
                 const std::uint64_t t = now();
                 timeout = *next <= t ? 0 : static_cast<int>(std::min<std::uint64_t>(*next - t, 1000));
             }
@@ -263,6 +333,9 @@ void Engine::run(unsigned generation)
 
         std::vector<iax2::Transmit> transmits;
         std::vector<iax2::ClientEvent> events;
+        std::optional<iaxc_event> netstat;
+        bool answered;
+        const std::uint64_t t = now();
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (!client_)
@@ -274,12 +347,83 @@ void Engine::run(unsigned generation)
             for (int i = 0; i < 256 && socket_.receive(&from, &buffer); ++i)
                 client_->handleDatagram(now(), from, buffer.data(), buffer.size());
             pump(transmits, events);
-            for (const auto &t : transmits)
-                socket_.sendTo(t.to, t.bytes);
+            answered = (client_->callState() & iax2::callstate::Complete) != 0;
+            if (answered && media_->running() && t >= nextStatsAt_)
+                netstat = statistics(t, transmits);
+            for (const auto &tx : transmits)
+                socket_.sendTo(tx.to, tx.bytes);
         }
         for (const auto &e : events)
             deliver(e);
+        if (netstat) {
+            if (const iaxc_event_callback_t callback = callback_.load())
+                callback(*netstat);
+        }
+        syncMedia(answered, t);
+        std::vector<std::string> notices;
+        {
+            std::lock_guard<std::mutex> lock(noticeMutex_);
+            notices.swap(notices_);
+        }
+        for (const auto &text : notices) {
+            iax2::ClientEvent e;
+            e.kind = iax2::ClientEvent::Kind::Text;
+            e.text = text;
+            deliver(e);
+        }
     }
+}
+
+void Engine::syncMedia(bool answered, std::uint64_t t)
+{
+    if (answered && !media_->running()) {
+        media_->start();
+        // Ask for the link's figures at once, so the first report has a round-trip time.
+        std::vector<iax2::Transmit> transmits;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!client_)
+                return;
+            client_->sendLinkProbe(t, media_->report());
+            auto more = client_->takeTransmits();
+            for (const auto &tx : more)
+                socket_.sendTo(tx.to, tx.bytes);
+        }
+        nextStatsAt_ = t + kStatisticsIntervalMs;
+    } else if (!answered && media_->running()) {
+        media_->stop();
+    } else if (answered) {
+        media_->checkDevices();
+    }
+}
+
+std::optional<iaxc_event> Engine::statistics(std::uint64_t t, std::vector<iax2::Transmit> &transmits)
+{
+    // Called with mutex_ held, about once a second during an answered call.
+    nextStatsAt_ = std::max(nextStatsAt_ + kStatisticsIntervalMs, t + kStatisticsIntervalMs / 2);
+    const iax2::ReceiverReport local = media_->report();
+    const iax2::Client::Link link = client_->link();
+    client_->sendLinkProbe(t, local);
+    auto more = client_->takeTransmits();
+    transmits.insert(transmits.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+
+    iaxc_event e;
+    std::memset(&e, 0, sizeof e);
+    e.type = IAXC_EVENT_NETSTAT;
+    e.ev.netstats.callNo = 0; // the one line
+    e.ev.netstats.rtt = link.rttMs ? static_cast<int>(*link.rttMs) : -1;
+    auto fill = [](iaxc_netstat &n, const iax2::ReceiverReport &r) {
+        n.jitter = static_cast<int>(r.jitter);
+        n.losspct = static_cast<int>(r.lossPercent);
+        n.losscnt = static_cast<int>(r.lossCount);
+        n.packets = static_cast<int>(r.packets);
+        n.delay = static_cast<int>(r.delay);
+        n.dropped = static_cast<int>(r.dropped);
+        n.ooo = static_cast<int>(r.outOfOrder);
+    };
+    fill(e.ev.netstats.local, local);
+    fill(e.ev.netstats.remote, link.remote.value_or(iax2::ReceiverReport{}));
+    return e;
 }
 
 void Engine::deliver(const iax2::ClientEvent &event)

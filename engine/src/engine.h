@@ -6,12 +6,16 @@
 #include "iaxclient.h"
 
 #include "client.h"
+#include "device_registry.h"
+#include "media_session.h"
 #include "udp_socket.h"
 
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -28,7 +32,7 @@ public:
 
     void setCallback(iaxc_event_callback_t callback) { callback_.store(callback); }
     void setFormats(int preferred, int allowed);
-    void setSilenceThreshold(float threshold) { silenceThreshold_.store(threshold); }
+    void setSilenceThreshold(float threshold);
 
     int registerUser(const char *user, const char *pass, const char *host);
     int unregisterUser(int id);
@@ -54,6 +58,11 @@ private:
     void pump(std::vector<iax2::Transmit> &transmits, std::vector<iax2::ClientEvent> &events);
     void deliver(const iax2::ClientEvent &event);
     void wake();
+    // The processing thread's media duties, outside the core's lock.
+    void syncMedia(bool answered, std::uint64_t now);
+    std::optional<iaxc_event> statistics(std::uint64_t now, std::vector<iax2::Transmit> &transmits);
+    void notice(const std::string &text);
+    void rebuildDeviceList();
 
     std::mutex lifecycle_; // initialize, shutdown, thread start and stop
     std::mutex mutex_;     // the core and the socket's state
@@ -69,10 +78,16 @@ private:
     std::atomic<int> allowedFormats_{IAXC_FORMAT_GSM};
     std::atomic<float> silenceThreshold_{-99.0f};
     std::atomic<int> lastRegistrationId_{0};
-    int inputDevice_ = 0;
-    int outputDevice_ = 0;
-    int ringDevice_ = 0;
     const std::chrono::steady_clock::time_point epoch_ = std::chrono::steady_clock::now();
+
+    // Media. The registry outlives shutdown so device names handed out stay readable.
+    media::DeviceRegistry registry_;
+    std::vector<iaxc_audio_device> deviceList_;
+    std::unique_ptr<media::MediaSession> media_;
+    int ringDevice_ = media::deviceid::DiscardingSpeaker;
+    std::uint64_t nextStatsAt_ = 0;
+    std::mutex noticeMutex_;
+    std::vector<std::string> notices_;
 };
 
 } // namespace ondavox

@@ -293,15 +293,33 @@ TEST_F(EngineLoopback, HostNamesAreResolvedWithoutBlockingTheCaller)
     iaxc_unregister(id);
 }
 
-TEST_F(EngineLoopback, AudioDeviceCallsAreSafeBeforeTheMediaStages)
+TEST_F(EngineLoopback, BuiltInDevicesAreAlwaysThereAndChosenWithoutASoundCardOrFiles)
 {
-    iaxc_audio_device *devices = reinterpret_cast<iaxc_audio_device *>(1);
+    iaxc_audio_device *devices = nullptr;
     int count = -1, input = -1, output = -1, ring = -1;
-    iaxc_audio_devices_set(3, 4, 4);
     iaxc_audio_devices_get(&devices, &count, &input, &output, &ring);
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(devices, nullptr);
-    EXPECT_EQ(input, 3);
-    EXPECT_EQ(output, 4);
-    EXPECT_EQ(ring, 4);
+    ASSERT_GE(count, 2);
+    ASSERT_NE(devices, nullptr);
+    EXPECT_EQ(devices[0].devID, 0);
+    EXPECT_EQ(devices[0].capabilities & (IAXC_AD_INPUT | IAXC_AD_OUTPUT), IAXC_AD_INPUT);
+    EXPECT_EQ(devices[1].devID, 1);
+    EXPECT_EQ(devices[1].capabilities & (IAXC_AD_INPUT | IAXC_AD_OUTPUT), IAXC_AD_OUTPUT);
+    bool soundCardDefaultIn = false, soundCardDefaultOut = false;
+    for (int i = 0; i < count; ++i) {
+        EXPECT_NE(devices[i].name, nullptr);
+        soundCardDefaultIn |= devices[i].devID >= 100 && (devices[i].capabilities & IAXC_AD_INPUT_DEFAULT);
+        soundCardDefaultOut |= devices[i].devID >= 100 && (devices[i].capabilities & IAXC_AD_OUTPUT_DEFAULT);
+    }
+    if (!soundCardDefaultIn)
+        EXPECT_EQ(input, 0);
+    if (!soundCardDefaultOut)
+        EXPECT_EQ(output, 1);
+
+    // An echo call on the built-in devices works like any other.
+    EXPECT_EQ(iaxc_audio_devices_set(0, 1, 1), 0);
+    ASSERT_EQ(iaxc_call(dial("999").c_str()), 0);
+    ASSERT_TRUE(recorder.waitForState(0x16));
+    std::this_thread::sleep_for(300ms);
+    iaxc_dump_call();
+    ASSERT_TRUE(recorder.waitForFreeLine());
 }

@@ -1,0 +1,152 @@
+#include "jitter_buffer.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace media {
+
+JitterBuffer::JitterBuffer(JitterBufferOptions options)
+    : options_(options), stats_(options.frameMs), target_(options.minDelayMs)
+{
+}
+
+void JitterBuffer::restart()
+{
+    frames_.clear();
+    transits_.clear();
+    playing_ = false;
+    missingInRow_ = 0;
+}
+
+void JitterBuffer::noteTransit(std::int64_t transit)
+{
+    // A sender that restarted its clock, or a long pause in a drifting
+    // stream, moves every transit time at once: judge afresh from here.
+    if (!transits_.empty() && std::llabs(transit - minTransit_) > std::int64_t(options_.maxDelayMs) * 4)
+        restart();
+    transits_.push_back(transit);
+    if (transits_.size() > options_.historyPackets)
+        transits_.pop_front();
+    minTransit_ = *std::min_element(transits_.begin(), transits_.end());
+    retarget();
+}
+
+void JitterBuffer::retarget()
+{
+    std::vector<std::int64_t> spread(transits_.begin(), transits_.end());
+    const std::size_t k = (spread.size() - 1) * options_.spreadQuantile / 100;
+    std::nth_element(spread.begin(), spread.begin() + static_cast<std::ptrdiff_t>(k), spread.end());
+    const std::int64_t wanted = spread[k] - minTransit_ + 5;
+    target_ = static_cast<std::uint32_t>(
+        std::clamp<std::int64_t>(wanted, options_.minDelayMs, options_.maxDelayMs));
+}
+
+std::int64_t JitterBuffer::effectiveDelay(std::uint64_t nowMs) const
+{
+    // How long after the fastest possible arrival the next frame plays.
+    return static_cast<std::int64_t>(nowMs) - nextTs_ - minTransit_;
+}
+
+std::map<std::int64_t, JitterBuffer::Bytes>::iterator JitterBuffer::frameAt(std::int64_t ts)
+{
+    // Senders may put a frame a few milliseconds off the grid after resynchronising.
+    const std::int64_t half = options_.frameMs / 2;
+    auto it = frames_.lower_bound(ts - half);
+    if (it != frames_.end() && it->first < ts + half)
+        return it;
+    return frames_.end();
+}
+
+void JitterBuffer::put(std::uint32_t timestamp, Bytes frame, std::uint64_t nowMs)
+{
+    const std::int64_t ts = timestamp;
+    const auto arrival = stats_.received(timestamp, nowMs);
+    if (arrival == iax2::ReceptionStats::Arrival::Duplicate)
+        return;
+    noteTransit(static_cast<std::int64_t>(nowMs) - ts);
+    if (playing_ && ts < nextTs_ - std::int64_t(options_.frameMs / 2)) {
+        ++playout_.late;
+        stats_.countDropped();
+        return;
+    }
+    frames_[ts] = std::move(frame);
+    while (frames_.size() > options_.maxFrames) {
+        frames_.erase(frames_.begin());
+        stats_.countDropped();
+    }
+}
+
+JitterBuffer::Output JitterBuffer::get(std::uint64_t nowMs)
+{
+    Output out;
+    const std::int64_t frameMs = options_.frameMs;
+    if (!playing_) {
+        if (frames_.empty())
+            return out;
+        nextTs_ = frames_.begin()->first;
+        if (effectiveDelay(nowMs) < std::int64_t(target_))
+            return out; // still filling
+        playing_ = true;
+    }
+    std::int64_t delay = effectiveDelay(nowMs);
+    if (delay > std::int64_t(options_.maxDelayMs) + frameMs) {
+        // Far behind (a long gap, a jump in the sender's clock): play from what is due now.
+        const std::int64_t due = static_cast<std::int64_t>(nowMs) - minTransit_ - target_;
+        auto it = frames_.lower_bound(due - frameMs / 2);
+        nextTs_ = it != frames_.end() ? it->first : due;
+        for (auto old = frames_.begin(); old != it;) {
+            old = frames_.erase(old);
+            ++playout_.skipped;
+            stats_.countDropped();
+        }
+        delay = effectiveDelay(nowMs);
+    }
+    auto it = frameAt(nextTs_);
+    if (it == frames_.end() && delay < std::int64_t(target_) - frameMs / 2) {
+        // Too little in hand and the frame is not here: wait one period for it.
+        out.kind = Output::Kind::Conceal;
+        ++playout_.concealed;
+        delay_ = static_cast<std::uint32_t>(std::max<std::int64_t>(0, delay));
+        return out;
+    }
+    if (delay > std::int64_t(target_) + frameMs + frameMs / 2) {
+        // More in hand than the network needs: skip one frame to catch up.
+        if (it != frames_.end()) {
+            frames_.erase(it);
+            stats_.countDropped();
+        }
+        ++playout_.skipped;
+        nextTs_ += frameMs;
+        delay -= frameMs;
+        it = frameAt(nextTs_);
+    }
+    delay_ = static_cast<std::uint32_t>(std::max<std::int64_t>(0, delay));
+    // Whatever is older than the frame due now will never play.
+    while (!frames_.empty() && frames_.begin()->first < nextTs_ - frameMs / 2) {
+        frames_.erase(frames_.begin());
+        ++playout_.late;
+        stats_.countDropped();
+    }
+    if (it != frames_.end()) {
+        nextTs_ = it->first + frameMs;
+        out.kind = Output::Kind::Frame;
+        out.frame = std::move(it->second);
+        frames_.erase(it);
+        ++playout_.frames;
+        missingInRow_ = 0;
+        return out;
+    }
+    nextTs_ += frameMs;
+    ++missingInRow_;
+    if (frames_.empty() && missingInRow_ * options_.frameMs > options_.maxDelayMs) {
+        // The sender fell silent: stop and fill up again when it speaks.
+        playing_ = false;
+        missingInRow_ = 0;
+        return out;
+    }
+    out.kind = Output::Kind::Conceal;
+    ++playout_.concealed;
+    return out;
+}
+
+} // namespace media

@@ -1,0 +1,78 @@
+// The receiving side's adaptive jitter buffer. Frames go in keyed by the
+// sender's timestamp as they arrive; the playout clock takes one frame per
+// period and gets a frame, a gap to conceal, or nothing while idle. The
+// buffer's delay follows the measured spread of transit times, growing by a
+// concealed frame and shrinking by a skipped one, which also absorbs the
+// drift between the sender's clock and ours. Time is passed in, so it is
+// tested without waiting.
+#pragma once
+
+#include "receiver_report.h"
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <vector>
+
+namespace media {
+
+struct JitterBufferOptions {
+    std::uint32_t frameMs = 20;
+    std::uint32_t minDelayMs = 20;    // even a perfect network gets one period of slack for scheduling
+    std::uint32_t maxDelayMs = 400;   // beyond this, voice is too late to be worth waiting for
+    std::size_t maxFrames = 64;
+    std::size_t historyPackets = 150; // three seconds of transit times to judge the spread
+    std::uint32_t spreadQuantile = 97; // percent of packets that must be on time
+};
+
+class JitterBuffer {
+public:
+    using Bytes = std::vector<std::uint8_t>;
+
+    explicit JitterBuffer(JitterBufferOptions options = {});
+
+    void put(std::uint32_t timestamp, Bytes frame, std::uint64_t nowMs);
+
+    struct Output {
+        enum class Kind { Frame, Conceal, Idle };
+        Kind kind = Kind::Idle;
+        Bytes frame;
+    };
+    // One playout period.
+    Output get(std::uint64_t nowMs);
+
+    std::uint32_t delayMs() const { return delay_; }
+    std::uint32_t targetMs() const { return target_; }
+    iax2::ReceiverReport report() const { return stats_.report(delay_); }
+    std::size_t buffered() const { return frames_.size(); }
+
+    // Counters of what playout did, for measurements.
+    struct Playout {
+        std::uint64_t frames = 0;    // real frames played
+        std::uint64_t concealed = 0; // periods filled in while playing
+        std::uint64_t late = 0;      // arrived after their turn
+        std::uint64_t skipped = 0;   // dropped to shrink the delay
+    };
+    const Playout &playout() const { return playout_; }
+
+private:
+    void restart();
+    void noteTransit(std::int64_t transit);
+    void retarget();
+    std::int64_t effectiveDelay(std::uint64_t nowMs) const;
+    std::map<std::int64_t, Bytes>::iterator frameAt(std::int64_t ts);
+
+    JitterBufferOptions options_;
+    iax2::ReceptionStats stats_;
+    std::map<std::int64_t, Bytes> frames_;
+    std::deque<std::int64_t> transits_;
+    std::int64_t minTransit_ = 0;
+    std::uint32_t target_;
+    std::uint32_t delay_ = 0;
+    bool playing_ = false;
+    std::int64_t nextTs_ = 0;
+    std::uint32_t missingInRow_ = 0;
+    Playout playout_;
+};
+
+} // namespace media

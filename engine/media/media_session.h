@@ -1,0 +1,86 @@
+// One call's media between the devices and the network thread: the capture
+// stream feeds the send path, the playback stream drains the receive path.
+// Owns the choice of devices, switches them during a call, and falls back to
+// the built-in devices when a device cannot be opened or stops working.
+#pragma once
+
+#include "device_registry.h"
+#include "receive_path.h"
+#include "send_path.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace media {
+
+// Whether echo cancellation and noise suppression run: always, never, or
+// (Auto) when there is a real microphone, the only place they help. A file
+// or silent microphone hears no speaker and no room.
+enum class ProcessingMode { Auto, On, Off };
+
+class MediaSession {
+public:
+    struct Hooks {
+        std::function<void()> captured;                       // a frame waits in takeCaptured()
+        std::function<void(const std::string &)> notice;      // something the user should hear about
+    };
+
+    MediaSession(DeviceRegistry &registry, SteadyClock::time_point epoch, Hooks hooks);
+    ~MediaSession();
+    MediaSession(const MediaSession &) = delete;
+    MediaSession &operator=(const MediaSession &) = delete;
+
+    void setProcessing(ProcessingMode mode) { mode_ = mode; }
+    void setSilenceThreshold(float db) { threshold_ = db; }
+
+    // False for an identifier that names no device of that kind; that side
+    // then uses its default device. Takes effect at once during a call.
+    bool selectDevices(int input, int output);
+    int input() const { return input_; }
+    int output() const { return output_; }
+
+    void start();
+    void stop();
+    bool running() const;
+    // Replaces devices that stopped working by the built-in ones.
+    void checkDevices();
+
+    // Network thread.
+    std::vector<SendPath::Frame> takeCaptured();
+    std::uint32_t stamp(std::uint64_t sequence, std::uint32_t callNowMs) { return clock_.stamp(sequence, callNowMs); }
+    void received(std::uint32_t timestamp, std::uint32_t format, const std::vector<std::uint8_t> &payload,
+                  std::uint64_t nowMs);
+    iax2::ReceiverReport report() const;
+    JitterBuffer::Playout playout() const;
+
+private:
+    void openStreams();  // with control_ held
+    void closeStreams(); // with control_ held
+    Processing processingFor(int input, int output) const;
+
+    DeviceRegistry &registry_;
+    SteadyClock::time_point epoch_;
+    Hooks hooks_;
+    std::atomic<ProcessingMode> mode_{ProcessingMode::Auto};
+    std::atomic<float> threshold_{-99.0f};
+    std::atomic<int> input_;
+    std::atomic<int> output_;
+
+    mutable std::mutex control_; // start, stop, switching
+    bool running_ = false;
+    std::unique_ptr<SendPath> send_;
+    std::shared_ptr<ReceivePath> receive_; // shared: read by the network thread between calls too
+    std::unique_ptr<AudioStream> captureStream_;
+    std::unique_ptr<AudioStream> playbackStream_;
+    VoiceClock clock_;
+
+    std::mutex queueMutex_;
+    std::vector<SendPath::Frame> queue_;
+    mutable std::mutex receiveMutex_; // guards the receive_ pointer, not its contents
+};
+
+} // namespace media

@@ -1,0 +1,242 @@
+#include "portaudio_device.h"
+
+#include <portaudio.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+
+namespace media {
+
+namespace {
+
+// ALSA and JACK print pages of probing noise when a card is missing: a
+// softphone's stderr is for the user's diagnostics, so it is muted while
+// PortAudio probes. Output of other threads in that moment is lost too, a
+// price paid only at start-up and when a stream opens.
+template <typename F>
+auto quietly(F &&f)
+{
+    static std::mutex mutex;
+    std::lock_guard<std::mutex> lock(mutex);
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved >= 0 && null >= 0)
+        ::dup2(null, STDERR_FILENO);
+    if (null >= 0)
+        ::close(null);
+    auto result = f();
+    if (saved >= 0) {
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+    }
+    return result;
+}
+
+std::uint64_t msSince(SteadyClock::time_point epoch)
+{
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - epoch).count());
+}
+
+} // namespace
+
+// PortAudio stays up while any device or stream of it is alive.
+class PortAudioSystem {
+public:
+    PortAudioSystem() : ok_(quietly([] { return Pa_Initialize(); }) == paNoError) {}
+    ~PortAudioSystem()
+    {
+        if (ok_)
+            Pa_Terminate();
+    }
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_;
+};
+
+namespace {
+
+class PortAudioStream : public AudioStream {
+public:
+    PortAudioStream(std::shared_ptr<PortAudioSystem> system, SteadyClock::time_point epoch)
+        : system_(std::move(system)), epoch_(epoch)
+    {
+    }
+    ~PortAudioStream() override
+    {
+        if (stream_) {
+            quietly([this] { return Pa_CloseStream(stream_); });
+        }
+    }
+
+    bool open(const PaStreamParameters *in, const PaStreamParameters *out, double rate, std::string *error)
+    {
+        const PaError e = quietly([&] {
+            PaError r = Pa_OpenStream(&stream_, in, out, rate, paFramesPerBufferUnspecified, paNoFlag,
+                                      &PortAudioStream::callback, this);
+            if (r == paNoError)
+                r = Pa_StartStream(stream_);
+            return r;
+        });
+        if (e != paNoError) {
+            if (error)
+                *error = Pa_GetErrorText(e);
+            return false;
+        }
+        lastCallback_ = msSince(epoch_);
+        return true;
+    }
+
+    bool failed() const override
+    {
+        // A card that is pulled out may stop calling back without a word: give it two seconds.
+        return !stream_ || Pa_IsStreamActive(stream_) != 1 || msSince(epoch_) - lastCallback_.load() > 2000;
+    }
+
+    CaptureHandler capture;
+    PlaybackHandler playback;
+    std::unique_ptr<Resampler> resampler;
+
+private:
+    static int callback(const void *input, void *output, unsigned long frames, const PaStreamCallbackTimeInfo *,
+                        PaStreamCallbackFlags, void *self)
+    {
+        static_cast<PortAudioStream *>(self)->run(static_cast<const std::int16_t *>(input),
+                                                  static_cast<std::int16_t *>(output), frames);
+        return paContinue;
+    }
+
+    void run(const std::int16_t *in, std::int16_t *out, unsigned long frames)
+    {
+        lastCallback_ = msSince(epoch_);
+        if (in && capture) {
+            resampler->process(in, frames, pending_);
+            std::size_t used = 0;
+            while (pending_.size() - used >= kFrameSamples) {
+                std::int16_t pcm[kFrameSamples];
+                std::copy_n(pending_.begin() + static_cast<std::ptrdiff_t>(used), kFrameSamples, pcm);
+                capture(pcm);
+                used += kFrameSamples;
+            }
+            pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(used));
+        }
+        if (out && playback) {
+            while (pending_.size() < frames) {
+                std::int16_t pcm[kFrameSamples];
+                playback(pcm, msSince(epoch_));
+                resampler->process(pcm, kFrameSamples, pending_);
+            }
+            std::copy_n(pending_.begin(), frames, out);
+            pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(frames));
+        }
+    }
+
+    std::shared_ptr<PortAudioSystem> system_;
+    SteadyClock::time_point epoch_;
+    PaStream *stream_ = nullptr;
+    std::atomic<std::uint64_t> lastCallback_{0};
+    std::vector<std::int16_t> pending_;
+};
+
+class PortAudioDevice : public AudioDevice {
+public:
+    PortAudioDevice(std::shared_ptr<PortAudioSystem> system, PaDeviceIndex index, const PaDeviceInfo &info)
+        : system_(std::move(system)), index_(index), name_(info.name ? info.name : "Sound card"),
+          record_(info.maxInputChannels > 0), play_(info.maxOutputChannels > 0),
+          defaultRate_(info.defaultSampleRate), latencyIn_(info.defaultLowInputLatency),
+          latencyOut_(info.defaultLowOutputLatency)
+    {
+    }
+    std::string name() const override { return name_; }
+    bool canRecord() const override { return record_; }
+    bool canPlay() const override { return play_; }
+
+    std::unique_ptr<AudioStream> openCapture(CaptureHandler handler, SteadyClock::time_point epoch,
+                                             std::string *error) override
+    {
+        if (!record_)
+            return fail(error, name_ + " cannot record");
+        PaStreamParameters p{index_, 1, paInt16, latencyIn_, nullptr};
+        const double rate = chooseRate(&p, nullptr);
+        auto stream = std::make_unique<PortAudioStream>(system_, epoch);
+        stream->capture = std::move(handler);
+        stream->resampler = std::make_unique<Resampler>(static_cast<int>(rate), kSampleRate);
+        if (!stream->open(&p, nullptr, rate, error))
+            return nullptr;
+        return stream;
+    }
+
+    std::unique_ptr<AudioStream> openPlayback(PlaybackHandler handler, SteadyClock::time_point epoch,
+                                              std::string *error) override
+    {
+        if (!play_)
+            return fail(error, name_ + " cannot play");
+        PaStreamParameters p{index_, 1, paInt16, latencyOut_, nullptr};
+        const double rate = chooseRate(nullptr, &p);
+        auto stream = std::make_unique<PortAudioStream>(system_, epoch);
+        stream->playback = std::move(handler);
+        stream->resampler = std::make_unique<Resampler>(kSampleRate, static_cast<int>(rate));
+        if (!stream->open(nullptr, &p, rate, error))
+            return nullptr;
+        return stream;
+    }
+
+private:
+    static std::unique_ptr<AudioStream> fail(std::string *error, const std::string &why)
+    {
+        if (error)
+            *error = why;
+        return nullptr;
+    }
+
+    double chooseRate(const PaStreamParameters *in, const PaStreamParameters *out) const
+    {
+        // The card's own 8 kHz saves resampling; most only do 44.1 or 48.
+        const bool native = quietly([&] { return Pa_IsFormatSupported(in, out, kSampleRate); }) == paFormatIsSupported;
+        return native || defaultRate_ < 8000 ? double(kSampleRate) : defaultRate_;
+    }
+
+    std::shared_ptr<PortAudioSystem> system_;
+    PaDeviceIndex index_;
+    std::string name_;
+    bool record_;
+    bool play_;
+    double defaultRate_;
+    double latencyIn_;
+    double latencyOut_;
+};
+
+} // namespace
+
+std::vector<SoundCard> listSoundCards()
+{
+    // JACK would otherwise try to start a server of its own.
+    ::setenv("JACK_NO_START_SERVER", "1", 0);
+    auto system = std::make_shared<PortAudioSystem>();
+    std::vector<SoundCard> cards;
+    if (!system->ok())
+        return cards;
+    const PaDeviceIndex count = Pa_GetDeviceCount();
+    const PaDeviceIndex defaultIn = Pa_GetDefaultInputDevice();
+    const PaDeviceIndex defaultOut = Pa_GetDefaultOutputDevice();
+    for (PaDeviceIndex i = 0; i < count; ++i) {
+        const PaDeviceInfo *info = Pa_GetDeviceInfo(i);
+        if (!info || (info->maxInputChannels <= 0 && info->maxOutputChannels <= 0))
+            continue;
+        SoundCard card;
+        card.device = std::make_shared<PortAudioDevice>(system, i, *info);
+        const PaHostApiInfo *api = Pa_GetHostApiInfo(info->hostApi);
+        card.hostApi = api && api->name ? api->name : "";
+        card.defaultInput = i == defaultIn;
+        card.defaultOutput = i == defaultOut;
+        cards.push_back(std::move(card));
+    }
+    return cards;
+}
+
+} // namespace media

@@ -1,0 +1,331 @@
+// Voice end to end on loopback: a WAV file as the microphone, a call to the
+// echo number of the devserver's IAX2 side, a WAV file as the speaker. What
+// comes back must be what was sent, after GSM, also through a lossy and
+// jittery network, while DTMF and the statistics keep working.
+#include "iaxclient.h"
+
+#include "audio_analysis.h"
+#include "gsm_codec.h"
+#include "iax_server.h"
+#include "test_backend.h"
+#include "wav_file.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr double kSignalSeconds = 4.0;
+constexpr int kMaxLagSamples = 8000; // a second: anything later is a fault, not a delay
+
+struct Events {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<iaxc_event> all;
+
+    template <typename Pred>
+    bool waitFor(Pred pred, std::chrono::milliseconds timeout)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, timeout, [&] { return pred(all); });
+    }
+    std::vector<iaxc_event> ofType(int type)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::vector<iaxc_event> out;
+        for (const auto &e : all)
+            if (e.type == type)
+                out.push_back(e);
+        return out;
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        all.clear();
+    }
+};
+
+Events events;
+
+int onEvent(iaxc_event e)
+{
+    {
+        std::lock_guard<std::mutex> lock(events.mutex);
+        events.all.push_back(e);
+    }
+    events.changed.notify_all();
+    return 0;
+}
+
+bool stateSeen(const std::vector<iaxc_event> &all, int state)
+{
+    for (const auto &e : all)
+        if (e.type == IAXC_EVENT_STATE && e.ev.call.state == state)
+            return true;
+    return false;
+}
+
+bool lineFree(const std::vector<iaxc_event> &all)
+{
+    for (const auto &e : all)
+        if (e.type == IAXC_EVENT_STATE && !(e.ev.call.state & IAXC_CALL_STATE_ACTIVE))
+            return true;
+    return false;
+}
+
+std::string tempDir()
+{
+    char pattern[] = "/tmp/ondavox-media-XXXXXX";
+    const char *dir = ::mkdtemp(pattern);
+    return dir ? dir : "/tmp";
+}
+
+struct Server {
+    MemoryBackend backend;
+    std::unique_ptr<devserver::IaxServer> server;
+    std::string host;
+
+    explicit Server(const devserver::Impairment &impairment)
+    {
+        backend.addAccount(1, "alice", "secret");
+        devserver::IaxServerOptions options;
+        options.address = "127.0.0.1";
+        options.port = 0;
+        options.core.impairment = impairment;
+        server = std::make_unique<devserver::IaxServer>(backend, options);
+        std::string error;
+        if (!server->start(&error))
+            ADD_FAILURE() << error;
+        host = "127.0.0.1:" + std::to_string(server->port());
+    }
+    std::string dial(const std::string &number) const { return "alice:secret@" + host + "/" + number; }
+};
+
+class MediaLoopback : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        dir = new std::string(tempDir());
+        micPath = new std::string(*dir + "/mic.wav");
+        speakerPath = new std::string(*dir + "/speaker.wav");
+        sent = new std::vector<std::int16_t>(audiotest::speechLike(kSignalSeconds, 7));
+        media::WavWriter mic;
+        ASSERT_TRUE(mic.open(*micPath, 8000, nullptr));
+        ASSERT_TRUE(mic.append(sent->data(), sent->size()));
+        mic.close();
+        ::setenv("ONDAVOX_AUDIO_IN_FILE", micPath->c_str(), 1);
+        ::setenv("ONDAVOX_AUDIO_OUT_FILE", speakerPath->c_str(), 1);
+
+        clean = new Server(devserver::Impairment{});
+        devserver::Impairment bad;
+        bad.lossPercent = 5;
+        bad.jitterMs = 30;
+        bad.seed = 42;
+        impaired = new Server(bad);
+
+        ASSERT_EQ(iaxc_initialize(1), 0);
+        iaxc_set_formats(IAXC_FORMAT_GSM, IAXC_FORMAT_GSM);
+        iaxc_set_silence_threshold(-99.0f);
+        iaxc_set_event_callback(onEvent);
+        iaxc_start_processing_thread();
+    }
+    static void TearDownTestSuite()
+    {
+        iaxc_shutdown();
+        delete clean;
+        delete impaired;
+        ::unlink(micPath->c_str());
+        ::unlink(speakerPath->c_str());
+        ::rmdir(dir->c_str());
+        delete sent;
+        delete micPath;
+        delete speakerPath;
+        delete dir;
+    }
+    void SetUp() override { events.clear(); }
+    void TearDown() override
+    {
+        iaxc_dump_call();
+        events.waitFor([](const auto &all) { return lineFree(all) || all.empty(); }, 5s);
+        std::this_thread::sleep_for(50ms);
+    }
+
+    // Places the call, lets the whole microphone file play and come back, hangs up.
+    void echoCall(const Server &server, std::vector<std::int16_t> *received)
+    {
+        ASSERT_EQ(iaxc_call(server.dial("999").c_str()), 0);
+        ASSERT_TRUE(events.waitFor([](const auto &all) { return stateSeen(all, 0x16); }, 10s));
+        std::this_thread::sleep_for(std::chrono::milliseconds(int(kSignalSeconds * 1000) + 1200));
+        const auto states = events.ofType(IAXC_EVENT_STATE);
+        EXPECT_EQ(states.back().ev.call.state, 0x16) << "the call did not hold";
+        iaxc_dump_call();
+        ASSERT_TRUE(events.waitFor(lineFree, 5s));
+        media::PcmAudio audio;
+        std::string error;
+        ASSERT_TRUE(media::readWav(*speakerPath, &audio, &error)) << error;
+        EXPECT_EQ(audio.sampleRate, 8000);
+        *received = std::move(audio.samples);
+    }
+
+    static std::vector<std::int16_t> afterGsm(const std::vector<std::int16_t> &pcm)
+    {
+        media::GsmEncoder encoder;
+        media::GsmDecoder decoder;
+        std::vector<std::int16_t> out;
+        for (std::size_t i = 0; i + media::kFrameSamples <= pcm.size(); i += media::kFrameSamples) {
+            std::int16_t in[media::kFrameSamples];
+            std::copy_n(pcm.begin() + static_cast<std::ptrdiff_t>(i), media::kFrameSamples, in);
+            std::uint8_t bytes[media::kGsmFrameBytes];
+            encoder.encode(in, bytes);
+            std::int16_t decoded[media::kFrameSamples];
+            decoder.decode(bytes, sizeof bytes, decoded);
+            out.insert(out.end(), std::begin(decoded), std::end(decoded));
+        }
+        return out;
+    }
+
+    static std::string *dir;
+    static std::string *micPath;
+    static std::string *speakerPath;
+    static std::vector<std::int16_t> *sent;
+    static Server *clean;
+    static Server *impaired;
+};
+
+std::string *MediaLoopback::dir;
+std::string *MediaLoopback::micPath;
+std::string *MediaLoopback::speakerPath;
+std::vector<std::int16_t> *MediaLoopback::sent;
+Server *MediaLoopback::clean;
+Server *MediaLoopback::impaired;
+
+} // namespace
+
+TEST_F(MediaLoopback, DevicesListTheBuiltInsAndTheFilesWhichAreTheDefaults)
+{
+    iaxc_audio_device *devices = nullptr;
+    int count = 0, input = -1, output = -1, ring = -1;
+    iaxc_audio_devices_get(&devices, &count, &input, &output, &ring);
+    ASSERT_GE(count, 4);
+    ASSERT_NE(devices, nullptr);
+    EXPECT_EQ(devices[0].devID, 0);
+    EXPECT_EQ(devices[0].capabilities & (IAXC_AD_INPUT | IAXC_AD_OUTPUT), IAXC_AD_INPUT);
+    EXPECT_EQ(devices[1].devID, 1);
+    EXPECT_EQ(devices[1].capabilities & (IAXC_AD_INPUT | IAXC_AD_OUTPUT), IAXC_AD_OUTPUT);
+    EXPECT_EQ(input, 2);
+    EXPECT_EQ(output, 3);
+    EXPECT_EQ(std::string(devices[2].name), "File microphone: " + *micPath);
+    EXPECT_TRUE(devices[2].capabilities & IAXC_AD_INPUT_DEFAULT);
+    EXPECT_TRUE(devices[3].capabilities & IAXC_AD_OUTPUT_DEFAULT);
+
+    // An identifier that names nothing, or a device of the wrong kind, leaves the default.
+    EXPECT_NE(iaxc_audio_devices_set(12345, 0, 0), 0);
+    iaxc_audio_devices_get(&devices, &count, &input, &output, &ring);
+    EXPECT_EQ(input, 2);
+    EXPECT_EQ(output, 3);
+    EXPECT_EQ(ring, 3);
+    EXPECT_EQ(iaxc_audio_devices_set(0, 1, 1), 0);
+    iaxc_audio_devices_get(&devices, &count, &input, &output, &ring);
+    EXPECT_EQ(input, 0);
+    EXPECT_EQ(output, 1);
+    EXPECT_EQ(ring, 1);
+    EXPECT_EQ(iaxc_audio_devices_set(2, 3, 3), 0);
+}
+
+TEST_F(MediaLoopback, EchoReturnsTheSentAudioWithDtmfAndStatistics)
+{
+    ASSERT_EQ(iaxc_call(clean->dial("999").c_str()), 0);
+    ASSERT_TRUE(events.waitFor([](const auto &all) { return stateSeen(all, 0x16); }, 10s));
+    std::this_thread::sleep_for(1500ms);
+    iaxc_send_dtmf('4');
+    iaxc_send_dtmf('2');
+    std::this_thread::sleep_for(std::chrono::milliseconds(int(kSignalSeconds * 1000)));
+    iaxc_dump_call();
+    ASSERT_TRUE(events.waitFor(lineFree, 5s));
+    EXPECT_EQ(clean->backend.records().back().dtmf, "42");
+
+    media::PcmAudio audio;
+    std::string error;
+    ASSERT_TRUE(media::readWav(*speakerPath, &audio, &error)) << error;
+    const auto codecOnly = audiotest::compare(*sent, afterGsm(*sent), 0);
+    const auto echo = audiotest::compare(*sent, audio.samples, kMaxLagSamples);
+    std::printf("GSM alone: whole %.3f, median window %.3f; echo: lag %d ms, whole %.3f, median window %.3f, "
+                "worst window %.3f\n",
+                codecOnly.whole, codecOnly.medianWindow, echo.lag / 8, echo.whole, echo.medianWindow, echo.worstWindow);
+    // The echo is decoded from the very bytes we encoded: only timing slips of
+    // the jitter buffer may cost likeness beyond the codec's own.
+    EXPECT_GE(echo.medianWindow, 0.9 * codecOnly.medianWindow);
+    EXPECT_GE(echo.whole, 0.8 * codecOnly.whole);
+    EXPECT_GT(echo.lag, 0);
+
+    // Statistics about once a second, with figures that grow as the call goes on.
+    const auto stats = events.ofType(IAXC_EVENT_NETSTAT);
+    ASSERT_GE(stats.size(), 3u);
+    const auto &last = stats.back().ev.netstats;
+    EXPECT_GT(last.local.packets, stats.front().ev.netstats.local.packets);
+    EXPECT_GT(last.local.packets, 150);
+    EXPECT_GT(last.remote.packets, 150) << "the server's receiver report";
+    EXPECT_GE(last.rtt, 0);
+    EXPECT_LT(last.rtt, 1000);
+    EXPECT_LE(last.local.losspct, 2);
+    EXPECT_LE(last.remote.losspct, 2);
+    EXPECT_GT(last.local.delay, 0);
+}
+
+TEST_F(MediaLoopback, LossAndJitterStillCarryTheVoice)
+{
+    std::vector<std::int16_t> received;
+    echoCall(*impaired, &received);
+    const auto codecOnly = audiotest::compare(*sent, afterGsm(*sent), 0);
+    const auto echo = audiotest::compare(*sent, received, kMaxLagSamples);
+    std::printf("5%% loss, 30 ms jitter: lag %d ms, whole %.3f, median window %.3f, worst window %.3f "
+                "(GSM alone %.3f)\n",
+                echo.lag / 8, echo.whole, echo.medianWindow, echo.worstWindow, codecOnly.medianWindow);
+    // One frame in twenty lost and concealed takes about a twentieth off a
+    // window's likeness, a slip of the buffer some more.
+    EXPECT_GE(echo.medianWindow, 0.75 * codecOnly.medianWindow);
+    EXPECT_GE(echo.whole, 0.5 * codecOnly.whole);
+
+    const auto stats = events.ofType(IAXC_EVENT_NETSTAT);
+    ASSERT_FALSE(stats.empty());
+    const auto &last = stats.back().ev.netstats;
+    // 5 % of about 250 frames: the count is random, its range is not.
+    EXPECT_GE(last.local.losspct, 1);
+    EXPECT_LE(last.local.losspct, 12);
+    EXPECT_GT(last.local.losscnt, 0);
+    EXPECT_GT(last.local.jitter, 0);
+    EXPECT_GE(last.local.delay, 20);
+}
+
+TEST_F(MediaLoopback, DevicesSwitchDuringACall)
+{
+    ASSERT_EQ(iaxc_call(clean->dial("999").c_str()), 0);
+    ASSERT_TRUE(events.waitFor([](const auto &all) { return stateSeen(all, 0x16); }, 10s));
+    for (int i = 0; i < 3; ++i) {
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(iaxc_audio_devices_set(0, 1, 1), 0);
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(iaxc_audio_devices_set(2, 3, 3), 0);
+    }
+    std::this_thread::sleep_for(300ms);
+    iaxc_send_dtmf('9');
+    std::this_thread::sleep_for(300ms);
+    const auto states = events.ofType(IAXC_EVENT_STATE);
+    EXPECT_EQ(states.back().ev.call.state, 0x16);
+    EXPECT_EQ(clean->backend.records().back().dtmf, "9");
+    int input = -1, output = -1, ring = -1, count = 0;
+    iaxc_audio_device *devices = nullptr;
+    iaxc_audio_devices_get(&devices, &count, &input, &output, &ring);
+    EXPECT_EQ(input, 2);
+    EXPECT_EQ(output, 3);
+}
