@@ -1,5 +1,6 @@
 // ondavox-devserver: a stand-in for the Ondavox service on one machine.
-// It serves the web API and pages over HTTP and keeps its state in SQLite.
+// It serves the web API and pages over HTTP, answers IAX2 registrations and
+// calls, and keeps its state in SQLite.
 #include "iax/iax_server.h"
 #include "store.h"
 #include "store_iax_backend.h"
