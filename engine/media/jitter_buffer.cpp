@@ -33,18 +33,28 @@ void JitterBuffer::noteTransit(std::int64_t transit)
 
 void JitterBuffer::retarget()
 {
+    // Playout is steered by a slow arrival rather than by the fastest one:
+    // when the sender's clock is slower than ours, transit times creep up,
+    // and the quantile follows at once where the minimum would lag the
+    // whole history behind and let every frame come too late.
     std::vector<std::int64_t> spread(transits_.begin(), transits_.end());
     const std::size_t k = (spread.size() - 1) * options_.spreadQuantile / 100;
     std::nth_element(spread.begin(), spread.begin() + static_cast<std::ptrdiff_t>(k), spread.end());
-    const std::int64_t wanted = spread[k] - minTransit_ + 5;
+    slowTransit_ = spread[k];
+    const std::int64_t spreadMs = slowTransit_ - minTransit_;
+    wantedMargin_ = std::max<std::int64_t>(5, std::int64_t(options_.minDelayMs) - spreadMs);
     target_ = static_cast<std::uint32_t>(
-        std::clamp<std::int64_t>(wanted, options_.minDelayMs, options_.maxDelayMs));
+        std::clamp<std::int64_t>(spreadMs + wantedMargin_, options_.minDelayMs, options_.maxDelayMs));
 }
 
-std::int64_t JitterBuffer::effectiveDelay(std::uint64_t nowMs) const
+std::int64_t JitterBuffer::delayOverFastest(std::uint64_t nowMs) const
 {
-    // How long after the fastest possible arrival the next frame plays.
     return static_cast<std::int64_t>(nowMs) - nextTs_ - minTransit_;
+}
+
+std::int64_t JitterBuffer::margin(std::uint64_t nowMs) const
+{
+    return static_cast<std::int64_t>(nowMs) - nextTs_ - slowTransit_;
 }
 
 std::map<std::int64_t, JitterBuffer::Bytes>::iterator JitterBuffer::frameAt(std::int64_t ts)
@@ -84,14 +94,13 @@ JitterBuffer::Output JitterBuffer::get(std::uint64_t nowMs)
         if (frames_.empty())
             return out;
         nextTs_ = frames_.begin()->first;
-        if (effectiveDelay(nowMs) < std::int64_t(target_))
+        if (margin(nowMs) < wantedMargin_)
             return out; // still filling
         playing_ = true;
     }
-    std::int64_t delay = effectiveDelay(nowMs);
-    if (delay > std::int64_t(options_.maxDelayMs) + frameMs) {
+    if (delayOverFastest(nowMs) > std::int64_t(options_.maxDelayMs) + frameMs) {
         // Far behind (a long gap, a jump in the sender's clock): play from what is due now.
-        const std::int64_t due = static_cast<std::int64_t>(nowMs) - minTransit_ - target_;
+        const std::int64_t due = static_cast<std::int64_t>(nowMs) - slowTransit_ - wantedMargin_;
         auto it = frames_.lower_bound(due - frameMs / 2);
         nextTs_ = it != frames_.end() ? it->first : due;
         for (auto old = frames_.begin(); old != it;) {
@@ -99,17 +108,16 @@ JitterBuffer::Output JitterBuffer::get(std::uint64_t nowMs)
             ++playout_.skipped;
             stats_.countDropped();
         }
-        delay = effectiveDelay(nowMs);
     }
     auto it = frameAt(nextTs_);
-    if (it == frames_.end() && delay < std::int64_t(target_) - frameMs / 2) {
+    if (it == frames_.end() && margin(nowMs) < wantedMargin_) {
         // Too little in hand and the frame is not here: wait one period for it.
         out.kind = Output::Kind::Conceal;
         ++playout_.concealed;
-        delay_ = static_cast<std::uint32_t>(std::max<std::int64_t>(0, delay));
+        delay_ = static_cast<std::uint32_t>(std::max<std::int64_t>(0, delayOverFastest(nowMs)));
         return out;
     }
-    if (delay > std::int64_t(target_) + frameMs + frameMs / 2) {
+    if (margin(nowMs) >= wantedMargin_ + frameMs + frameMs / 2) {
         // More in hand than the network needs: skip one frame to catch up.
         if (it != frames_.end()) {
             frames_.erase(it);
@@ -117,10 +125,9 @@ JitterBuffer::Output JitterBuffer::get(std::uint64_t nowMs)
         }
         ++playout_.skipped;
         nextTs_ += frameMs;
-        delay -= frameMs;
         it = frameAt(nextTs_);
     }
-    delay_ = static_cast<std::uint32_t>(std::max<std::int64_t>(0, delay));
+    delay_ = static_cast<std::uint32_t>(std::max<std::int64_t>(0, delayOverFastest(nowMs)));
     // Whatever is older than the frame due now will never play.
     while (!frames_.empty() && frames_.begin()->first < nextTs_ - frameMs / 2) {
         frames_.erase(frames_.begin());

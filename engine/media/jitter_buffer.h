@@ -21,7 +21,7 @@ struct JitterBufferOptions {
     std::uint32_t minDelayMs = 20;    // even a perfect network gets one period of slack for scheduling
     std::uint32_t maxDelayMs = 400;   // beyond this, voice is too late to be worth waiting for
     std::size_t maxFrames = 64;
-    std::size_t historyPackets = 150; // three seconds of transit times to judge the spread
+    std::size_t historyPackets = 100; // two seconds of transit times to judge the spread
     std::uint32_t spreadQuantile = 97; // percent of packets that must be on time
 };
 
@@ -59,7 +59,10 @@ private:
     void restart();
     void noteTransit(std::int64_t transit);
     void retarget();
-    std::int64_t effectiveDelay(std::uint64_t nowMs) const;
+    // How long after the fastest possible arrival the next frame plays.
+    std::int64_t delayOverFastest(std::uint64_t nowMs) const;
+    // How long after a slow arrival (the spread's quantile) it plays.
+    std::int64_t margin(std::uint64_t nowMs) const;
     std::map<std::int64_t, Bytes>::iterator frameAt(std::int64_t ts);
 
     JitterBufferOptions options_;
@@ -67,6 +70,8 @@ private:
     std::map<std::int64_t, Bytes> frames_;
     std::deque<std::int64_t> transits_;
     std::int64_t minTransit_ = 0;
+    std::int64_t slowTransit_ = 0;
+    std::int64_t wantedMargin_ = 0;
     std::uint32_t target_;
     std::uint32_t delay_ = 0;
     bool playing_ = false;
