@@ -24,6 +24,7 @@ struct Options {
     int httpPort = 8080;
     QString iaxAddress;
     int iaxPort = 4569;
+    devserver::Impairment iaxImpairment;
     QString databasePath;
     devserver::web::WebConfig web;
 };
@@ -77,7 +78,22 @@ Options parseOptions(const QCoreApplication &app)
     const QCommandLineOption iaxPort(QStringLiteral("iax-port"),
                                      QStringLiteral("IAX2 UDP port (default 4569; 0 takes any free port)."),
                                      QStringLiteral("port"), QStringLiteral("4569"));
-    parser.addOptions({httpAddress, httpPort, iaxAddress, iaxPort, db, updateVersion, updateUrlWin, updateUrlMac, fault, logRequests});
+    // Test impairments of the voice the IAX2 side sends back.
+    const QCommandLineOption iaxLoss(QStringLiteral("iax-loss"),
+                                     QStringLiteral("Lose this percentage of the voice frames sent (default 0)."),
+                                     QStringLiteral("percent"), QStringLiteral("0"));
+    const QCommandLineOption iaxJitter(QStringLiteral("iax-jitter"),
+                                       QStringLiteral("Delay each voice frame sent by up to this many ms (default 0)."),
+                                       QStringLiteral("ms"), QStringLiteral("0"));
+    const QCommandLineOption iaxDuplicate(QStringLiteral("iax-duplicate"),
+                                          QStringLiteral("Send this percentage of the voice frames twice (default 0)."),
+                                          QStringLiteral("percent"), QStringLiteral("0"));
+    const QCommandLineOption iaxReorder(QStringLiteral("iax-reorder"),
+                                        QStringLiteral("Hold back this percentage of the voice frames behind the next "
+                                                       "(default 0)."),
+                                        QStringLiteral("percent"), QStringLiteral("0"));
+    parser.addOptions({httpAddress, httpPort, iaxAddress, iaxPort, db, updateVersion, updateUrlWin, updateUrlMac, fault, logRequests,
+                       iaxLoss, iaxJitter, iaxDuplicate, iaxReorder});
     parser.process(app);
 
     Options options;
@@ -90,6 +106,19 @@ Options parseOptions(const QCoreApplication &app)
     options.iaxPort = parser.value(iaxPort).toInt(&ok);
     if (!ok || options.iaxPort < 0 || options.iaxPort > 65535)
         optionError(QStringLiteral("--iax-port needs a number from 0 to 65535"));
+    const auto percent = [&](const QCommandLineOption &option) {
+        const double value = parser.value(option).toDouble(&ok);
+        if (!ok || value < 0 || value > 100)
+            optionError(QStringLiteral("--%1 needs a percentage from 0 to 100").arg(option.names().first()));
+        return value;
+    };
+    options.iaxImpairment.lossPercent = percent(iaxLoss);
+    options.iaxImpairment.duplicatePercent = percent(iaxDuplicate);
+    options.iaxImpairment.reorderPercent = percent(iaxReorder);
+    const int jitter = parser.value(iaxJitter).toInt(&ok);
+    if (!ok || jitter < 0 || jitter > 10000)
+        optionError(QStringLiteral("--iax-jitter needs a number of milliseconds from 0 to 10000"));
+    options.iaxImpairment.jitterMs = static_cast<std::uint32_t>(jitter);
     options.databasePath = parser.isSet(db) ? parser.value(db) : defaultDatabasePath();
     if (parser.isSet(updateVersion)) {
         const int version = parser.value(updateVersion).toInt(&ok);
@@ -149,6 +178,7 @@ int main(int argc, char *argv[])
     devserver::IaxServerOptions iaxOptions;
     iaxOptions.address = options.iaxAddress.toStdString();
     iaxOptions.port = static_cast<std::uint16_t>(options.iaxPort);
+    iaxOptions.core.impairment = options.iaxImpairment;
     devserver::IaxServer iax(iaxBackend, iaxOptions);
     if (!iax.start(&error)) {
         std::fprintf(stderr, "ondavox-devserver: iax2: %s\n", error.c_str());
