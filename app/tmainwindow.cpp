@@ -9,6 +9,10 @@
 #include "app/updatecheck.h"
 #include "telephony/audiodevices.h"
 #include "telephony/tsettings.h"
+#include "telephony/ttextdialog.h"
+#include "views/tcontactinfo.h"
+#include "views/tcontactwidget.h"
+#include "views/titemdelegate.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -36,6 +40,10 @@ TMainWindow::TMainWindow(QWidget *parent)
     // Call-state codes from the engine's thread arrive as phoneStatus.
     connect(this, &TMainWindow::phoneStatus, this, &TMainWindow::onPhoneStatus);
 
+    // The one text-message dialog, reused for every message.
+    textDialog = new TTextDialog;
+    connect(textDialog, &TTextDialog::sendText, this, &TMainWindow::onText);
+
     // Nothing can be dialled until the phone is registered.
     ui->wCall->setEnabled(false);
 
@@ -43,6 +51,11 @@ TMainWindow::TMainWindow(QWidget *parent)
     initTelephony();
 
     account = new TAccount;
+    // The balance goes on the credit button; the downloads fill the tree and
+    // the history list.
+    connect(account, &TAccount::creditUpdated, this, &TMainWindow::onCreditUpdated);
+    account->setContactsTree(ui->twContacts);
+    account->setHistoryList(ui->twCallHistory);
 
     // Until the login succeeds, closing the last window ends the program.
     QApplication::setQuitOnLastWindowClosed(true);
@@ -62,7 +75,28 @@ TMainWindow::TMainWindow(QWidget *parent)
         // The microphone and speaker chosen in the settings dialog.
         applyStoredDevices();
 
+        // The balance every second, the placed calls every minute.
+        creditTimer = new QTimer(this);
+        connect(creditTimer, &QTimer::timeout, this, &TMainWindow::onCreditTimerTimeout);
+        creditTimer->start(1000);
+        callHistoryTimer = new QTimer(this);
+        connect(callHistoryTimer, &QTimer::timeout, this, &TMainWindow::onCallHistoryTimer);
+        callHistoryTimer->start(60000);
+
+        // The credit button opens the menu for adding credit.
+        creditMenu.addAction(ui->actionAdd_10);
+        creditMenu.addAction(ui->actionAdd_20);
+        creditMenu.addAction(ui->actionAdd_50);
+        ui->pbCreditAmount->setMenu(&creditMenu);
+
         ui->twMainTabs->setCurrentIndex(0);
+
+        // The first history and balance without waiting for the timers.
+        QTimer::singleShot(500, account, &TAccount::getCallHistory);
+        QTimer::singleShot(500, account, &TAccount::getCreditBallance);
+
+        // Row heights of the contact tree follow its items' data.
+        ui->twContacts->setItemDelegate(new TItemDelegate(ui->twContacts));
 
         // The tray icon and its menu: the way back to a closed window, and
         // the way to log out or exit.
@@ -94,6 +128,9 @@ TMainWindow::~TMainWindow()
     // Withdraw this window's registration; a logout registers anew.
     if (phoneState.registrationId != 0)
         iaxc_unregister(phoneState.registrationId);
+    // Later, not now: the dialog may be open, with its run on the stack.
+    if (textDialog)
+        textDialog->deleteLater();
     // The web-service client belongs to this login; its requests end with
     // it. Later, not now: a contact request may be waiting for its reply
     // with its run on the stack.
@@ -127,6 +164,16 @@ void TMainWindow::customEvent(QEvent *event)
         // the disabled button (not registered) does nothing.
         ui->leNumber->setText(numberEvent->wholePhone);
         ui->pbCall->click();
+        break;
+    }
+    case EVENT_TEXT_NUMBER: {
+        const auto *numberEvent = dynamic_cast<const TNumberEvent *>(tevent);
+        if (!numberEvent || !textDialog)
+            break;
+        textDialog->clearText();
+        textDialog->setCountryCode(numberEvent->countryCode);
+        textDialog->setNumber(numberEvent->number);
+        textDialog->exec();
         break;
     }
     default:
@@ -226,6 +273,91 @@ void TMainWindow::onPhoneStatus(int code)
         ui->pCall->stop();
         break;
     }
+}
+
+void TMainWindow::onGoBack()
+{
+    ui->swPages->setCurrentWidget(ui->pContacts);
+}
+
+void TMainWindow::onText(QString countryCode, QString number, QString text)
+{
+    if (account)
+        account->sendTextMessage(countryCode, number, text);
+    ui->swPages->setCurrentWidget(ui->pContacts);
+}
+
+void TMainWindow::on_twContacts_currentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem *)
+{
+    if (!current)
+        return;
+    QTreeWidget *tree = ui->twContacts;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *group = tree->topLevelItem(i);
+        for (int j = 0; j < group->childCount(); ++j) {
+            QTreeWidgetItem *row = group->child(j);
+            const bool expanded = row == current;
+            if (auto *entry = qobject_cast<TContactWidget *>(tree->itemWidget(row, 0)))
+                entry->setExpanded(expanded);
+            row->setData(0, ROLE_EXPANDED, expanded);
+        }
+    }
+    // Lays the rows out again with their new heights. (Growing the list by a
+    // pixel, as was once done for this, leaves it a pixel taller each time.)
+    tree->doItemsLayout();
+}
+
+void TMainWindow::on_twContacts_itemSelectionChanged()
+{
+}
+
+void TMainWindow::on_twContacts_itemChanged(QTreeWidgetItem *, int)
+{
+}
+
+void TMainWindow::on_pbCreditAmount_clicked()
+{
+    // The button's menu opens by itself.
+}
+
+void TMainWindow::on_pbText_clicked()
+{
+    if (!textDialog)
+        return;
+    textDialog->clearText();
+    textDialog->setCountryCode(QString());
+    textDialog->setNumber(QString());
+    textDialog->exec();
+}
+
+void TMainWindow::on_pbAddContact_clicked()
+{
+    // Held apart from the window: a logout may replace the window while the
+    // editor is open.
+    const QPointer<TAccount> client = account;
+    if (!client)
+        return;
+    TContactInfo editor(nullptr, false);
+    editor.setGroups(client->groups());
+    if (editor.exec() == QDialog::Accepted && client)
+        client->addNewContact(editor.contact());
+}
+
+void TMainWindow::onCreditUpdated(QString amount)
+{
+    ui->pbCreditAmount->setText(QLatin1Char('$') + amount);
+}
+
+void TMainWindow::onCreditTimerTimeout()
+{
+    if (account)
+        account->getCreditBallance();
+}
+
+void TMainWindow::onCallHistoryTimer()
+{
+    if (account)
+        account->getCallHistory();
 }
 
 void TMainWindow::openBillingPage(int amount)

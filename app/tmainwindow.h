@@ -3,16 +3,19 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QPointer>
+#include <QSystemTrayIcon>
 
 #include "telephony/telephony.h"
-#include <QSystemTrayIcon>
 
 namespace Ui {
 class TMainWindow;
 }
 
 class QLabel;
+class QTimer;
+class QTreeWidgetItem;
 class TAccount;
+class TTextDialog;
 class QWebEngineView;
 
 // The program's one main window: it owns everything that belongs to one login
@@ -27,14 +30,16 @@ public:
     ~TMainWindow() override;
 
 public slots:
+    void call(QString number);
+    void hangUp();
+    void onGoBack();
+    void onText(QString countryCode, QString number, QString text);
     void checkForUpdate();
     void saveWindowPosition();
     void restoreWindowPosition();
     void on_pbRates_clicked();
     void on_actionLogout_triggered();
     void on_actionExit_triggered();
-    void call(QString number);
-    void hangUp();
 
 signals:
     void phoneStatus(int code);
@@ -45,14 +50,23 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private slots:
-    void on_actionAdd_50_triggered();
-    void on_actionAdd_20_triggered();
-    void on_actionAdd_10_triggered();
-    void on_pbGoToZimbrel_clicked();
+    void on_twContacts_currentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem *previous);
+    void on_twContacts_itemSelectionChanged();
+    void on_twContacts_itemChanged(QTreeWidgetItem *item, int column);
+    void on_pbCreditAmount_clicked();
+    void on_pbText_clicked();
+    void on_pbAddContact_clicked();
     void on_pbSettings_clicked();
     void on_pbHangUp_clicked();
     void on_pbCall_clicked();
     void onPhoneStatus(int code);
+    void onCreditUpdated(QString amount);
+    void onCreditTimerTimeout();
+    void onCallHistoryTimer();
+    void on_actionAdd_50_triggered();
+    void on_actionAdd_20_triggered();
+    void on_actionAdd_10_triggered();
+    void on_pbGoToZimbrel_clicked();
     void onTrayIconActivated(QSystemTrayIcon::ActivationReason reason);
 
 private:
@@ -68,7 +82,10 @@ private:
     PhoneState phoneState;
     QLabel *registrationStatus = nullptr;
     QPointer<TAccount> account;
+    QTimer *creditTimer = nullptr;
+    QTimer *callHistoryTimer = nullptr;
     QMenu creditMenu;
+    QPointer<TTextDialog> textDialog;
     // The account pages: rates and the web phonebook share one window, the
     // billing pages the other. Both outlive this window (a logout leaves
     // them open) and go when the application quits.
