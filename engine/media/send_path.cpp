@@ -51,7 +51,6 @@ SendPath::SendPath(Processing processing, std::uint64_t firstSequence)
         speex_preprocess_ctl(preprocess_, SPEEX_PREPROCESS_SET_DENOISE, &denoise);
         int off = 0;
         speex_preprocess_ctl(preprocess_, SPEEX_PREPROCESS_SET_AGC, &off);
-        speex_preprocess_ctl(preprocess_, SPEEX_PREPROCESS_SET_VAD, &off);
         speex_preprocess_ctl(preprocess_, SPEEX_PREPROCESS_SET_DEREVERB, &off);
         if (echo_) // the residual echo left after the filter is suppressed here too
             speex_preprocess_ctl(preprocess_, SPEEX_PREPROCESS_SET_ECHO_STATE, echo_);

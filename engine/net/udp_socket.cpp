@@ -171,15 +171,18 @@ bool UdpSocket::receive(iax2::Address *from, std::vector<std::uint8_t> *bytes)
 {
     if (fd_ < 0)
         return false;
-    bytes->resize(65536);
+    // Into a buffer kept for the purpose: sizing the caller's vector to the
+    // largest datagram would clear 64 KiB for every 45-byte voice frame.
+    if (scratch_.size() < 65536)
+        scratch_.resize(65536);
     sockaddr_storage ss{};
     socklen_t len = sizeof ss;
-    const ssize_t n = ::recvfrom(fd_, bytes->data(), bytes->size(), 0, reinterpret_cast<sockaddr *>(&ss), &len);
+    const ssize_t n = ::recvfrom(fd_, scratch_.data(), scratch_.size(), 0, reinterpret_cast<sockaddr *>(&ss), &len);
     if (n < 0) {
         bytes->clear();
         return false;
     }
-    bytes->resize(static_cast<std::size_t>(n));
+    bytes->assign(scratch_.begin(), scratch_.begin() + n);
     *from = fromSockaddr(ss);
     return true;
 }

@@ -38,6 +38,7 @@ private:
     int fd_ = -1;
     int family_ = 0;
     bool dualStack_ = false;
+    std::vector<std::uint8_t> scratch_;
 };
 
 // getaddrinfo, first usable answer; blocks for as long as the resolver takes.

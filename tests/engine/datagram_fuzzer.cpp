@@ -1,10 +1,13 @@
 // Everything that reads datagrams from the network: the decoders, and both
 // protocol cores fed a stream of arbitrary datagrams with a call and a
-// registration open so that call numbers can hit live dialogs.
+// registration open so that call numbers can hit live dialogs; the voice the
+// client takes goes on through the jitter buffer and the GSM decoder.
 #include "client.h"
 #include "frame.h"
 #include "iax2_constants.h"
 #include "ie.h"
+#include "receive_path.h"
+#include "receiver_report.h"
 #include "server_core.h"
 #include "test_backend.h"
 
@@ -24,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         iax2::encodeFullFrame(*f);
     }
     iax2::decodeMiniFrame(data, size);
-    iax2::IeList::parse(data, size);
+    if (const auto ies = iax2::IeList::parse(data, size))
+        iax2::readReceiverReport(*ies);
 
     const iax2::Address peer = iax2::Address::v4(10, 0, 0, 2, 4569);
     std::uint64_t now = 1000;
@@ -34,11 +38,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         client.placeCall(now, "alice:pw@server/999", 2, 2);
         for (const auto &r : client.takeResolveRequests())
             client.resolved(now, r.ticket, peer);
+        media::ReceivePath playout;
         // Length-prefixed datagrams, each at a later instant.
         std::size_t pos = 0;
         while (pos < size) {
             const std::size_t len = std::min<std::size_t>(data[pos], size - pos - 1);
             client.handleDatagram(now, (selector & 2) ? peer : iax2::Address::v4(10, 0, 0, 3, 1), data + pos + 1, len);
+            for (const auto &voice : client.takeVoice())
+                playout.put(voice.timestamp, voice.format, voice.data, now);
+            std::int16_t pcm[media::kFrameSamples];
+            playout.pull(now, pcm);
             now += 300;
             client.poll(now);
             client.takeTransmits();
@@ -50,6 +59,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         backend.addAccount(1, "alice", "pw");
         devserver::ServerCoreOptions options;
         options.tokenSecret = "fuzz";
+        if (selector & 4) { // the echo's impairments hold voice back and send it later
+            options.impairment.lossPercent = 10;
+            options.impairment.jitterMs = 500;
+            options.impairment.duplicatePercent = 10;
+            options.impairment.reorderPercent = 10;
+            options.impairment.seed = 1;
+        }
         devserver::ServerCore server(backend, options, [] { return std::int64_t(1700000000); });
         if (selector & 2) {
             // Open a call and a registration the proper way, so fuzzed frames can reach them.
