@@ -13,9 +13,9 @@ bool isSoundCard(int id)
 
 } // namespace
 
-MediaSession::MediaSession(DeviceRegistry &registry, SteadyClock::time_point epoch, Hooks hooks)
-    : registry_(registry), epoch_(epoch), hooks_(std::move(hooks)), input_(registry.defaultInput()),
-      output_(registry.defaultOutput())
+MediaSession::MediaSession(std::shared_ptr<const DeviceRegistry> registry, SteadyClock::time_point epoch, Hooks hooks)
+    : registry_(std::move(registry)), epoch_(epoch), hooks_(std::move(hooks)), input_(registry_->defaultInput()),
+      output_(registry_->defaultOutput())
 {
 }
 
@@ -26,12 +26,12 @@ MediaSession::~MediaSession()
 
 bool MediaSession::selectDevices(int input, int output)
 {
-    const DeviceEntry *in = registry_.find(input);
-    const DeviceEntry *out = registry_.find(output);
+    const DeviceEntry *in = registry_->find(input);
+    const DeviceEntry *out = registry_->find(output);
     const bool known = in && in->canRecord && out && out->canPlay;
     std::lock_guard<std::mutex> lock(control_);
-    const int newIn = in && in->canRecord ? input : registry_.defaultInput();
-    const int newOut = out && out->canPlay ? output : registry_.defaultOutput();
+    const int newIn = in && in->canRecord ? input : registry_->defaultInput();
+    const int newOut = out && out->canPlay ? output : registry_->defaultOutput();
     if (newIn == input_ && newOut == output_)
         return known;
     input_ = newIn;
@@ -84,22 +84,22 @@ void MediaSession::openStreams()
     };
 
     std::string error;
-    if (const DeviceEntry *in = registry_.find(input_))
+    if (const DeviceEntry *in = registry_->find(input_))
         captureStream_ = in->device->openCapture(capture, epoch_, &error);
     if (!captureStream_) {
         if (hooks_.notice)
             hooks_.notice("The microphone cannot be used (" + error + "); using the silent microphone");
         input_ = deviceid::SilentMicrophone;
-        captureStream_ = registry_.find(input_)->device->openCapture(capture, epoch_, &error);
+        captureStream_ = registry_->find(input_)->device->openCapture(capture, epoch_, &error);
     }
     error.clear();
-    if (const DeviceEntry *out = registry_.find(output_))
+    if (const DeviceEntry *out = registry_->find(output_))
         playbackStream_ = out->device->openPlayback(playback, epoch_, &error);
     if (!playbackStream_) {
         if (hooks_.notice)
             hooks_.notice("The speaker cannot be used (" + error + "); using the discarding speaker");
         output_ = deviceid::DiscardingSpeaker;
-        playbackStream_ = registry_.find(output_)->device->openPlayback(playback, epoch_, &error);
+        playbackStream_ = registry_->find(output_)->device->openPlayback(playback, epoch_, &error);
     }
 }
 

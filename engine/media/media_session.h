@@ -29,7 +29,7 @@ public:
         std::function<void(const std::string &)> notice;      // something the user should hear about
     };
 
-    MediaSession(DeviceRegistry &registry, SteadyClock::time_point epoch, Hooks hooks);
+    MediaSession(std::shared_ptr<const DeviceRegistry> registry, SteadyClock::time_point epoch, Hooks hooks);
     ~MediaSession();
     MediaSession(const MediaSession &) = delete;
     MediaSession &operator=(const MediaSession &) = delete;
@@ -62,7 +62,7 @@ private:
     void closeStreams(); // with control_ held
     Processing processingFor(int input, int output) const;
 
-    DeviceRegistry &registry_;
+    std::shared_ptr<const DeviceRegistry> registry_;
     SteadyClock::time_point epoch_;
     Hooks hooks_;
     std::atomic<ProcessingMode> mode_{ProcessingMode::Auto};

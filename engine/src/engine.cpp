@@ -69,32 +69,39 @@ int Engine::initialize()
         return -1;
     client_ = std::make_unique<iax2::Client>();
     mailbox_ = std::make_shared<Mailbox>();
-    registry_.rebuild(true);
-    rebuildDeviceList();
+    auto registry = std::make_shared<media::DeviceRegistry>();
+    registry->rebuild(true);
     media::MediaSession::Hooks hooks;
     hooks.captured = [mailbox = mailbox_] { mailbox->wakeup.poke(); };
     hooks.notice = [this](const std::string &text) { notice(text); };
-    media_ = std::make_unique<media::MediaSession>(registry_, epoch_, std::move(hooks));
-    media_->setProcessing(processingFromEnvironment());
-    media_->setSilenceThreshold(silenceThreshold_);
-    ringDevice_ = registry_.defaultOutput();
+    auto session = std::make_shared<media::MediaSession>(registry, epoch_, std::move(hooks));
+    session->setProcessing(processingFromEnvironment());
+    session->setSilenceThreshold(silenceThreshold_);
+    {
+        std::lock_guard<std::mutex> media(mediaMutex_);
+        registry_ = registry;
+        rebuildDeviceList();
+        media_ = session;
+        ringDevice_ = registry_->defaultOutput();
+    }
     initialized_ = true;
     return 0;
 }
 
 void Engine::rebuildDeviceList()
 {
+    // Called with mediaMutex_ held.
     deviceList_.clear();
-    for (const auto &e : registry_.entries()) {
+    for (const auto &e : registry_->entries()) {
         iaxc_audio_device d;
         d.name = e.name.c_str();
         d.devID = e.id;
         d.capabilities = 0;
         if (e.canRecord)
-            d.capabilities |= IAXC_AD_INPUT | (e.id == registry_.defaultInput() ? IAXC_AD_INPUT_DEFAULT : 0);
+            d.capabilities |= IAXC_AD_INPUT | (e.id == registry_->defaultInput() ? IAXC_AD_INPUT_DEFAULT : 0);
         if (e.canPlay)
             d.capabilities |= IAXC_AD_OUTPUT | IAXC_AD_RING
-                              | (e.id == registry_.defaultOutput() ? IAXC_AD_OUTPUT_DEFAULT | IAXC_AD_RING_DEFAULT : 0);
+                              | (e.id == registry_->defaultOutput() ? IAXC_AD_OUTPUT_DEFAULT | IAXC_AD_RING_DEFAULT : 0);
         deviceList_.push_back(d);
     }
 }
@@ -102,7 +109,7 @@ void Engine::rebuildDeviceList()
 void Engine::setSilenceThreshold(float threshold)
 {
     silenceThreshold_.store(threshold);
-    std::lock_guard<std::mutex> life(lifecycle_);
+    std::lock_guard<std::mutex> lock(mediaMutex_);
     if (media_)
         media_->setSilenceThreshold(threshold);
 }
@@ -117,7 +124,12 @@ void Engine::shutdown()
 {
     stopThread();
     std::lock_guard<std::mutex> life(lifecycle_);
-    media_.reset(); // its device threads end before anything they use
+    std::shared_ptr<media::MediaSession> session;
+    {
+        std::lock_guard<std::mutex> media(mediaMutex_);
+        session = std::move(media_);
+    }
+    session.reset(); // the devices stop here, unless a loop left running detached still holds it
     std::lock_guard<std::mutex> lock(mutex_);
     client_.reset();
     socket_.close();
@@ -239,33 +251,40 @@ void Engine::sendDtmf(char digit)
 
 int Engine::audioDevicesGet(iaxc_audio_device **devs, int *count, int *input, int *output, int *ring)
 {
-    std::lock_guard<std::mutex> life(lifecycle_);
-    const bool ready = initialized_ && media_;
+    std::lock_guard<std::mutex> lock(mediaMutex_);
     if (devs)
-        *devs = ready && !deviceList_.empty() ? deviceList_.data() : nullptr;
+        *devs = deviceList_.empty() ? nullptr : deviceList_.data();
     if (count)
-        *count = ready ? static_cast<int>(deviceList_.size()) : 0;
+        *count = static_cast<int>(deviceList_.size());
     if (input)
-        *input = ready ? media_->input() : media::deviceid::SilentMicrophone;
+        *input = media_ ? media_->input() : media::deviceid::SilentMicrophone;
     if (output)
-        *output = ready ? media_->output() : media::deviceid::DiscardingSpeaker;
+        *output = media_ ? media_->output() : media::deviceid::DiscardingSpeaker;
     if (ring)
         *ring = ringDevice_;
-    return ready ? 0 : -1;
+    return media_ ? 0 : -1;
 }
 
 int Engine::audioDevicesSet(int input, int output, int ring)
 {
-    std::lock_guard<std::mutex> life(lifecycle_);
-    if (!initialized_ || !media_)
-        return -1;
-    const media::DeviceEntry *r = registry_.find(ring);
-    ringDevice_ = r && r->canPlay ? ring : registry_.defaultOutput();
+    std::shared_ptr<media::MediaSession> session;
+    bool ringKnown;
+    {
+        std::lock_guard<std::mutex> lock(mediaMutex_);
+        if (!media_)
+            return -1;
+        session = media_;
+        const media::DeviceEntry *r = registry_->find(ring);
+        ringKnown = r && r->canPlay;
+        ringDevice_ = ringKnown ? ring : registry_->defaultOutput();
+    }
     // Unknown identifiers (a card since removed) leave that side on its default device.
-    return media_->selectDevices(input, output) && r && r->canPlay ? 0 : -1;
+    const bool known = session->selectDevices(input, output);
+    return known && ringKnown ? 0 : -1;
 }
 
-void Engine::pump(std::vector<iax2::Transmit> &transmits, std::vector<iax2::ClientEvent> &events)
+void Engine::pump(media::MediaSession &media, std::vector<iax2::Transmit> &transmits,
+                  std::vector<iax2::ClientEvent> &events)
 {
     // Called with mutex_ held.
     const std::uint64_t t = now();
@@ -291,13 +310,13 @@ void Engine::pump(std::vector<iax2::Transmit> &transmits, std::vector<iax2::Clie
         }).detach();
     }
     for (const auto &voice : client_->takeVoice())
-        media_->received(voice.timestamp, voice.format, voice.data, t);
+        media.received(voice.timestamp, voice.format, voice.data, t);
     if (const auto callNow = client_->callTimestamp(t)) {
-        for (const auto &frame : media_->takeCaptured())
+        for (const auto &frame : media.takeCaptured())
             client_->sendVoice(t, IAXC_FORMAT_GSM, iax2::Bytes(std::begin(frame.gsm), std::end(frame.gsm)),
-                               media_->stamp(frame.sequence, *callNow));
+                               media.stamp(frame.sequence, *callNow));
     } else {
-        media_->takeCaptured(); // the call is over: what the microphone still had goes nowhere
+        media.takeCaptured(); // the call is over: what the microphone still had goes nowhere
     }
     auto more = client_->takeTransmits();
     transmits.insert(transmits.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
@@ -308,6 +327,13 @@ void Engine::pump(std::vector<iax2::Transmit> &transmits, std::vector<iax2::Clie
 void Engine::run(unsigned generation)
 {
     std::vector<std::uint8_t> buffer;
+    std::shared_ptr<media::MediaSession> media;
+    {
+        std::lock_guard<std::mutex> lock(mediaMutex_);
+        media = media_;
+    }
+    if (!media)
+        return;
     while (!stopRequested_ && generation == generation_) {
         int fd;
         int wakeFd;
@@ -346,10 +372,10 @@ void Engine::run(unsigned generation)
             // Bounded, so a flood cannot starve the timers.
             for (int i = 0; i < 256 && socket_.receive(&from, &buffer); ++i)
                 client_->handleDatagram(now(), from, buffer.data(), buffer.size());
-            pump(transmits, events);
+            pump(*media, transmits, events);
             answered = (client_->callState() & iax2::callstate::Complete) != 0;
-            if (answered && media_->running() && t >= nextStatsAt_)
-                netstat = statistics(t, transmits);
+            if (answered && media->running() && t >= nextStatsAt_)
+                netstat = statistics(*media, t, transmits);
             for (const auto &tx : transmits)
                 socket_.sendTo(tx.to, tx.bytes);
         }
@@ -359,7 +385,9 @@ void Engine::run(unsigned generation)
             if (const iaxc_event_callback_t callback = callback_.load())
                 callback(*netstat);
         }
-        syncMedia(answered, t);
+        if (stopRequested_ || generation != generation_)
+            break; // a callback shut the engine down: leave the devices to the session's last owner
+        syncMedia(*media, answered, t);
         std::vector<std::string> notices;
         {
             std::lock_guard<std::mutex> lock(noticeMutex_);
@@ -374,34 +402,35 @@ void Engine::run(unsigned generation)
     }
 }
 
-void Engine::syncMedia(bool answered, std::uint64_t t)
+void Engine::syncMedia(media::MediaSession &media, bool answered, std::uint64_t t)
 {
-    if (answered && !media_->running()) {
-        media_->start();
+    if (answered && !media.running()) {
+        media.start();
         // Ask for the link's figures at once, so the first report has a round-trip time.
         std::vector<iax2::Transmit> transmits;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (!client_)
                 return;
-            client_->sendLinkProbe(t, media_->report());
+            client_->sendLinkProbe(t, media.report());
             auto more = client_->takeTransmits();
             for (const auto &tx : more)
                 socket_.sendTo(tx.to, tx.bytes);
         }
         nextStatsAt_ = t + kStatisticsIntervalMs;
-    } else if (!answered && media_->running()) {
-        media_->stop();
+    } else if (!answered && media.running()) {
+        media.stop();
     } else if (answered) {
-        media_->checkDevices();
+        media.checkDevices();
     }
 }
 
-std::optional<iaxc_event> Engine::statistics(std::uint64_t t, std::vector<iax2::Transmit> &transmits)
+std::optional<iaxc_event> Engine::statistics(media::MediaSession &media, std::uint64_t t,
+                                             std::vector<iax2::Transmit> &transmits)
 {
     // Called with mutex_ held, about once a second during an answered call.
     nextStatsAt_ = std::max(nextStatsAt_ + kStatisticsIntervalMs, t + kStatisticsIntervalMs / 2);
-    const iax2::ReceiverReport local = media_->report();
+    const iax2::ReceiverReport local = media.report();
     const iax2::Client::Link link = client_->link();
     client_->sendLinkProbe(t, local);
     auto more = client_->takeTransmits();

@@ -55,12 +55,14 @@ private:
     Engine() = default;
     std::uint64_t now() const;
     void run(unsigned generation);
-    void pump(std::vector<iax2::Transmit> &transmits, std::vector<iax2::ClientEvent> &events);
+    void pump(media::MediaSession &media, std::vector<iax2::Transmit> &transmits,
+              std::vector<iax2::ClientEvent> &events);
     void deliver(const iax2::ClientEvent &event);
     void wake();
     // The processing thread's media duties, outside the core's lock.
-    void syncMedia(bool answered, std::uint64_t now);
-    std::optional<iaxc_event> statistics(std::uint64_t now, std::vector<iax2::Transmit> &transmits);
+    void syncMedia(media::MediaSession &media, bool answered, std::uint64_t now);
+    std::optional<iaxc_event> statistics(media::MediaSession &media, std::uint64_t now,
+                                         std::vector<iax2::Transmit> &transmits);
     void notice(const std::string &text);
     void rebuildDeviceList();
 
@@ -80,10 +82,14 @@ private:
     std::atomic<int> lastRegistrationId_{0};
     const std::chrono::steady_clock::time_point epoch_ = std::chrono::steady_clock::now();
 
-    // Media. The registry outlives shutdown so device names handed out stay readable.
-    media::DeviceRegistry registry_;
+    // Media, guarded by mediaMutex_. The processing thread holds its own
+    // reference to the session, so a shutdown from inside a callback never
+    // pulls it from under the loop. The device list outlives shutdown, so
+    // names handed out stay readable until the next initialisation.
+    std::mutex mediaMutex_;
+    std::shared_ptr<media::DeviceRegistry> registry_;
     std::vector<iaxc_audio_device> deviceList_;
-    std::unique_ptr<media::MediaSession> media_;
+    std::shared_ptr<media::MediaSession> media_;
     int ringDevice_ = media::deviceid::DiscardingSpeaker;
     std::uint64_t nextStatsAt_ = 0;
     std::mutex noticeMutex_;

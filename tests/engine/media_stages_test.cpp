@@ -428,8 +428,9 @@ TEST(MediaSession, FallsBackToTheBuiltInDevicesWhenFilesFail)
 {
     ::setenv("ONDAVOX_AUDIO_IN_FILE", "/nonexistent/mic.wav", 1);
     ::setenv("ONDAVOX_AUDIO_OUT_FILE", "/dev/full", 1);
-    DeviceRegistry registry;
-    registry.rebuild(false);
+    auto shared = std::make_shared<DeviceRegistry>();
+    shared->rebuild(false);
+    const DeviceRegistry &registry = *shared;
     ::unsetenv("ONDAVOX_AUDIO_IN_FILE");
     ::unsetenv("ONDAVOX_AUDIO_OUT_FILE");
     ASSERT_EQ(registry.entries().size(), 4u);
@@ -445,7 +446,7 @@ TEST(MediaSession, FallsBackToTheBuiltInDevicesWhenFilesFail)
         std::lock_guard<std::mutex> lock(mutex);
         notices.push_back(text);
     };
-    MediaSession session(registry, SteadyClock::now(), hooks);
+    MediaSession session(shared, SteadyClock::now(), hooks);
     session.start();
     EXPECT_EQ(session.input(), deviceid::SilentMicrophone);
     EXPECT_EQ(session.output(), deviceid::DiscardingSpeaker);
