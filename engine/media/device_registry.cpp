@@ -17,7 +17,7 @@ int DeviceRegistry::soundCardId(const std::string &hostApi, const std::string &n
     return deviceid::FirstSoundCard + static_cast<int>(h % 1000000000u);
 }
 
-void DeviceRegistry::add(int id, std::shared_ptr<AudioDevice> device)
+int DeviceRegistry::add(int id, std::shared_ptr<AudioDevice> device)
 {
     while (find(id)) // two cards of the same name: the second takes the next number
         ++id;
@@ -28,6 +28,7 @@ void DeviceRegistry::add(int id, std::shared_ptr<AudioDevice> device)
     e.canPlay = device->canPlay();
     e.device = std::move(device);
     entries_.push_back(std::move(e));
+    return id;
 }
 
 const DeviceEntry *DeviceRegistry::find(int id) const
@@ -58,8 +59,7 @@ void DeviceRegistry::rebuild(bool withSoundCards)
     if (withSoundCards) {
         for (auto &card : listSoundCards()) {
             const int id = soundCardId(card.hostApi, card.device->name());
-            add(id, card.device);
-            const int added = entries_.back().id;
+            const int added = add(id, card.device);
             if (card.defaultInput && card.device->canRecord() && !fileIn)
                 defaultInput_ = added;
             if (card.defaultOutput && card.device->canPlay() && !fileOut)

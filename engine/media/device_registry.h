@@ -46,9 +46,10 @@ public:
     // The identifier a sound card gets, from what names it.
     static int soundCardId(const std::string &hostApi, const std::string &name);
 
-private:
-    void add(int id, std::shared_ptr<AudioDevice> device);
+    // Lists a device under the identifier, or the next free one; returns the one it got.
+    int add(int id, std::shared_ptr<AudioDevice> device);
 
+private:
     std::vector<DeviceEntry> entries_;
     int defaultInput_ = deviceid::SilentMicrophone;
     int defaultOutput_ = deviceid::DiscardingSpeaker;

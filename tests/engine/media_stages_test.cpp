@@ -461,3 +461,62 @@ TEST(MediaSession, FallsBackToTheBuiltInDevicesWhenFilesFail)
     EXPECT_EQ(DeviceRegistry::soundCardId("ALSA", "USB Headset"), DeviceRegistry::soundCardId("ALSA", "USB Headset"));
     EXPECT_GE(DeviceRegistry::soundCardId("ALSA", "USB Headset"), deviceid::FirstSoundCard);
 }
+
+namespace {
+
+// A speaker that works for a few periods and then is gone, as a headset pulled out mid-call.
+class VanishingSpeaker : public AudioDevice {
+public:
+    std::string name() const override { return "Headset"; }
+    bool canRecord() const override { return false; }
+    bool canPlay() const override { return true; }
+    std::unique_ptr<AudioStream> openCapture(CaptureHandler, SteadyClock::time_point, std::string *) override
+    {
+        return nullptr;
+    }
+    std::unique_ptr<AudioStream> openPlayback(PlaybackHandler handler, SteadyClock::time_point epoch,
+                                              std::string *) override
+    {
+        return std::make_unique<PacedStream>(epoch, [handler, left = 5](std::uint64_t ms) mutable {
+            std::int16_t pcm[kFrameSamples];
+            handler(pcm, ms);
+            return --left > 0;
+        });
+    }
+};
+
+} // namespace
+
+TEST(MediaSession, ADeviceThatVanishesMidCallIsReplacedAndSwitchingWorks)
+{
+    auto registry = std::make_shared<DeviceRegistry>();
+    registry->rebuild(false);
+    const int headset = registry->add(deviceid::FirstSoundCard, std::make_shared<VanishingSpeaker>());
+    std::atomic<int> notices{0};
+    MediaSession::Hooks hooks;
+    hooks.notice = [&](const std::string &) { ++notices; };
+    MediaSession session(registry, SteadyClock::now(), hooks);
+    EXPECT_FALSE(session.selectDevices(deviceid::SilentMicrophone, 4242)); // no such speaker: the default
+    EXPECT_EQ(session.output(), deviceid::DiscardingSpeaker);
+    EXPECT_FALSE(session.selectDevices(deviceid::DiscardingSpeaker, headset)); // cannot record
+    EXPECT_EQ(session.input(), deviceid::SilentMicrophone);
+    EXPECT_TRUE(session.selectDevices(deviceid::SilentMicrophone, headset));
+    session.start();
+    EXPECT_EQ(session.output(), headset);
+    // The network thread looks now and then; the headset dies after five periods.
+    for (int i = 0; i < 300 && session.output() == headset; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        session.checkDevices();
+    }
+    EXPECT_EQ(session.output(), deviceid::DiscardingSpeaker);
+    EXPECT_EQ(notices.load(), 1);
+    // Voice still flows into the replacement, and back onto the headset when asked.
+    std::vector<std::uint8_t> frame(kGsmFrameBytes, 0);
+    frame[0] = 0xD0;
+    session.received(100, iax2::format::Gsm, frame, 5);
+    EXPECT_EQ(session.report().packets, 1u);
+    EXPECT_TRUE(session.selectDevices(deviceid::SilentMicrophone, headset));
+    EXPECT_EQ(session.output(), headset);
+    session.stop();
+    EXPECT_FALSE(session.running());
+}
