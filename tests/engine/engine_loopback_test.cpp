@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <dirent.h>
@@ -322,4 +323,35 @@ TEST_F(EngineLoopback, BuiltInDevicesAreAlwaysThereAndChosenWithoutASoundCardOrF
     std::this_thread::sleep_for(300ms);
     iaxc_dump_call();
     ASSERT_TRUE(recorder.waitForFreeLine());
+}
+
+TEST_F(EngineLoopback, SilenceThresholdKeepsASilentMicrophoneOffTheNetworkUnlessMinus99)
+{
+    auto remotePackets = [] {
+        std::lock_guard<std::mutex> lock(recorder.mutex);
+        int packets = -1;
+        for (const auto &e : recorder.events)
+            if (e.type == IAXC_EVENT_NETSTAT)
+                packets = e.ev.netstats.remote.packets;
+        return packets;
+    };
+    auto netstats = [] {
+        std::lock_guard<std::mutex> lock(recorder.mutex);
+        return std::count_if(recorder.events.begin(), recorder.events.end(),
+                             [](const iaxc_event &e) { return e.type == IAXC_EVENT_NETSTAT; });
+    };
+    EXPECT_EQ(iaxc_audio_devices_set(0, 1, 1), 0); // the silent microphone
+    iaxc_set_silence_threshold(-40.0f);
+    ASSERT_EQ(iaxc_call(dial("0049301234").c_str()), 0); // any answered number echoes
+    ASSERT_TRUE(recorder.waitForState(0x16, 8s));
+    for (int i = 0; i < 100 && netstats() < 2; ++i)
+        std::this_thread::sleep_for(50ms);
+    ASSERT_GE(netstats(), 2);
+    EXPECT_EQ(remotePackets(), 0) << "digital silence under -40 dB was sent";
+
+    iaxc_set_silence_threshold(-99.0f);
+    const auto before = netstats();
+    for (int i = 0; i < 100 && netstats() < before + 2; ++i)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_GT(remotePackets(), 20) << "-99 sends everything, even silence";
 }
