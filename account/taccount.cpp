@@ -10,6 +10,7 @@
 #include "views/titemdelegate.h"
 #include "views/tphonewidget.h"
 
+#include <QCoreApplication>
 #include <QDate>
 #include <QEventLoop>
 #include <QMessageBox>
@@ -151,12 +152,15 @@ void TAccount::onContactsAccessManagerFinished(QNetworkReply *networkReply)
         return;
 
     // The view releases the entries of the removed rows by deferred
-    // deletion, so an entry whose action is still running outlives it.
+    // deletion, so an entry whose action is still running outlives this.
     QTreeWidget *tree = contactsTree;
-    while (tree->topLevelItemCount() > 0)
-        delete tree->takeTopLevelItem(0);
+    tree->clear();
     groups_.clear();
 
+    // Rows are made apart from the tree and added to it at once: every row
+    // added to a shown tree one by one would lay out all rows before it.
+    QList<QTreeWidgetItem *> groupRows;
+    QList<QPair<QTreeWidgetItem *, QWidget *>> entries;
     const auto groupList = reply["result"].elements();
     for (const ReplyValue &groupValue : groupList) {
         const QString groupID = groupValue["id"].toText();
@@ -166,8 +170,8 @@ void TAccount::onContactsAccessManagerFinished(QNetworkReply *networkReply)
         auto *group = new TGroupWidget;
         group->setGroupID(groupID);
         group->setGroupName(groupName);
-        tree->addTopLevelItem(group->item());
-        tree->setItemWidget(group->item(), 0, group);
+        groupRows.append(group->item());
+        entries.append({group->item(), group});
         groups_.append(group);
 
         const auto contacts = groupValue["contacts"].elements();
@@ -191,7 +195,7 @@ void TAccount::onContactsAccessManagerFinished(QNetworkReply *networkReply)
             QTreeWidgetItem *row = group->addContact(entry);
             row->setData(0, ROLE_ITEM_TYPE, int(ITEM_CONTACT));
             row->setData(0, ROLE_EXPANDED, false);
-            tree->setItemWidget(row, 0, entry);
+            entries.append({row, entry});
 
             const auto phones = contactValue["phones"].elements();
             for (const ReplyValue &phoneValue : phones) {
@@ -209,6 +213,19 @@ void TAccount::onContactsAccessManagerFinished(QNetworkReply *networkReply)
             row->setData(0, ROLE_PHONE_COUNT, entry->phoneCount());
         }
     }
+
+    // Every new widget has asked to be polished and laid out; answering
+    // those now keeps each placing below from searching all of them.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::PolishRequest);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+
+    tree->addTopLevelItems(groupRows);
+    // A group row is open as soon as it has a contact.
+    for (QTreeWidgetItem *group : std::as_const(groupRows))
+        if (group->childCount() > 0)
+            tree->expandItem(group);
+    for (const auto &[row, entry] : std::as_const(entries))
+        tree->setItemWidget(row, 0, entry);
 }
 
 QNetworkReply *TAccount::postAndWait(const QString &path, const QByteArray &body)

@@ -103,6 +103,8 @@ void TContactWidget::setExpanded(bool expanded)
         setMaximumSize(maximumWidth_, maximumExpandedHeight + extra);
         ui->lblPicture->setFixedSize(50, 50);
         ui->lblPicture->setScaledContents(false);
+        for (TPhoneWidget *line : std::as_const(phones))
+            line->ensureForm();
         ui->wPhones->show();
     } else {
         setMinimumSize(minimumWidth_, CollapsedHeight);

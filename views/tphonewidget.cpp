@@ -3,11 +3,44 @@
 
 #include "app/tevent.h"
 
+#include <QIcon>
+
+namespace {
+
+// The form loads its button images anew for every line; thousands of lines
+// share one copy instead.
+const QIcon &sharedIcon(const QString &path)
+{
+    static QHash<QString, QIcon> icons;
+    auto icon = icons.find(path);
+    if (icon == icons.end())
+        icon = icons.insert(path, QIcon(path));
+    return *icon;
+}
+
+} // namespace
+
 TPhoneWidget::TPhoneWidget(QWidget *parent)
     : QWidget(parent)
-    , ui(new Ui::TPhoneWidget)
 {
+}
+
+void TPhoneWidget::ensureForm()
+{
+    if (ui)
+        return;
+    ui = new Ui::TPhoneWidget;
     ui->setupUi(this);
+    ui->pbCall->setIcon(sharedIcon(QStringLiteral(":/Images/Call.png")));
+    ui->pbText->setIcon(sharedIcon(QStringLiteral(":/Images/Text.png")));
+    showNumber();
+    ui->lblPhoneType->setText(type_);
+}
+
+void TPhoneWidget::showEvent(QShowEvent *event)
+{
+    ensureForm();
+    QWidget::showEvent(event);
 }
 
 TPhoneWidget::~TPhoneWidget()
@@ -30,12 +63,14 @@ void TPhoneWidget::setNumber(const QString &number)
 void TPhoneWidget::setType(const QString &type)
 {
     type_ = type;
-    ui->lblPhoneType->setText(type);
+    if (ui)
+        ui->lblPhoneType->setText(type);
 }
 
 void TPhoneWidget::showNumber()
 {
-    ui->lblPhone->setText(QLatin1Char('+') + countryCode_ + QLatin1Char(' ') + number_);
+    if (ui)
+        ui->lblPhone->setText(QLatin1Char('+') + countryCode_ + QLatin1Char(' ') + number_);
 }
 
 void TPhoneWidget::post(int code) const

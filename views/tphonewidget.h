@@ -28,6 +28,16 @@ public:
     void setWholePhone(const QString &wholePhone) { wholePhone_ = wholePhone; }
     QString wholePhone() const { return wholePhone_; }
 
+    // Builds the form if it is not built yet. A line is seen only inside its
+    // expanded contact, and one contact is expanded at a time, so the form
+    // is built when the line is first shown rather than with the phonebook:
+    // a phonebook of thousands of contacts would otherwise spend most of
+    // its time and memory on lines nobody looks at.
+    void ensureForm();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private slots:
     void on_pbText_clicked();
     void on_pbCall_clicked();
@@ -36,7 +46,7 @@ private:
     void showNumber();
     void post(int code) const;
 
-    Ui::TPhoneWidget *ui;
+    Ui::TPhoneWidget *ui = nullptr;
     int phoneID_ = 0;
     QString countryCode_;
     QString number_;

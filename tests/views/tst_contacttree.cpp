@@ -159,7 +159,11 @@ void TestContactTree::contactEntrySizesCollapsedAndExpanded()
     QVERIFY(picture->hasScaledContents());
     QVERIFY(lines->isHidden());
 
+    for (const TPhoneWidget *line : entry.findChildren<TPhoneWidget *>())
+        QVERIFY(!line->findChild<QLabel *>("lblPhone"));
     entry.setExpanded(true);
+    for (const TPhoneWidget *line : entry.findChildren<TPhoneWidget *>())
+        QVERIFY(line->findChild<QLabel *>("lblPhone"));
     QCOMPARE(entry.minimumSize(), QSize(250, expandedHeight));
     QCOMPARE(entry.maximumSize(), QSize(1000, expandedHeight));
     QCOMPARE(picture->minimumSize(), QSize(50, 50));
@@ -312,6 +316,14 @@ void TestContactTree::deleteActionAsksFirst()
 void TestContactTree::phoneLineShowsNumberAndType()
 {
     TPhoneWidget line;
+    // The form is built when the line is first shown.
+    QVERIFY(!line.findChild<QLabel *>("lblPhone"));
+    line.setNumber(QStringLiteral("123"));
+    line.setCountryCode(QStringLiteral("44"));
+    line.setType(QStringLiteral("Home"));
+    line.show();
+    QCOMPARE(line.findChild<QLabel *>("lblPhone")->text(), QStringLiteral("+44 123"));
+    QCOMPARE(line.findChild<QLabel *>("lblPhoneType")->text(), QStringLiteral("Home"));
     QCOMPARE(line.objectName(), QStringLiteral("TPhoneWidget"));
     QCOMPARE(line.minimumSize(), QSize(190, 25));
     auto *number = line.findChild<QLabel *>("lblPhone");
@@ -320,12 +332,14 @@ void TestContactTree::phoneLineShowsNumberAndType()
     line.setCountryCode(QStringLiteral("44"));
     QCOMPARE(number->text(), QStringLiteral("+44 123"));
     TPhoneWidget other;
+    other.ensureForm();
     other.setCountryCode(QStringLiteral("44"));
     other.setNumber(QStringLiteral("123"));
     QCOMPARE(other.findChild<QLabel *>("lblPhone")->text(), QStringLiteral("+44 123"));
     line.setType(QStringLiteral("Work Fax"));
     QCOMPARE(type->text(), QStringLiteral("Work Fax"));
     TPhoneWidget empty;
+    empty.ensureForm();
     empty.setNumber(QString());
     QCOMPARE(empty.findChild<QLabel *>("lblPhone")->text(), QStringLiteral("+ "));
 

@@ -183,6 +183,8 @@ void TestMainWindowPhonebook::textFromAPhoneLine()
     std::unique_ptr<TMainWindow> window(loggedInWindow());
     responder->setReply("/Phonebook/Text.html", R"({"Success":true,"Error":""})");
     auto *tree = window->findChild<QTreeWidget *>("twContacts");
+    // The user picks the contact, which shows its lines.
+    tree->setCurrentItem(tree->topLevelItem(0)->child(0));
     auto *entry = qobject_cast<TContactWidget *>(tree->itemWidget(tree->topLevelItem(0)->child(0), 0));
     auto *line = entry->findChildren<TPhoneWidget *>().at(1);
 

@@ -51,7 +51,7 @@ QStringList linesOf(TContactWidget *entry)
 {
     QStringList lines;
     for (const TPhoneWidget *line : entry->findChildren<TPhoneWidget *>())
-        lines << line->findChild<QLabel *>("lblPhone")->text() + ' ' + line->type();
+        lines << '+' + line->countryCode() + ' ' + line->number() + ' ' + line->type();
     return lines;
 }
 
@@ -152,7 +152,14 @@ void TestPhonebookJourney::journey()
              (QStringList{"+44 2079460999 Mobile", "+1 4155550100 Work"}));
 
     // A text message to the new contact's first line, charged 6 cents.
+    // Picked in the tree, the contact shows its lines.
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        for (int j = 0; j < tree->topLevelItem(i)->childCount(); ++j)
+            if (tree->itemWidget(tree->topLevelItem(i)->child(j), 0) == contacts.value(QStringLiteral("Journey Jones")).entry)
+                tree->setCurrentItem(tree->topLevelItem(i)->child(j));
     TPhoneWidget *line = contacts.value(QStringLiteral("Journey Jones")).entry->findChildren<TPhoneWidget *>().at(0);
+    QVERIFY(line->isVisible());
+    QCOMPARE(line->findChild<QLabel *>("lblPhone")->text(), QStringLiteral("+44 2079460999"));
     QString success;
     onNextModal([&success](QWidget *modal) {
         auto *dialog = qobject_cast<TTextDialog *>(modal);
