@@ -11,6 +11,7 @@
 #include "views/tphonewidget.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -448,20 +449,20 @@ void TestAccountRequests::textBodyAndBoxes()
     QFETCH(QString, box);
     responder->setReply("/Phonebook/Text.html", reply);
     QString shown;
-    bool opened = false;
-    onNextModal([&shown, &opened](QWidget *modal) {
-        opened = true;
-        auto *messageBox = qobject_cast<QMessageBox *>(modal);
-        shown = messageBox->windowTitle() + '|' + messageBox->text();
-        messageBox->accept();
-    });
+    if (!box.isEmpty()) {
+        onNextModal([&shown](QWidget *modal) {
+            auto *messageBox = qobject_cast<QMessageBox *>(modal);
+            shown = messageBox->windowTitle() + '|' + messageBox->text();
+            messageBox->accept();
+        });
+    }
     account->sendTextMessage(QString(), QStringLiteral("555 0100"), QStringLiteral("Grüße & ☺=1"));
     QVERIFY(responder->waitForRequest("/Phonebook/Text.html"));
     QCOMPARE(responder->requestsFor("/Phonebook/Text.html").at(0).body,
              QByteArray("login=K1&TextCountryCode=&TextPhone=555%200100&SMSText=Gr%FC%DFe%20%26%20%3F%3D1"));
     if (box.isEmpty()) {
         QTest::qWait(300);
-        QVERIFY(!opened);
+        QVERIFY(!QApplication::activeModalWidget());
     } else {
         QTRY_COMPARE(shown, box);
     }

@@ -6,7 +6,9 @@
 #include "views/tcontactphonewidget.h"
 #include "views/tgroupwidget.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QTimer>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -50,10 +52,16 @@ QList<TContactPhoneWidget *> rows(const TContactInfo &editor)
 QString save(TContactInfo &editor)
 {
     QString message;
-    closeNextMessageBox(&message);
+    // Watches for the box only while Save runs; it goes with the editor.
+    QTimer watch(&editor);
+    QObject::connect(&watch, &QTimer::timeout, [&message] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            message = box->text();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    watch.start(10);
     editor.findChild<QPushButton *>("pbSave")->click();
-    if (editor.result() != QDialog::Accepted)
-        (void)QTest::qWaitFor([&message] { return !message.isEmpty(); }, 5000);
     return message;
 }
 
