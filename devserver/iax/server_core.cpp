@@ -32,6 +32,8 @@ bool validDigit(std::uint32_t d)
     return (d >= '0' && d <= '9') || d == '*' || d == '#' || (d >= 'A' && d <= 'D');
 }
 
+constexpr std::size_t kMaxDelayedVoice = 4096;
+
 std::string randomSecret(std::mt19937_64 &random)
 {
     return std::to_string(random()) + std::to_string(random());
@@ -357,7 +359,8 @@ void ServerCore::sendImpaired(std::uint64_t now, Outbox &voice)
     std::uniform_real_distribution<double> percent(0.0, 100.0);
     std::uniform_int_distribution<std::uint32_t> jitter(0, imp.jitterMs);
     for (auto &t : voice) {
-        if (percent(impairRandom_) < imp.lossPercent)
+        // Held-back voice is bounded: a flood from one caller must not grow the server without limit.
+        if (percent(impairRandom_) < imp.lossPercent || delayed_.size() >= kMaxDelayedVoice)
             continue;
         std::uint64_t delay = jitter(impairRandom_);
         if (percent(impairRandom_) < imp.reorderPercent)
