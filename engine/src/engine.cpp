@@ -131,6 +131,12 @@ void Engine::shutdown()
     }
     session.reset(); // the devices stop here, unless a loop left running detached still holds it
     std::lock_guard<std::mutex> lock(mutex_);
+    if (client_ && socket_.isOpen()) {
+        // A call left open would go on being charged until the server gave up on us.
+        client_->hangup(now());
+        for (const auto &tx : client_->takeTransmits())
+            socket_.sendTo(tx.to, tx.bytes);
+    }
     client_.reset();
     socket_.close();
     mailbox_.reset();

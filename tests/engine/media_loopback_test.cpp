@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -332,4 +333,38 @@ TEST_F(MediaLoopback, DevicesSwitchDuringACall)
     iaxc_audio_devices_get(&devices, &count, &input, &output, &ring);
     EXPECT_EQ(input, 2);
     EXPECT_EQ(output, 3);
+}
+
+namespace {
+
+std::atomic<bool> shutDownFromCallback{false};
+
+int shutDownOnStatistics(iaxc_event e)
+{
+    onEvent(e);
+    if (e.type == IAXC_EVENT_NETSTAT && !shutDownFromCallback.exchange(true))
+        iaxc_shutdown(); // a program quitting from inside its event handler, mid-call
+    return 0;
+}
+
+} // namespace
+
+TEST_F(MediaLoopback, ShutdownFromInsideACallbackDuringACallThenStartAgain)
+{
+    iaxc_set_event_callback(shutDownOnStatistics);
+    ASSERT_EQ(iaxc_call(clean->dial("999").c_str()), 0);
+    ASSERT_TRUE(events.waitFor([](const auto &) { return shutDownFromCallback.load(); }, 10s));
+    std::this_thread::sleep_for(300ms); // the loop and the devices wind down on their own
+    const auto before = events.ofType(IAXC_EVENT_NETSTAT).size();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(events.ofType(IAXC_EVENT_NETSTAT).size(), before) << "statistics after shutdown";
+    EXPECT_NE(clean->backend.records().back().end, 0) << "the call was left open on the server";
+
+    // And the engine comes back for the next call.
+    ASSERT_EQ(iaxc_initialize(1), 0);
+    iaxc_set_event_callback(onEvent);
+    iaxc_start_processing_thread();
+    events.clear();
+    ASSERT_EQ(iaxc_call(clean->dial("999").c_str()), 0);
+    EXPECT_TRUE(events.waitFor([](const auto &all) { return stateSeen(all, 0x16); }, 10s));
 }
