@@ -8,6 +8,7 @@
 #include "iax2_constants.h"
 #include "jitter_buffer.h"
 #include "media_session.h"
+#include "portaudio_device.h"
 #include "receive_path.h"
 #include "receiver_report.h"
 #include "resampler.h"
@@ -18,6 +19,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <fcntl.h>
 #include <random>
 #include <thread>
 #include <unistd.h>
@@ -519,4 +521,27 @@ TEST(MediaSession, ADeviceThatVanishesMidCallIsReplacedAndSwitchingWorks)
     EXPECT_EQ(session.output(), headset);
     session.stop();
     EXPECT_FALSE(session.running());
+}
+
+TEST(SoundCards, ProbingLeavesStderrAlone)
+{
+    // Without a card ALSA and JACK write pages of complaints; none may reach the user.
+    char path[] = "/tmp/ondavox-stderr-XXXXXX";
+    const int capture = ::mkstemp(path);
+    ASSERT_GE(capture, 0);
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    ::dup2(capture, STDERR_FILENO);
+    const auto cards = listSoundCards();
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    const off_t written = ::lseek(capture, 0, SEEK_END);
+    ::close(capture);
+    ::unlink(path);
+    EXPECT_EQ(written, 0);
+    for (const auto &card : cards) {
+        EXPECT_FALSE(card.device->name().empty());
+        EXPECT_TRUE(card.device->canRecord() || card.device->canPlay());
+    }
 }
