@@ -382,6 +382,32 @@ TEST(SendPath, EchoCancellerRemovesTheSpeakerFromTheMicrophone)
     EXPECT_GT(erleDb, 10.0);
 }
 
+TEST(SendPath, NoiseSuppressorQuietensSteadyNoise)
+{
+    SendPath path(Processing{false, true});
+    GsmDecoder decoder;
+    std::mt19937 random(1);
+    std::normal_distribution<double> noise(0.0, 300.0); // a fan, about -40 dB below full scale
+    double inEnergy = 0, outEnergy = 0;
+    for (int p = 0; p < 150; ++p) {
+        std::int16_t mic[kFrameSamples];
+        for (auto &s : mic)
+            s = static_cast<std::int16_t>(noise(random));
+        auto f = path.process(mic);
+        std::int16_t out[kFrameSamples];
+        decoder.decode(f.gsm, sizeof f.gsm, out);
+        if (p >= 100) { // after it has learned the noise
+            for (std::size_t i = 0; i < kFrameSamples; ++i) {
+                inEnergy += double(mic[i]) * mic[i];
+                outEnergy += double(out[i]) * out[i];
+            }
+        }
+    }
+    const double reductionDb = 10 * std::log10(inEnergy / std::max(outEnergy, 1.0));
+    std::printf("noise reduction: %.1f dB\n", reductionDb);
+    EXPECT_GT(reductionDb, 6.0);
+}
+
 TEST(VoiceClock, StepsTwentyMillisecondsAndResynchronisesAfterAStall)
 {
     VoiceClock clock;
