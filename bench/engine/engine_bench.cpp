@@ -128,6 +128,14 @@ struct CallResult {
     iaxc_ev_netstats last{};
 };
 
+// ONDAVOX_BENCH_SERVER="user:password@host:port" calls a running devserver
+// (with its own --iax-loss/--iax-jitter) instead of the in-process echo.
+std::string echoNumber(const std::string &inProcessHost)
+{
+    const char *external = std::getenv("ONDAVOX_BENCH_SERVER");
+    return (external && *external ? std::string(external) : "bench:bench@" + inProcessHost) + "/999";
+}
+
 CallResult echoCall(const std::string &host, const Files &files, double seconds)
 {
     CallResult r;
@@ -136,7 +144,7 @@ CallResult echoCall(const std::string &host, const Files &files, double seconds)
         events.stats.clear();
         events.state = 0;
     }
-    iaxc_call(("bench:bench@" + host + "/999").c_str());
+    iaxc_call(echoNumber(host).c_str());
     if (!waitState(true, 10s))
         return r;
     std::this_thread::sleep_for(std::chrono::milliseconds(int(seconds * 1000) + 1500));
