@@ -3,6 +3,7 @@
 // conversions of the replies, the "Error" and "Success" boxes, and the
 // synchronous waits surviving a refresh, a logout and a second request.
 #include "accounttestsupport.h"
+#include "account/servicerequest.h"
 #include "testsupport.h"
 #include "views/tcontactinfo.h"
 #include "views/tcontactwidget.h"
@@ -13,6 +14,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -82,6 +84,7 @@ private slots:
     void refreshDuringAWaitReleasesEntriesSafely();
     void logoutDuringAWait();
     void secondRequestDuringAWait();
+    void silentServiceEndsTheWait();
     void textBodyAndBoxes_data();
     void textBodyAndBoxes();
     void creditTexts_data();
@@ -430,6 +433,30 @@ void TestAccountRequests::secondRequestDuringAWait()
     QCOMPARE(responder->requestsFor("/Phonebook/AddContactAPI.html").size(), 1);
     QCOMPARE(responder->requestsFor("/Phonebook/DeleteContact.html").size(), 1);
     QTRY_COMPARE(responder->requestsFor("/Webservices/contacts.php").size(), loads + 2);
+}
+
+// A service that never answers: the transfer time-out ends the wait as a
+// failure the user is told about, and the phonebook is not reloaded.
+void TestAccountRequests::silentServiceEndsTheWait()
+{
+    responder->setReply("/Phonebook/DeleteContact.html", HttpResponder::Reply{200, R"({"Success":true})", 60000, false});
+    const int loads = responder->requestsFor("/Webservices/contacts.php").size();
+    QString message;
+    onNextModal(
+        [&message](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            message = box->text();
+            box->accept();
+        },
+        ServiceRequest::TransferTimeoutMs + 20000);
+    QElapsedTimer clock;
+    clock.start();
+    QMetaObject::invokeMethod(account, "onDeleteContact", Q_ARG(int, 11));
+    QVERIFY(clock.elapsed() >= ServiceRequest::TransferTimeoutMs - 1000);
+    QVERIFY(clock.elapsed() < ServiceRequest::TransferTimeoutMs + 10000);
+    QCOMPARE(message, QStringLiteral("The Ondavox service cannot be reached: the service did not answer in time. "
+                                     "Please check your connection and try again."));
+    QCOMPARE(responder->requestsFor("/Webservices/contacts.php").size(), loads);
 }
 
 void TestAccountRequests::textBodyAndBoxes_data()
