@@ -1,0 +1,818 @@
+// A subscriber's day with the softphone, end to end: the program built as
+// its entry point builds it, the real IAX2 engine with a file microphone and
+// a file speaker, the real devserver on loopback. Widgets are found by their
+// object names and clicked; every step leaves a screenshot in
+// shots/<journey>/, and every journey checks what the service recorded in
+// its database (opened read-only) besides what the window shows.
+//
+// The journeys run in order on one logged-in window, as one session would:
+// the echo test from the phonebook, a charged call found in the history and
+// called again from there, a text message, a contact added, edited and
+// deleted, the audio settings, the rates page, and credit bought on a
+// billing page.
+#include "account/tlogin.h"
+#include "app/tevent.h"
+#include "app/tmainwindow.h"
+#include "audio_analysis.h"
+#include "devserver_process.h"
+#include "testsupport.h"
+#include "views/tcontactinfo.h"
+#include "views/tcontactwidget.h"
+#include "views/tgroupwidget.h"
+#include "views/thistoryitem.h"
+#include "views/thistorylist.h"
+#include "views/tphonewidget.h"
+#include "wavfile.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+constexpr int kLong = 30000; // generous: the machine may be busy
+
+// One value of the devserver's database, opened read-only for each look.
+QVariant scalar(const QString &databasePath, const QString &sql)
+{
+    sqlite3 *db = nullptr;
+    QVariant value;
+    if (sqlite3_open_v2(databasePath.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 5000);
+        sqlite3_stmt *statement = nullptr;
+        if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &statement, nullptr) == SQLITE_OK
+            && sqlite3_step(statement) == SQLITE_ROW) {
+            switch (sqlite3_column_type(statement, 0)) {
+            case SQLITE_INTEGER:
+                value = qlonglong(sqlite3_column_int64(statement, 0));
+                break;
+            case SQLITE_NULL:
+                break;
+            default:
+                value = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
+            }
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return value;
+}
+
+QString dollars(qlonglong cents)
+{
+    return QStringLiteral("$%1.%2").arg(cents / 100).arg(cents % 100, 2, 10, QLatin1Char('0'));
+}
+
+QString hms(qlonglong seconds)
+{
+    return QStringLiteral("%1:%2:%3")
+        .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+// Every contact entry of the tree, by name, with its row.
+struct Shown {
+    QTreeWidgetItem *row = nullptr;
+    TContactWidget *entry = nullptr;
+    QString group;
+};
+
+QMap<QString, Shown> contactsOf(QTreeWidget *tree)
+{
+    QMap<QString, Shown> contacts;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        auto *group = qobject_cast<TGroupWidget *>(tree->itemWidget(tree->topLevelItem(i), 0));
+        for (int j = 0; j < tree->topLevelItem(i)->childCount(); ++j) {
+            QTreeWidgetItem *row = tree->topLevelItem(i)->child(j);
+            if (auto *entry = qobject_cast<TContactWidget *>(tree->itemWidget(row, 0)))
+                contacts.insert(entry->name(), {row, entry, group ? group->groupName() : QString()});
+        }
+    }
+    return contacts;
+}
+
+TPhoneWidget *lineOf(TContactWidget *entry, const QString &number)
+{
+    for (TPhoneWidget *line : entry->findChildren<TPhoneWidget *>())
+        if (line->number() == number)
+            return line;
+    return nullptr;
+}
+
+QList<THistoryItem *> historyOf(QTreeWidget *list)
+{
+    QList<THistoryItem *> items;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (auto *item = qobject_cast<THistoryItem *>(list->itemWidget(list->topLevelItem(i), 0)))
+            items << item;
+    return items;
+}
+
+QList<QWebEngineView *> browserWindows()
+{
+    QList<QWebEngineView *> views;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        if (auto *view = qobject_cast<QWebEngineView *>(widget); view && view->isVisible())
+            views << view;
+    return views;
+}
+
+// Runs script in the page and waits for its result.
+QVariant evaluate(QWebEngineView *view, const QString &script)
+{
+    auto result = std::make_shared<QVariant>();
+    auto done = std::make_shared<bool>(false);
+    view->page()->runJavaScript(script, [result, done](const QVariant &value) {
+        *result = value;
+        *done = true;
+    });
+    if (!QTest::qWaitFor([done] { return *done; }, kLong))
+        qWarning("no answer from the page to: %s", qPrintable(script));
+    return *result;
+}
+
+// A change the service refuses ends in an error box: its text is kept and
+// the box closed, so that the journey fails with the reason instead of
+// waiting on the box.
+void refuseOnError(QString *refusal)
+{
+    onNextModal(
+        [refusal](QWidget *modal) {
+            if (auto *box = qobject_cast<QMessageBox *>(modal); box && box->icon() == QMessageBox::Critical) {
+                *refusal = box->text();
+                box->done(QMessageBox::Ok);
+            }
+        },
+        kLong);
+}
+
+QString pageText(QWebEngineView *view)
+{
+    return evaluate(view, QStringLiteral("document.body ? document.body.innerText : ''")).toString();
+}
+
+} // namespace
+
+class TestJourneys : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void phonebookAfterLogin();
+    void echoTestFromThePhonebook();
+    void chargedCallInTheHistory();
+    void callAgainFromTheHistory();
+    void textToAPhoneLine();
+    void contactAddedEditedDeleted();
+    void audioSettings();
+    void ratesPage();
+    void creditBoughtOnABillingPage();
+
+private:
+    template <typename T>
+    T *child(const char *name) { return window->findChild<T *>(QString::fromLatin1(name)); }
+    QVariant db(const QString &sql) const { return scalar(server->databasePath(), sql); }
+    qlonglong creditCents() const
+    {
+        return db(QStringLiteral("SELECT credit_cents FROM accounts WHERE email = 'demo@ondavox.com'")).toLongLong();
+    }
+    qlonglong newestCallId() const { return db(QStringLiteral("SELECT MAX(id) FROM calls")).toLongLong(); }
+    QVariant callField(qlonglong id, const char *field) const
+    {
+        return db(QStringLiteral("SELECT %1 FROM calls WHERE id = %2").arg(QLatin1String(field)).arg(id));
+    }
+    QString creditShown() { return child<QPushButton>("pbCreditAmount")->text(); }
+    QTreeWidget *tree() { return child<QTreeWidget>("twContacts"); }
+    QWidget *currentPage() { return child<QStackedWidget>("swPages")->currentWidget(); }
+
+    // The user picks a tab of the main window by clicking it.
+    void clickTab(int index);
+    // The user clicks a contact's row: it expands and shows its phone lines.
+    TContactWidget *openContact(const QString &name);
+    // Waits for the engine's answer to the call just placed.
+    void waitForAnswer(const QSignalSpy &status);
+    void hangUpAndWaitForTheRecord(qlonglong callId);
+
+    // shots/<journey>/NN-name.png of the widget as the user sees it.
+    void shot(const QString &journey, const QString &name, QWidget *widget = nullptr);
+
+    std::unique_ptr<DevServer> server;
+    std::unique_ptr<SettingsSandbox> sandbox;
+    QTemporaryDir audioDir;
+    QString microphonePath;
+    QString speakerPath;
+    std::vector<std::int16_t> spoken;
+    TMainWindow *window = nullptr;
+    QMap<QString, int> shotCounters;
+};
+
+void TestJourneys::shot(const QString &journey, const QString &name, QWidget *widget)
+{
+    if (!widget)
+        widget = window;
+    // Whatever is pending is laid out and painted first.
+    QCoreApplication::processEvents();
+    const QString folder = QStringLiteral(E2E_SHOTS_DIR "/") + journey;
+    if (shotCounters.value(journey) == 0)
+        QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    const int n = ++shotCounters[journey];
+    const QString file = QStringLiteral("%1/%2-%3.png").arg(folder).arg(n, 2, 10, QLatin1Char('0')).arg(name);
+    QVERIFY2(widget->grab().save(file), qPrintable(file));
+}
+
+void TestJourneys::initTestCase()
+{
+    // The microphone says four seconds of speech-like sound.
+    QVERIFY(audioDir.isValid());
+    microphonePath = audioDir.filePath(QStringLiteral("microphone.wav"));
+    speakerPath = audioDir.filePath(QStringLiteral("speaker.wav"));
+    spoken = audiotest::speechLike(4.0, 2024);
+    QVERIFY(wavfile::write(microphonePath, spoken, 8000));
+    qputenv("ONDAVOX_AUDIO_IN_FILE", QFile::encodeName(microphonePath));
+    qputenv("ONDAVOX_AUDIO_OUT_FILE", QFile::encodeName(speakerPath));
+
+    server = std::make_unique<DevServer>();
+    QString error;
+    QVERIFY2(server->start(&error), qPrintable(error));
+    qputenv("ONDAVOX_WEB_BASE", QByteArray("http://127.0.0.1:") + QByteArray::number(server->port()));
+    qputenv("ONDAVOX_IAX2_HOST", QByteArray("127.0.0.1:") + QByteArray::number(server->iaxPort()));
+
+    // Logged in before: the program logs in by itself (the first start with
+    // a typed login is the installed program's journey).
+    sandbox = std::make_unique<SettingsSandbox>();
+    sandbox->storeLogin(QString::fromLatin1(kDemoEmail), passwordDigest(QString::fromLatin1(kDemoPassword)));
+
+    // As the program's entry point does.
+    window = new TMainWindow;
+    setMainWindow(window);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window, kLong));
+}
+
+void TestJourneys::cleanupTestCase()
+{
+    setMainWindow(nullptr);
+    delete window;
+    window = nullptr;
+    sandbox.reset();
+    server.reset();
+}
+
+void TestJourneys::clickTab(int index)
+{
+    QTabBar *bar = child<QTabWidget>("twMainTabs")->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
+    QCOMPARE(bar->currentIndex(), index);
+}
+
+TContactWidget *TestJourneys::openContact(const QString &name)
+{
+    clickTab(0);
+    const Shown shown = contactsOf(tree()).value(name);
+    if (!shown.row)
+        return nullptr;
+    tree()->scrollToItem(shown.row);
+    const QRect rect = tree()->visualItemRect(shown.row);
+    QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, rect.center());
+    if (tree()->currentItem() != shown.row)
+        return nullptr;
+    // Its lines are on screen once the row has grown.
+    const bool linesShown = QTest::qWaitFor(
+        [&shown] {
+            const auto lines = shown.entry->findChildren<TPhoneWidget *>();
+            return !lines.isEmpty() && lines.first()->isVisible();
+        },
+        kLong);
+    return linesShown ? shown.entry : nullptr;
+}
+
+void TestJourneys::waitForAnswer(const QSignalSpy &status)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!status.isEmpty() && status.last().at(0).toInt() == EVENT_CALL_ANSWERED, kLong);
+}
+
+void TestJourneys::hangUpAndWaitForTheRecord(qlonglong callId)
+{
+    QTest::mouseClick(currentPage()->findChild<QPushButton *>(QStringLiteral("pbHangUp")), Qt::LeftButton);
+    QCOMPARE(currentPage()->objectName(), QStringLiteral("pContacts"));
+    QTRY_VERIFY_WITH_TIMEOUT(!callField(callId, "end_time").isNull(), kLong);
+}
+
+void TestJourneys::phonebookAfterLogin()
+{
+    const QString journey = QStringLiteral("phonebook");
+    // Logged in and registered, the phonebook and the balance shown.
+    QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>("lblRegistration")->text(), QStringLiteral("Registered"), kLong);
+    QVERIFY(child<QWidget>("wCall")->isEnabled());
+    const int contactCount = db(QStringLiteral("SELECT COUNT(*) FROM contacts")).toInt();
+    QTRY_COMPARE_WITH_TIMEOUT(contactsOf(tree()).size(), contactCount, kLong);
+    QCOMPARE(tree()->topLevelItemCount(), db(QStringLiteral("SELECT COUNT(*) FROM contact_groups")).toInt());
+    QTRY_COMPARE_WITH_TIMEOUT(creditShown(), dollars(creditCents()), kLong);
+    // Every photo arrived.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [this] {
+            for (const Shown &shown : contactsOf(tree()))
+                if (shown.entry->isPhotoPending())
+                    return false;
+            return true;
+        }(),
+        kLong);
+    shot(journey, QStringLiteral("logged-in"));
+    QVERIFY(openContact(QStringLiteral("François Dubois")));
+    shot(journey, QStringLiteral("contact-open"));
+}
+
+void TestJourneys::echoTestFromThePhonebook()
+{
+    const QString journey = QStringLiteral("echo-call");
+    TContactWidget *echo = openContact(QStringLiteral("Echo test"));
+    QVERIFY(echo);
+    TPhoneWidget *line = lineOf(echo, QStringLiteral("999"));
+    QVERIFY(line);
+    shot(journey, QStringLiteral("contact-open"));
+
+    const qlonglong before = newestCallId();
+    const qlonglong creditBefore = creditCents();
+    QSignalSpy status(window, &TMainWindow::phoneStatus);
+    QTest::mouseClick(line->findChild<QPushButton *>(QStringLiteral("pbCall")), Qt::LeftButton);
+    // The line asks the main window by a posted event.
+    QTRY_COMPARE_WITH_TIMEOUT(currentPage()->objectName(), QStringLiteral("pCall"), kLong);
+    QCOMPARE(currentPage()->findChild<QLabel *>(QStringLiteral("lblNumber"))->text(), QStringLiteral("+999"));
+    shot(journey, QStringLiteral("calling"));
+
+    waitForAnswer(status);
+    QTRY_VERIFY_WITH_TIMEOUT(newestCallId() > before, kLong);
+    const qlonglong callId = newestCallId();
+    QCOMPARE(callField(callId, "number").toString(), QStringLiteral("999"));
+    QVERIFY(!callField(callId, "answer_time").isNull());
+    auto *duration = currentPage()->findChild<QLabel *>(QStringLiteral("leCallDuration"));
+    QTRY_VERIFY_WITH_TIMEOUT(duration->text() != QStringLiteral("00:00:00"), kLong);
+    shot(journey, QStringLiteral("answered"));
+
+    // Keypad digits while the echo runs, as the server hears them.
+    for (const QString digit : {QStringLiteral("4"), QStringLiteral("2"), QStringLiteral("#")}) {
+        QPushButton *key = nullptr;
+        for (QPushButton *button : currentPage()->findChildren<QPushButton *>())
+            if (button->property("class").toString() == QStringLiteral("dtmf-button") && button->text() == digit)
+                key = button;
+        QVERIFY2(key, qPrintable(digit));
+        QTest::mouseClick(key, Qt::LeftButton);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(callField(callId, "dtmf").toString(), QStringLiteral("42#"), kLong);
+    shot(journey, QStringLiteral("keypad"));
+
+    // The speaker gets the whole spoken signal back, plus the way there and
+    // back: wait until the file holds that much (it plays in real time).
+    const std::size_t enough = spoken.size() + 8000;
+    QTRY_VERIFY_WITH_TIMEOUT(wavfile::read(speakerPath).samples.size() >= enough, kLong);
+    hangUpAndWaitForTheRecord(callId);
+    QTRY_VERIFY_WITH_TIMEOUT(!status.isEmpty() && status.last().at(0).toInt() == EVENT_CALL_ENDED, kLong);
+    shot(journey, QStringLiteral("hung-up"));
+
+    // What the speaker played is the microphone's signal come back: the same
+    // shape (cross-correlation, through the GSM codec twice) and about the
+    // same loudness, some way later.
+    const wavfile::Audio heard = wavfile::read(speakerPath);
+    QCOMPARE(heard.sampleRate, 8000);
+    QVERIFY(heard.samples.size() >= enough);
+    const audiotest::Likeness likeness = audiotest::compare(spoken, heard.samples, 16000);
+    qInfo("echo: lag %d samples, correlation %.2f whole, %.2f median window, %.2f worst window", likeness.lag,
+          likeness.whole, likeness.medianWindow, likeness.worstWindow);
+    QVERIFY(likeness.lag > 0);
+    QVERIFY2(likeness.whole > 0.5, qPrintable(QString::number(likeness.whole)));
+    QVERIFY2(likeness.medianWindow > 0.6, qPrintable(QString::number(likeness.medianWindow)));
+    double spokenEnergy = 0;
+    double heardEnergy = 0;
+    for (std::size_t i = 0; i < spoken.size(); ++i) {
+        spokenEnergy += double(spoken[i]) * spoken[i];
+        const std::size_t j = i + std::size_t(likeness.lag);
+        if (j < heard.samples.size())
+            heardEnergy += double(heard.samples[j]) * heard.samples[j];
+    }
+    const double loudness = std::sqrt(heardEnergy / spokenEnergy);
+    qInfo("echo: loudness %.2f of the spoken signal", loudness);
+    QVERIFY2(loudness > 0.3 && loudness < 3.0, qPrintable(QString::number(loudness)));
+
+    // The echo test is free.
+    QCOMPARE(callField(callId, "cost_cents").toLongLong(), 0);
+    QCOMPARE(creditCents(), creditBefore);
+}
+
+void TestJourneys::chargedCallInTheHistory()
+{
+    const QString journey = QStringLiteral("charged-call");
+    auto *history = child<THistoryList>("twCallHistory");
+    const qlonglong creditBefore = creditCents();
+    QTRY_COMPARE_WITH_TIMEOUT(creditShown(), dollars(creditBefore), kLong);
+    const int callsShownBefore = historyOf(history).size();
+
+    // A German landline: it rings for a while, then answers.
+    TContactWidget *contact = openContact(QStringLiteral("Zoë Müller"));
+    QVERIFY(contact);
+    TPhoneWidget *line = lineOf(contact, QStringLiteral("3012345678"));
+    QVERIFY(line);
+    const qlonglong before = newestCallId();
+    QSignalSpy status(window, &TMainWindow::phoneStatus);
+    QTest::mouseClick(line->findChild<QPushButton *>(QStringLiteral("pbCall")), Qt::LeftButton);
+    // The line asks the main window by a posted event.
+    QTRY_COMPARE_WITH_TIMEOUT(currentPage()->objectName(), QStringLiteral("pCall"), kLong);
+    QCOMPARE(currentPage()->findChild<QLabel *>(QStringLiteral("lblNumber"))->text(), QStringLiteral("+493012345678"));
+    QTRY_VERIFY_WITH_TIMEOUT(!status.isEmpty() && status.first().at(0).toInt() == EVENT_CALL_RINGING, kLong);
+    shot(journey, QStringLiteral("ringing"));
+    waitForAnswer(status);
+    QTRY_VERIFY_WITH_TIMEOUT(newestCallId() > before, kLong);
+    const qlonglong callId = newestCallId();
+    QCOMPARE(callField(callId, "number").toString(), QStringLiteral("00493012345678"));
+
+    // Held for more than a second: one minute is charged.
+    auto *duration = currentPage()->findChild<QLabel *>(QStringLiteral("leCallDuration"));
+    QTRY_VERIFY_WITH_TIMEOUT(duration->text() >= QStringLiteral("00:00:02"), kLong);
+    shot(journey, QStringLiteral("answered"));
+    hangUpAndWaitForTheRecord(callId);
+
+    const qlonglong cost = callField(callId, "cost_cents").toLongLong();
+    QCOMPARE(cost, 3); // $0.03 a minute to Germany
+    QCOMPARE(creditCents(), creditBefore - cost);
+    QTRY_COMPARE_WITH_TIMEOUT(creditShown(), dollars(creditBefore - cost), kLong);
+
+    // The call is in the history with the duration the service recorded.
+    clickTab(1);
+    const int placedCalls = db(QStringLiteral("SELECT COUNT(*) FROM calls")).toInt();
+    QVERIFY(placedCalls > callsShownBefore);
+    QTRY_COMPARE_WITH_TIMEOUT(historyOf(history).size(), placedCalls, kLong);
+    const qlonglong talk = callField(callId, "end_time").toLongLong() - callField(callId, "answer_time").toLongLong();
+    QVERIFY(talk >= 1);
+    THistoryItem *entry = nullptr;
+    for (THistoryItem *item : historyOf(history))
+        if (item->callNumber() == QStringLiteral("493012345678")
+            && item->duration().endsWith(QStringLiteral("Duration: ") + hms(talk)))
+            entry = item;
+    QVERIFY2(entry, "the call is not in the history with its duration");
+    QCOMPARE(entry->name(), QStringLiteral("Zoë Müller"));
+    shot(journey, QStringLiteral("history"));
+}
+
+void TestJourneys::callAgainFromTheHistory()
+{
+    const QString journey = QStringLiteral("history-call");
+    auto *history = child<THistoryList>("twCallHistory");
+    clickTab(1);
+    THistoryItem *entry = nullptr;
+    for (THistoryItem *item : historyOf(history))
+        if (item->callNumber() == QStringLiteral("493012345678"))
+            entry = item;
+    QVERIFY(entry);
+    history->scrollToItem(history->topLevelItem(historyOf(history).indexOf(entry)));
+    shot(journey, QStringLiteral("history"));
+
+    const qlonglong before = newestCallId();
+    const qlonglong creditBefore = creditCents();
+    QSignalSpy status(window, &TMainWindow::phoneStatus);
+    QTest::mouseClick(entry->findChild<QPushButton *>(QStringLiteral("pbCall")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(currentPage()->objectName(), QStringLiteral("pCall"), kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(newestCallId() > before, kLong);
+    const qlonglong callId = newestCallId();
+    QCOMPARE(callField(callId, "number").toString(), QStringLiteral("00493012345678"));
+    shot(journey, QStringLiteral("calling-again"));
+    waitForAnswer(status);
+    auto *duration = currentPage()->findChild<QLabel *>(QStringLiteral("leCallDuration"));
+    QTRY_VERIFY_WITH_TIMEOUT(duration->text() >= QStringLiteral("00:00:02"), kLong);
+    shot(journey, QStringLiteral("answered"));
+    hangUpAndWaitForTheRecord(callId);
+    const qlonglong cost = callField(callId, "cost_cents").toLongLong();
+    QCOMPARE(cost, 3);
+    QTRY_COMPARE_WITH_TIMEOUT(creditShown(), dollars(creditBefore - cost), kLong);
+    // Both of today's calls to this number.
+    const auto callsTo = [history](const QString &number) {
+        int n = 0;
+        for (THistoryItem *item : historyOf(history))
+            n += item->callNumber() == number ? 1 : 0;
+        return n;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(callsTo(QStringLiteral("493012345678")), 2, kLong);
+    QCOMPARE(historyOf(history).size(), db(QStringLiteral("SELECT COUNT(*) FROM calls")).toInt());
+    shot(journey, QStringLiteral("history-after"));
+}
+
+void TestJourneys::textToAPhoneLine()
+{
+    const QString journey = QStringLiteral("text");
+    TContactWidget *contact = openContact(QStringLiteral("François Dubois"));
+    QVERIFY(contact);
+    TPhoneWidget *line = lineOf(contact, QStringLiteral("2079460123"));
+    QVERIFY(line);
+    const qlonglong creditBefore = creditCents();
+    const qlonglong textsBefore = db(QStringLiteral("SELECT COUNT(*) FROM texts")).toLongLong();
+    const QString message = QStringLiteral("Running late, see you at 5 & keep the tea warm");
+
+    QString success;
+    QString numberShown;
+    bool dialogSeen = false;
+    onNextModal(
+        [&](QWidget *modal) {
+            auto *code = modal->findChild<QLineEdit *>(QStringLiteral("leCountryCode"));
+            auto *number = modal->findChild<QLineEdit *>(QStringLiteral("leNumber"));
+            if (modal->objectName() != QStringLiteral("TTextDialog") || !code || !number) {
+                modal->close();
+                return;
+            }
+            dialogSeen = true;
+            // The line's number, filled in.
+            numberShown = code->text() + QLatin1Char(' ') + number->text();
+            QTest::keyClicks(modal->findChild<QPlainTextEdit *>(QStringLiteral("pteText")), message);
+            shot(journey, QStringLiteral("text-dialog"), modal);
+            // The service's answer comes in a message box.
+            onNextModal(
+                [&](QWidget *box) {
+                    auto *messageBox = qobject_cast<QMessageBox *>(box);
+                    QVERIFY(messageBox);
+                    success = messageBox->text();
+                    shot(journey, QStringLiteral("success-box"), messageBox);
+                    QTest::mouseClick(messageBox->button(QMessageBox::Ok), Qt::LeftButton);
+                },
+                kLong);
+            QTest::mouseClick(modal->findChild<QPushButton *>(QStringLiteral("pbSend")), Qt::LeftButton);
+        },
+        kLong);
+    QTest::mouseClick(line->findChild<QPushButton *>(QStringLiteral("pbText")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(dialogSeen, kLong);
+    QCOMPARE(numberShown, QStringLiteral("44 2079460123"));
+    QTRY_COMPARE_WITH_TIMEOUT(success, QStringLiteral("Text message successfully sent"), kLong);
+
+    QCOMPARE(db(QStringLiteral("SELECT COUNT(*) FROM texts")).toLongLong(), textsBefore + 1);
+    QCOMPARE(db(QStringLiteral("SELECT body FROM texts ORDER BY id DESC LIMIT 1")).toString(), message);
+    QVERIFY(db(QStringLiteral("SELECT number FROM texts ORDER BY id DESC LIMIT 1")).toString().endsWith(QStringLiteral("442079460123")));
+    const qlonglong cost = db(QStringLiteral("SELECT cost_cents FROM texts ORDER BY id DESC LIMIT 1")).toLongLong();
+    QCOMPARE(cost, 6);
+    QTRY_COMPARE_WITH_TIMEOUT(creditShown(), dollars(creditBefore - cost), kLong);
+    shot(journey, QStringLiteral("sent"));
+}
+
+void TestJourneys::contactAddedEditedDeleted()
+{
+    const QString journey = QStringLiteral("contacts");
+    clickTab(0);
+    QTRY_COMPARE_WITH_TIMEOUT(contactsOf(tree()).size(), db(QStringLiteral("SELECT COUNT(*) FROM contacts")).toInt(), kLong);
+    const int before = contactsOf(tree()).size();
+    const QString countAlex = QStringLiteral("SELECT COUNT(*) FROM contacts WHERE name = 'Alex Journey'");
+
+    // Add: typed into the editor.
+    bool edited = false;
+    QString refusal;
+    onNextModal(
+        [&](QWidget *modal) {
+            auto *editor = qobject_cast<TContactInfo *>(modal);
+            if (!editor) {
+                modal->close();
+                return;
+            }
+            editor->findChild<QComboBox *>(QStringLiteral("cbGroup"))->setCurrentText(QStringLiteral("Friends"));
+            QTest::keyClicks(editor->findChild<QLineEdit *>(QStringLiteral("leName")), QStringLiteral("Alex Journey"));
+            QTest::keyClicks(editor->findChild<QLineEdit *>(QStringLiteral("leTitle")), QStringLiteral("Pilot"));
+            QTest::keyClicks(editor->findChild<QLineEdit *>(QStringLiteral("leCompany")), QStringLiteral("Skyways"));
+            QTest::keyClicks(editor->findChild<QLineEdit *>(QStringLiteral("leCountryCode")), QStringLiteral("33"));
+            QTest::keyClicks(editor->findChild<QLineEdit *>(QStringLiteral("lePhoneNumber")), QStringLiteral("142685300"));
+            editor->findChild<QComboBox *>(QStringLiteral("cbType"))->setCurrentText(QStringLiteral("Mobile"));
+            shot(journey, QStringLiteral("add-editor"), editor);
+            edited = true;
+            refuseOnError(&refusal);
+            QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("pbSave")), Qt::LeftButton);
+        },
+        kLong);
+    QTest::mouseClick(child<QPushButton>("pbAddContact"), Qt::LeftButton);
+    QVERIFY(edited);
+    QVERIFY2(refusal.isEmpty(), qPrintable(refusal));
+    QTRY_VERIFY_WITH_TIMEOUT(contactsOf(tree()).contains(QStringLiteral("Alex Journey")), kLong);
+    QCOMPARE(contactsOf(tree()).size(), before + 1);
+    QCOMPARE(contactsOf(tree()).value(QStringLiteral("Alex Journey")).group, QStringLiteral("Friends"));
+    QCOMPARE(db(countAlex).toInt(), 1);
+    QCOMPARE(db(QStringLiteral("SELECT country_code || ' ' || number || ' ' || type FROM phones JOIN contacts ON "
+                               "contacts.id = phones.contact_id WHERE contacts.name = 'Alex Journey'"))
+                 .toString(),
+             QStringLiteral("33 142685300 Mobile"));
+    QVERIFY(openContact(QStringLiteral("Alex Journey")));
+    shot(journey, QStringLiteral("added"));
+
+    // Edit: another name, and a second line.
+    edited = false;
+    QString nameShown;
+    onNextModal(
+        [&](QWidget *modal) {
+            auto *editor = qobject_cast<TContactInfo *>(modal);
+            if (!editor) {
+                modal->close();
+                return;
+            }
+            QLineEdit *name = editor->findChild<QLineEdit *>(QStringLiteral("leName"));
+            nameShown = name->text();
+            name->selectAll();
+            QTest::keyClicks(name, QStringLiteral("Alex Voyage"));
+            QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("pbAddPhone")), Qt::LeftButton);
+            const auto codes = editor->findChildren<QLineEdit *>(QStringLiteral("leCountryCode"));
+            const auto numbers = editor->findChildren<QLineEdit *>(QStringLiteral("lePhoneNumber"));
+            if (codes.size() != 2) {
+                editor->reject();
+                return;
+            }
+            QLineEdit *newCode = codes.at(0)->text().isEmpty() ? codes.at(0) : codes.at(1);
+            QLineEdit *newNumber = numbers.at(0)->text().isEmpty() ? numbers.at(0) : numbers.at(1);
+            QTest::keyClicks(newCode, QStringLiteral("1"));
+            QTest::keyClicks(newNumber, QStringLiteral("4155550123"));
+            shot(journey, QStringLiteral("edit-editor"), editor);
+            edited = true;
+            refuseOnError(&refusal);
+            QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("pbSave")), Qt::LeftButton);
+        },
+        kLong);
+    // Edit Contact, from the entry's menu; the editor opens from the event loop.
+    contactsOf(tree()).value(QStringLiteral("Alex Journey")).entry->actions().at(0)->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(edited, kLong);
+    QCOMPARE(nameShown, QStringLiteral("Alex Journey"));
+    QVERIFY2(refusal.isEmpty(), qPrintable(refusal));
+    QTRY_VERIFY_WITH_TIMEOUT(contactsOf(tree()).contains(QStringLiteral("Alex Voyage")), kLong);
+    QVERIFY(!contactsOf(tree()).contains(QStringLiteral("Alex Journey")));
+    QCOMPARE(db(countAlex).toInt(), 0);
+    QCOMPARE(db(QStringLiteral("SELECT COUNT(*) FROM phones JOIN contacts ON contacts.id = phones.contact_id "
+                               "WHERE contacts.name = 'Alex Voyage'"))
+                 .toInt(),
+             2);
+    TContactWidget *voyage = openContact(QStringLiteral("Alex Voyage"));
+    QVERIFY(voyage);
+    QCOMPARE(voyage->findChildren<TPhoneWidget *>().size(), 2);
+    shot(journey, QStringLiteral("edited"));
+
+    // Delete, after the question.
+    bool asked = false;
+    onNextModal(
+        [&](QWidget *modal) {
+            auto *question = qobject_cast<QMessageBox *>(modal);
+            if (!question) {
+                modal->close();
+                return;
+            }
+            shot(journey, QStringLiteral("delete-question"), question);
+            asked = true;
+            QTest::mouseClick(question->button(QMessageBox::Yes), Qt::LeftButton);
+        },
+        kLong);
+    voyage->actions().at(1)->trigger(); // Delete Contact
+    QTRY_VERIFY_WITH_TIMEOUT(asked, kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(!contactsOf(tree()).contains(QStringLiteral("Alex Voyage")), kLong);
+    QCOMPARE(contactsOf(tree()).size(), before);
+    QCOMPARE(db(QStringLiteral("SELECT COUNT(*) FROM contacts WHERE name LIKE 'Alex %'")).toInt(), 0);
+    shot(journey, QStringLiteral("deleted"));
+}
+
+void TestJourneys::audioSettings()
+{
+    const QString journey = QStringLiteral("settings");
+    QStringList inputs;
+    QStringList outputs;
+    onNextModal(
+        [&](QWidget *modal) {
+            auto *input = modal->findChild<QComboBox *>(QStringLiteral("cbInputDevice"));
+            auto *output = modal->findChild<QComboBox *>(QStringLiteral("cbOutputDevice"));
+            auto *save = modal->findChild<QPushButton *>(QStringLiteral("pbSave"));
+            if (!input || !output || !save) {
+                modal->close();
+                return;
+            }
+            for (int i = 0; i < input->count(); ++i)
+                inputs << input->itemText(i);
+            for (int i = 0; i < output->count(); ++i)
+                outputs << output->itemText(i);
+            // The file microphone and the file speaker, chosen and kept.
+            input->setCurrentIndex(int(inputs.indexOf(QRegularExpression(QStringLiteral(".*microphone\\.wav$")))));
+            output->setCurrentIndex(int(outputs.indexOf(QRegularExpression(QStringLiteral(".*speaker\\.wav$")))));
+            shot(journey, QStringLiteral("settings-dialog"), modal);
+            QTest::mouseClick(save, Qt::LeftButton);
+        },
+        kLong);
+    QTest::mouseClick(child<QPushButton>("pbSettings"), Qt::LeftButton);
+    QVERIFY2(inputs.contains(QStringLiteral("File microphone: ") + microphonePath), qPrintable(inputs.join(", ")));
+    QVERIFY2(outputs.contains(QStringLiteral("File speaker: ") + speakerPath), qPrintable(outputs.join(", ")));
+    // The engine numbers the file devices 2 and 3.
+    QSettings stored(sandbox->filePath(), QSettings::IniFormat);
+    QCOMPARE(stored.value(QStringLiteral("Input Device")).toInt(), 2);
+    QCOMPARE(stored.value(QStringLiteral("Output Device")).toInt(), 3);
+}
+
+void TestJourneys::ratesPage()
+{
+    const QString journey = QStringLiteral("rates");
+    QVERIFY(browserWindows().isEmpty());
+    QTest::mouseClick(child<QPushButton>("pbRates"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(browserWindows().size(), 1, kLong);
+    QWebEngineView *view = browserWindows().first();
+    QTRY_VERIFY_WITH_TIMEOUT(pageText(view).contains(QStringLiteral("Rates and charges")), kLong);
+    // The page is the logged-in account's: its balance is the one on the button.
+    const QString balance = evaluate(view, QStringLiteral("document.getElementById('balance') ? "
+                                                          "document.getElementById('balance').innerText : ''"))
+                                .toString();
+    QCOMPARE(balance, dollars(creditCents()));
+    QVERIFY(pageText(view).contains(QStringLiteral("demo@ondavox.com")));
+    QTest::qWait(500); // the page's first frame reaches the screen
+    shot(journey, QStringLiteral("rates-page"), view);
+    view->close();
+}
+
+void TestJourneys::creditBoughtOnABillingPage()
+{
+    const QString journey = QStringLiteral("billing");
+    const qlonglong creditBefore = creditCents();
+    QTRY_COMPARE_WITH_TIMEOUT(creditShown(), dollars(creditBefore), kLong);
+
+    // The credit button's menu: Add $10.
+    auto *credit = child<QPushButton>("pbCreditAmount");
+    QMenu *menu = credit->menu();
+    QVERIFY(menu);
+    QAction *addTen = child<QAction>("actionAdd_10");
+    QVERIFY(addTen);
+    bool picked = false;
+    auto *poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, [&] {
+        if (!menu->isVisible())
+            return;
+        poll->stop();
+        shot(journey, QStringLiteral("credit-menu"), menu);
+        picked = true;
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(addTen).center());
+    });
+    poll->start(20);
+    QTest::mouseClick(credit, Qt::LeftButton); // the menu runs until an entry is picked
+    QTRY_VERIFY_WITH_TIMEOUT(picked, kLong);
+    delete poll;
+
+    QTRY_COMPARE_WITH_TIMEOUT(browserWindows().size(), 1, kLong);
+    QWebEngineView *view = browserWindows().first();
+    QTRY_VERIFY_WITH_TIMEOUT(pageText(view).contains(QStringLiteral("Amount to add")), kLong);
+    QCOMPARE(evaluate(view, QStringLiteral("document.getElementById('amount').innerText")).toString(),
+             QStringLiteral("$10.00"));
+    QTest::qWait(500);
+    shot(journey, QStringLiteral("billing-page"), view);
+
+    // The payment form filled in and sent, as the subscriber would.
+    evaluate(view, QStringLiteral("document.getElementById('holder').value = 'Demo Subscriber';"
+                                  "document.getElementById('card').value = '4111 1111 1111 1111';"
+                                  "document.getElementById('expiry').value = '11/29'; true"));
+    QTest::qWait(300);
+    shot(journey, QStringLiteral("card-filled"), view);
+    evaluate(view, QStringLiteral("document.querySelector('form[action=\"/Account/Pay.html\"] "
+                                  "button[type=submit]').click(); true"));
+    QTRY_VERIFY_WITH_TIMEOUT(pageText(view).contains(QStringLiteral("$10.00 was added to your credit")), kLong);
+    QTest::qWait(500);
+    shot(journey, QStringLiteral("paid"), view);
+
+    // The service took the payment once, and the button shows the new balance.
+    QCOMPARE(db(QStringLiteral("SELECT COUNT(*) FROM payments WHERE paid_time IS NOT NULL")).toInt(), 1);
+    QCOMPARE(db(QStringLiteral("SELECT amount_cents FROM payments WHERE paid_time IS NOT NULL")).toLongLong(), 1000);
+    QCOMPARE(creditCents(), creditBefore + 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(creditShown(), dollars(creditBefore + 1000), kLong);
+    view->close();
+    shot(journey, QStringLiteral("credit-risen"));
+}
+
+int main(int argc, char *argv[])
+{
+    // As the program's entry point sets up the application.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Ondavox"));
+    QApplication::setDesktopFileName(QStringLiteral("ondavox"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/Icon.png")));
+    TestJourneys journeys;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&journeys, argc, argv);
+}
+
+#include "tst_journeys.moc"
