@@ -3,23 +3,6 @@
 
 #include "app/tevent.h"
 
-#include <QIcon>
-
-namespace {
-
-// The form loads its button images anew for every line; thousands of lines
-// share one copy instead.
-const QIcon &sharedIcon(const QString &path)
-{
-    static QHash<QString, QIcon> icons;
-    auto icon = icons.find(path);
-    if (icon == icons.end())
-        icon = icons.insert(path, QIcon(path));
-    return *icon;
-}
-
-} // namespace
-
 TPhoneWidget::TPhoneWidget(QWidget *parent)
     : QWidget(parent)
 {
@@ -31,8 +14,6 @@ void TPhoneWidget::ensureForm()
         return;
     ui = new Ui::TPhoneWidget;
     ui->setupUi(this);
-    ui->pbCall->setIcon(sharedIcon(QStringLiteral(":/Images/Call.png")));
-    ui->pbText->setIcon(sharedIcon(QStringLiteral(":/Images/Text.png")));
     showNumber();
     ui->lblPhoneType->setText(type_);
 }
