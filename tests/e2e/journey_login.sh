@@ -80,6 +80,7 @@ start_program
 wait_until 60 window_shown "Log in to your Ondavox account" || fail "no login dialog at first start"
 dialog=$(window_shown "Log in to your Ondavox account")
 shot first-start-login
+window_shot login-dialog "$dialog"
 if settings_file > /dev/null && stored "^Email=demo"; then fail "a login was stored before any was typed"; fi
 [ "$(served 'GET /Webservices/login.php 200')" -eq 0 ] || fail "logged in before the user typed anything"
 
@@ -99,6 +100,7 @@ wait_until 30 at_least 1 "POST /Credit/GetCredit.html 200" || fail "the balance 
 wait_until 30 at_least 1 "POST /History/PlacedCallsDataAPI.html 200" || fail "the history was not requested"
 sleep 1 # the last replies are drawn
 shot logged-in
+window_shot main-window "$(window_shown "Ondavox")"
 [ "$(served 'GET /Webservices/login.php 200')" -eq 1 ] || fail "one login expected"
 [ "$(sql "SELECT COUNT(*) FROM sessions")" -ge 1 ] || fail "the service holds no session"
 digest=$(printf 'ondavox-demo' | md5sum | cut -d' ' -f1)

@@ -31,6 +31,12 @@ shot() {
     import -window root "$shots/$(printf '%02d' "$step")-$1.png" || fail "screenshot $1"
 }
 
+# window_shot NAME WINDOW: one window alone as NN-NAME.png.
+window_shot() {
+    step=$((step + 1))
+    import -window "$2" "$shots/$(printf '%02d' "$step")-$1.png" || fail "screenshot $1"
+}
+
 # start_devserver DEVSERVER: a fresh devserver with its database in $work,
 # every request logged; sets ONDAVOX_WEB_BASE and ONDAVOX_IAX2_HOST.
 start_devserver() {
