@@ -10,7 +10,6 @@
 #include "views/titemdelegate.h"
 #include "views/tphonewidget.h"
 
-#include <QCoreApplication>
 #include <QDate>
 #include <QEventLoop>
 #include <QMessageBox>
@@ -213,11 +212,6 @@ void TAccount::onContactsAccessManagerFinished(QNetworkReply *networkReply)
             row->setData(0, ROLE_PHONE_COUNT, entry->phoneCount());
         }
     }
-
-    // Every new widget has asked to be polished and laid out; answering
-    // those now keeps each placing below from searching all of them.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::PolishRequest);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
 
     tree->addTopLevelItems(groupRows);
     // A group row is open as soon as it has a contact.
