@@ -70,6 +70,11 @@ sql() {
     sqlite3 -readonly "$work/db.sqlite" "$1"
 }
 
+# ended PID: the process is gone or a zombie waiting to be reaped.
+ended() {
+    [ ! -e "/proc/$1/stat" ] || grep -q '^[0-9]* (.*) Z' "/proc/$1/stat"
+}
+
 # window_shown TITLE: the id of a visible window with exactly this title.
 window_shown() {
     xdotool search --onlyvisible --name "^$1\$" 2> /dev/null | head -n 1 | grep .

@@ -80,6 +80,7 @@ wait_until 10 test -f "$home/.config/Ondavox/Settings.ini" || fail "no settings 
 [ "$(stat -c %a "$home/.config/Ondavox/Settings.ini")" = 600 ] || fail "the settings file is readable by others"
 dialog=$(window_shown "Log in to your Ondavox account")
 xdotool windowfocus --sync "$dialog" key Escape
+wait_until 60 ended "$pid" || fail "the packaged program did not end after Escape"
 code=0
 wait "$pid" || code=$?
 pid=""
