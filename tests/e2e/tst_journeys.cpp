@@ -380,7 +380,7 @@ void TestJourneys::echoTestFromThePhonebook()
     shot(journey, QStringLiteral("answered"));
 
     // Keypad digits while the echo runs, as the server hears them.
-    for (const QString digit : {QStringLiteral("4"), QStringLiteral("2"), QStringLiteral("#")}) {
+    for (const QString &digit : {QStringLiteral("4"), QStringLiteral("2"), QStringLiteral("#")}) {
         QPushButton *key = nullptr;
         for (QPushButton *button : currentPage()->findChildren<QPushButton *>())
             if (button->property("class").toString() == QStringLiteral("dtmf-button") && button->text() == digit)
