@@ -2,6 +2,7 @@
 
 #include "portaudio_device.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace media {
@@ -70,6 +71,13 @@ void DeviceRegistry::rebuild(bool withSoundCards)
         defaultInput_ = deviceid::FileMicrophone;
     if (fileOut)
         defaultOutput_ = deviceid::FileSpeaker;
+
+    // A device chooser starts on the first device of each kind: list the
+    // ones in use first, so that saving a chooser left untouched keeps them
+    // instead of picking the silent fallbacks.
+    std::stable_partition(entries_.begin(), entries_.end(), [this](const DeviceEntry &e) {
+        return e.id == defaultInput_ || e.id == defaultOutput_;
+    });
 }
 
 } // namespace media

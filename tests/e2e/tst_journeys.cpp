@@ -698,6 +698,7 @@ void TestJourneys::audioSettings()
     const QString journey = QStringLiteral("settings");
     QStringList inputs;
     QStringList outputs;
+    QStringList openedOn;
     onNextModal(
         [&](QWidget *modal) {
             auto *input = modal->findChild<QComboBox *>(QStringLiteral("cbInputDevice"));
@@ -707,6 +708,7 @@ void TestJourneys::audioSettings()
                 modal->close();
                 return;
             }
+            openedOn << input->currentText() << output->currentText();
             for (int i = 0; i < input->count(); ++i)
                 inputs << input->itemText(i);
             for (int i = 0; i < output->count(); ++i)
@@ -721,6 +723,10 @@ void TestJourneys::audioSettings()
     QTest::mouseClick(child<QPushButton>("pbSettings"), Qt::LeftButton);
     QVERIFY2(inputs.contains(QStringLiteral("File microphone: ") + microphonePath), qPrintable(inputs.join(", ")));
     QVERIFY2(outputs.contains(QStringLiteral("File speaker: ") + speakerPath), qPrintable(outputs.join(", ")));
+    // With nothing stored the dialog opens on the devices in use, so a Save
+    // without a choice cannot silence the phone.
+    QCOMPARE(openedOn, QStringList({QStringLiteral("File microphone: ") + microphonePath,
+                                    QStringLiteral("File speaker: ") + speakerPath}));
     // The engine numbers the file devices 2 and 3.
     QSettings stored(sandbox->filePath(), QSettings::IniFormat);
     QCOMPARE(stored.value(QStringLiteral("Input Device")).toInt(), 2);

@@ -301,10 +301,25 @@ TEST_F(EngineLoopback, BuiltInDevicesAreAlwaysThereAndChosenWithoutASoundCardOrF
     iaxc_audio_devices_get(&devices, &count, &input, &output, &ring);
     ASSERT_GE(count, 2);
     ASSERT_NE(devices, nullptr);
-    EXPECT_EQ(devices[0].devID, 0);
-    EXPECT_EQ(devices[0].capabilities & (IAXC_AD_INPUT | IAXC_AD_OUTPUT), IAXC_AD_INPUT);
-    EXPECT_EQ(devices[1].devID, 1);
-    EXPECT_EQ(devices[1].capabilities & (IAXC_AD_INPUT | IAXC_AD_OUTPUT), IAXC_AD_OUTPUT);
+    const iaxc_audio_device *silent = nullptr, *discarding = nullptr;
+    const iaxc_audio_device *firstInput = nullptr, *firstOutput = nullptr;
+    for (int i = 0; i < count; ++i) {
+        if (devices[i].devID == 0)
+            silent = &devices[i];
+        if (devices[i].devID == 1)
+            discarding = &devices[i];
+        if (!firstInput && (devices[i].capabilities & IAXC_AD_INPUT))
+            firstInput = &devices[i];
+        if (!firstOutput && (devices[i].capabilities & IAXC_AD_OUTPUT))
+            firstOutput = &devices[i];
+    }
+    ASSERT_TRUE(silent && discarding);
+    EXPECT_EQ(silent->capabilities & (IAXC_AD_INPUT | IAXC_AD_OUTPUT), IAXC_AD_INPUT);
+    EXPECT_EQ(discarding->capabilities & (IAXC_AD_INPUT | IAXC_AD_OUTPUT), IAXC_AD_OUTPUT);
+    // A chooser that starts on the first device of each kind starts on the
+    // devices in use.
+    EXPECT_EQ(firstInput->devID, input);
+    EXPECT_EQ(firstOutput->devID, output);
     bool soundCardDefaultIn = false, soundCardDefaultOut = false;
     for (int i = 0; i < count; ++i) {
         EXPECT_NE(devices[i].name, nullptr);

@@ -219,15 +219,19 @@ TEST_F(MediaLoopback, DevicesListTheBuiltInsAndTheFilesWhichAreTheDefaults)
     iaxc_audio_devices_get(&devices, &count, &input, &output, &ring);
     ASSERT_GE(count, 4);
     ASSERT_NE(devices, nullptr);
-    EXPECT_EQ(devices[0].devID, 0);
-    EXPECT_EQ(devices[0].capabilities & (IAXC_AD_INPUT | IAXC_AD_OUTPUT), IAXC_AD_INPUT);
-    EXPECT_EQ(devices[1].devID, 1);
-    EXPECT_EQ(devices[1].capabilities & (IAXC_AD_INPUT | IAXC_AD_OUTPUT), IAXC_AD_OUTPUT);
+    // The devices in use come first, so that a chooser starting on the first
+    // device of each kind starts on them; the built-in fallbacks follow.
     EXPECT_EQ(input, 2);
     EXPECT_EQ(output, 3);
-    EXPECT_EQ(std::string(devices[2].name), "File microphone: " + *micPath);
-    EXPECT_TRUE(devices[2].capabilities & IAXC_AD_INPUT_DEFAULT);
-    EXPECT_TRUE(devices[3].capabilities & IAXC_AD_OUTPUT_DEFAULT);
+    EXPECT_EQ(devices[0].devID, 2);
+    EXPECT_EQ(std::string(devices[0].name), "File microphone: " + *micPath);
+    EXPECT_TRUE(devices[0].capabilities & IAXC_AD_INPUT_DEFAULT);
+    EXPECT_EQ(devices[1].devID, 3);
+    EXPECT_TRUE(devices[1].capabilities & IAXC_AD_OUTPUT_DEFAULT);
+    EXPECT_EQ(devices[2].devID, 0);
+    EXPECT_EQ(devices[2].capabilities & (IAXC_AD_INPUT | IAXC_AD_OUTPUT), IAXC_AD_INPUT);
+    EXPECT_EQ(devices[3].devID, 1);
+    EXPECT_EQ(devices[3].capabilities & (IAXC_AD_INPUT | IAXC_AD_OUTPUT), IAXC_AD_OUTPUT);
 
     // An identifier that names nothing, or a device of the wrong kind, leaves the default.
     EXPECT_NE(iaxc_audio_devices_set(12345, 0, 0), 0);
