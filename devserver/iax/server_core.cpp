@@ -135,15 +135,7 @@ void ServerCore::handleFull(std::uint64_t now, const Address &from, const FullFr
     auto it = dialogs_.find(f.destCall);
     if (it == dialogs_.end()) {
         if (!isUnsequenced(f.type, f.subclass) && f.sourceCall != 0) {
-            FullFrame inval;
-            inval.sourceCall = f.destCall;
-            inval.destCall = f.sourceCall;
-            inval.timestamp = f.timestamp;
-            inval.oseqno = f.iseqno;
-            inval.iseqno = f.oseqno;
-            inval.type = frametype::Iax;
-            inval.subclass = iaxcmd::Inval;
-            transmits_.push_back({from, encodeFullFrame(inval)});
+            transmits_.push_back({from, encodeFullFrame(invalFor(f))});
         }
         return;
     }

@@ -561,15 +561,7 @@ void Client::handleFull(std::uint64_t now, const Address &from, FullFrame &f)
     if (it == dialogs_.end()) {
         if (!isUnsequenced(f.type, f.subclass) && !isIax(f, iaxcmd::CallToken) && f.sourceCall != 0) {
             // Tell the peer we know no such call, so it stops repeating.
-            FullFrame inval;
-            inval.sourceCall = f.destCall;
-            inval.destCall = f.sourceCall;
-            inval.timestamp = f.timestamp;
-            inval.oseqno = f.iseqno;
-            inval.iseqno = f.oseqno;
-            inval.type = frametype::Iax;
-            inval.subclass = iaxcmd::Inval;
-            transmits_.push_back({from, encodeFullFrame(inval)});
+            transmits_.push_back({from, encodeFullFrame(invalFor(f))});
         }
         return;
     }

@@ -145,4 +145,17 @@ std::uint32_t unwrapMiniTimestamp(std::uint32_t last, std::uint16_t low)
     return static_cast<std::uint32_t>(ts);
 }
 
+FullFrame invalFor(const FullFrame &frame)
+{
+    FullFrame inval;
+    inval.sourceCall = frame.destCall;
+    inval.destCall = frame.sourceCall;
+    inval.timestamp = frame.timestamp;
+    inval.oseqno = frame.iseqno;
+    inval.iseqno = frame.oseqno;
+    inval.type = frametype::Iax;
+    inval.subclass = iaxcmd::Inval;
+    return inval;
+}
+
 } // namespace iax2

@@ -52,6 +52,10 @@ std::optional<std::uint32_t> decodeSubclass(std::uint8_t octet);
 // Frames that neither advance the sender's OSeqno nor get acknowledged.
 bool isUnsequenced(std::uint8_t type, std::uint32_t subclass);
 
+// The INVAL that answers a frame for a call this side does not know, so that
+// the peer stops repeating it.
+FullFrame invalFor(const FullFrame &frame);
+
 // A mini frame carries the low 16 bits of its timestamp: put back the high
 // bits from the last voice timestamp, taking the nearer of the candidates
 // around a wrap, so late frames from before it stay in the past.
