@@ -1,6 +1,8 @@
 #include "testsupport.h"
 
+#include "account/tlogin.h"
 #include "app/settings.h"
+#include "httpresponder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -73,4 +75,19 @@ void SettingsSandbox::storeLogin(const QString &email, const QByteArray &digest)
     settings->setValue(QLatin1String(Settings::LoginEmail), email);
     settings->setValue(QLatin1String(Settings::LoginPassword), digest);
     Settings::sync(*settings);
+}
+
+LoginService::LoginService()
+    : responder(new HttpResponder)
+{
+    responder->setReply("/Webservices/login.php", R"({"Username":"1000","Password":"pw","Key":"k1"})");
+    responder->setReply("/update.php", "false");
+    qputenv("ONDAVOX_WEB_BASE", responder->baseUrl().toUtf8());
+    sandbox.storeLogin(QStringLiteral("demo@ondavox.com"), passwordDigest(QStringLiteral("ondavox-demo")));
+}
+
+LoginService::~LoginService()
+{
+    qunsetenv("ONDAVOX_WEB_BASE");
+    delete responder;
 }

@@ -26,3 +26,18 @@ public:
 private:
     QTemporaryDir dir;
 };
+
+class HttpResponder;
+
+// A web service on loopback that accepts the demo login, and a private
+// settings folder that remembers it: a main window made now logs in by
+// itself, as at a restart.
+class LoginService
+{
+public:
+    LoginService();
+    ~LoginService();
+
+    HttpResponder *responder;
+    SettingsSandbox sandbox;
+};

@@ -63,6 +63,7 @@ private:
     TMainWindow *waitForNewWindow(const QPointer<TMainWindow> &old);
     static void logout(TMainWindow *window) { window->findChild<QAction *>(QStringLiteral("actionLogout"))->trigger(); }
 
+    LoginService *service = nullptr;
     HttpResponder *responder = nullptr;
     SettingsSandbox *sandbox = nullptr;
 };
@@ -71,12 +72,9 @@ void TestLogout::init()
 {
     EngineDouble::reset();
     EngineDouble::setRegisterResult(7);
-    responder = new HttpResponder;
-    responder->setReply("/Webservices/login.php", R"({"Username":"1000","Password":"pw","Key":"k1"})");
-    responder->setReply("/update.php", "false");
-    qputenv("ONDAVOX_WEB_BASE", responder->baseUrl().toUtf8());
-    sandbox = new SettingsSandbox;
-    sandbox->storeLogin(QStringLiteral("demo@ondavox.com"), passwordDigest(QStringLiteral("ondavox-demo")));
+    service = new LoginService;
+    responder = service->responder;
+    sandbox = &service->sandbox;
 }
 
 void TestLogout::cleanup()
@@ -84,9 +82,7 @@ void TestLogout::cleanup()
     delete mainWindow();
     setMainWindow(nullptr);
     QApplication::setQuitOnLastWindowClosed(true);
-    delete sandbox;
-    delete responder;
-    qunsetenv("ONDAVOX_WEB_BASE");
+    delete service;
 }
 
 TMainWindow *TestLogout::loggedInWindow()

@@ -42,17 +42,16 @@ private slots:
 private:
     TMainWindow *loggedInWindow();
 
+    LoginService *service = nullptr;
     HttpResponder *responder = nullptr;
     SettingsSandbox *sandbox = nullptr;
 };
 
 void TestMainWindow::init()
 {
-    responder = new HttpResponder;
-    responder->setReply("/Webservices/login.php", R"({"Username":"1000","Password":"pw","Key":"k1"})");
-    qputenv("ONDAVOX_WEB_BASE", responder->baseUrl().toUtf8());
-    sandbox = new SettingsSandbox;
-    sandbox->storeLogin(QStringLiteral("demo@ondavox.com"), passwordDigest(QStringLiteral("ondavox-demo")));
+    service = new LoginService;
+    responder = service->responder;
+    sandbox = &service->sandbox;
 }
 
 void TestMainWindow::cleanup()
@@ -60,9 +59,7 @@ void TestMainWindow::cleanup()
     setMainWindow(nullptr);
     // What a destroyed window released for later goes now, not at exit.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    delete sandbox;
-    delete responder;
-    qunsetenv("ONDAVOX_WEB_BASE");
+    delete service;
 }
 
 // The stored login makes the dialog log in by itself.

@@ -47,6 +47,7 @@ private:
     // it came.
     bool runCheck(TMainWindow *window, QMessageBox::StandardButton answer, QMessageBox **seen = nullptr);
 
+    LoginService *service = nullptr;
     HttpResponder *responder = nullptr;
     SettingsSandbox *sandbox = nullptr;
     QList<QUrl> opened;
@@ -71,20 +72,15 @@ void TestUpdateCheck::cleanupTestCase()
 void TestUpdateCheck::init()
 {
     opened.clear();
-    responder = new HttpResponder;
-    responder->setReply("/Webservices/login.php", R"({"Username":"1000","Password":"pw","Key":"k1"})");
-    responder->setReply("/update.php", "false");
-    qputenv("ONDAVOX_WEB_BASE", responder->baseUrl().toUtf8());
-    sandbox = new SettingsSandbox;
-    sandbox->storeLogin(QStringLiteral("demo@ondavox.com"), passwordDigest(QStringLiteral("ondavox-demo")));
+    service = new LoginService;
+    responder = service->responder;
+    sandbox = &service->sandbox;
 }
 
 void TestUpdateCheck::cleanup()
 {
     setMainWindow(nullptr);
-    delete sandbox;
-    delete responder;
-    qunsetenv("ONDAVOX_WEB_BASE");
+    delete service;
 }
 
 TMainWindow *TestUpdateCheck::windowAfterFirstCheck()

@@ -64,26 +64,22 @@ private:
     TMainWindow *loggedInWindow();
     static QSystemTrayIcon *trayOf(TMainWindow *window) { return window->findChild<QSystemTrayIcon *>(QStringLiteral("trayIcon")); }
 
+    LoginService *service = nullptr;
     HttpResponder *responder = nullptr;
     SettingsSandbox *sandbox = nullptr;
 };
 
 void TestWindowTray::init()
 {
-    responder = new HttpResponder;
-    responder->setReply("/Webservices/login.php", R"({"Username":"1000","Password":"pw","Key":"k1"})");
-    responder->setReply("/update.php", "false");
-    qputenv("ONDAVOX_WEB_BASE", responder->baseUrl().toUtf8());
-    sandbox = new SettingsSandbox;
-    sandbox->storeLogin(QStringLiteral("demo@ondavox.com"), passwordDigest(QStringLiteral("ondavox-demo")));
+    service = new LoginService;
+    responder = service->responder;
+    sandbox = &service->sandbox;
 }
 
 void TestWindowTray::cleanup()
 {
     setMainWindow(nullptr);
-    delete sandbox;
-    delete responder;
-    qunsetenv("ONDAVOX_WEB_BASE");
+    delete service;
 }
 
 TMainWindow *TestWindowTray::loggedInWindow()
