@@ -5,7 +5,8 @@
 # On a desktop the softphone opens normally; the devserver stops when the
 # softphone exits. Without a display, the pair runs under Xvfb: the demo logs
 # in with the demo account, places a short call to the echo test, saves
-# screenshots of what the program shows and exits by itself.
+# screenshots of what the program shows (login, phonebook, call, history)
+# and exits by itself.
 set -eu
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -72,13 +73,16 @@ xvfb-run -a -s "-screen 0 1024x768x24" sh -eu -c '
     main=$(xdotool search --sync --onlyvisible --name "^Ondavox\$" | head -n 1)
     shot 2-phonebook 3
 
-    # Dial the echo test, stay a few seconds, hang up.
+    # Dial the echo test, stay a few seconds, hang up, look at the history.
     xdotool windowfocus --sync "$main"
     xdotool mousemove --window "$main" 140 66 click 1
     xdotool type --delay 30 "999"
     xdotool key Return
     shot 3-call 4
-    xdotool key --window "$main" Escape || true
+    xdotool mousemove --window "$main" 266 509 click 1   # the hang-up button
+    sleep 2
+    xdotool mousemove --window "$main" 117 103 click 1   # the Call History tab
+    shot 4-history 2
     kill $phone
     wait $phone 2>/dev/null || true
 ' sh "$shots" "$root/build/ondavox"
