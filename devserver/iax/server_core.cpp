@@ -51,6 +51,14 @@ ServerCore::ServerCore(IaxBackend &backend, ServerCoreOptions options, EpochCloc
 {
 }
 
+void ServerCore::sendChallenge(std::uint64_t now, Dialog &d, std::uint8_t command)
+{
+    d.challenge = newChallenge();
+    d.leg.send(now, frametype::Iax, command,
+               IeBuilder().u16(ie::AuthMethods, authmethod::Md5).text(ie::Challenge, d.challenge).text(ie::Username, d.user).take(),
+               transmits_);
+}
+
 std::string ServerCore::newChallenge()
 {
     return std::to_string(100000000 + random_() % 900000000);
@@ -209,15 +217,8 @@ void ServerCore::onRegistrationFrame(std::uint64_t now, Dialog &d, const FullFra
         d.user = *user;
         d.request = static_cast<std::uint8_t>(f.subclass);
         d.refresh = ies->u16(ie::Refresh).value_or(options_.maxRefreshSeconds);
-        d.challenge = newChallenge();
         // Unknown users get a challenge too, so a reply tells nothing about which names exist.
-        d.leg.send(now, frametype::Iax, iaxcmd::RegAuth,
-                   IeBuilder()
-                       .u16(ie::AuthMethods, authmethod::Md5)
-                       .text(ie::Challenge, d.challenge)
-                       .text(ie::Username, d.user)
-                       .take(),
-                   transmits_);
+        sendChallenge(now, d, iaxcmd::RegAuth);
         return;
     }
     IaxAccount account;
@@ -262,14 +263,7 @@ void ServerCore::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
             d.user = *user;
             d.number = *number;
             d.offered = ies->u32(ie::Capability).value_or(0) | ies->u32(ie::Format).value_or(0);
-            d.challenge = newChallenge();
-            d.leg.send(now, frametype::Iax, iaxcmd::AuthReq,
-                       IeBuilder()
-                           .u16(ie::AuthMethods, authmethod::Md5)
-                           .text(ie::Challenge, d.challenge)
-                           .text(ie::Username, d.user)
-                           .take(),
-                       transmits_);
+            sendChallenge(now, d, iaxcmd::AuthReq);
             return;
         }
         case iaxcmd::AuthRep: {

@@ -131,6 +131,8 @@ private:
     void endRecord(Dialog &d);
     void finish(std::uint64_t now, Dialog &d);
     std::string newChallenge();
+    // A fresh MD5 challenge for the dialog's user, in a REGAUTH or AUTHREQ.
+    void sendChallenge(std::uint64_t now, Dialog &d, std::uint8_t command);
     bool checkAnswer(const Dialog &d, const iax2::FullFrame &f, IaxAccount *account);
     std::uint32_t dateTimeNow() const;
 
