@@ -13,20 +13,6 @@
 
 namespace {
 
-std::string run(const std::string &command)
-{
-    std::string output;
-    std::FILE *pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return output;
-    std::array<char, 4096> buf;
-    std::size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0)
-        output.append(buf.data(), n);
-    ::pclose(pipe);
-    return output;
-}
-
 } // namespace
 
 TEST(Tshark, ReadsARegistrationAndCallAsWeMeantIt)

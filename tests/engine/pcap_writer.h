@@ -4,6 +4,7 @@
 
 #include "session_harness.h"
 
+#include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -59,4 +60,19 @@ inline bool writePcap(const std::string &path, const std::vector<Datagram> &data
     }
     const bool ok = std::fwrite(out.data(), 1, out.size(), file) == out.size();
     return std::fclose(file) == 0 && ok;
+}
+
+// What a shell command (tshark reading a capture) prints on its output.
+inline std::string run(const std::string &command)
+{
+    std::string output;
+    std::FILE *pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return output;
+    std::array<char, 4096> buf;
+    std::size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0)
+        output.append(buf.data(), n);
+    ::pclose(pipe);
+    return output;
 }
