@@ -197,16 +197,28 @@ void WebServer::addContact(const Request &req, Response &res)
                        .add("ContactID", result.ok ? result.id : 0));
 }
 
+namespace {
+
+// The contact an edit or delete names, if "ContactID" is a number.
+std::optional<std::int64_t> contactIdOf(const FormFields &f)
+{
+    std::int64_t id = 0;
+    if (!parseNumber(f.value("ContactID"), &id))
+        return std::nullopt;
+    return id;
+}
+
+} // namespace
+
 void WebServer::editContact(const Request &req, Response &res)
 {
     const FormFields f = fields(req, Charset::Latin1);
     const auto accountId = loggedInAccount(f);
     if (!accountId)
         return replyFalse(res);
-    std::int64_t contactId = 0;
-    if (!parseNumber(f.value("ContactID"), &contactId))
-        return replyChange(res, ChangeResult::failure("Unknown contact."));
-    replyChange(res, store_.editContact(*accountId, contactId, contactInput(f)));
+    const auto contactId = contactIdOf(f);
+    replyChange(res, contactId ? store_.editContact(*accountId, *contactId, contactInput(f))
+                               : ChangeResult::failure("Unknown contact."));
 }
 
 void WebServer::deleteContact(const Request &req, Response &res)
@@ -215,10 +227,9 @@ void WebServer::deleteContact(const Request &req, Response &res)
     const auto accountId = loggedInAccount(f);
     if (!accountId)
         return replyFalse(res);
-    std::int64_t contactId = 0;
-    if (!parseNumber(f.value("ContactID"), &contactId))
-        return replyChange(res, ChangeResult::failure("Unknown contact."));
-    replyChange(res, store_.deleteContact(*accountId, contactId));
+    const auto contactId = contactIdOf(f);
+    replyChange(res, contactId ? store_.deleteContact(*accountId, *contactId)
+                               : ChangeResult::failure("Unknown contact."));
 }
 
 void WebServer::contactPhoto(const Request &req, Response &res)
