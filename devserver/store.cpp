@@ -1,5 +1,7 @@
 #include "store.h"
 
+#include "test_numbers.h"
+
 #include <QCryptographicHash>
 #include <QRandomGenerator>
 #include <QString>
@@ -21,7 +23,6 @@ constexpr std::size_t kMaxTextLength = 100;     // name, title, company (charact
 constexpr std::size_t kMaxDigits = 26;          // as the softphone's number fields allow
 constexpr std::size_t kMaxPhonesPerContact = 10;
 constexpr std::size_t kMaxMessageLength = 1600;
-const char *const kEchoTestNumber = "999";
 
 const char *const kPhoneTypes[] = {"Home", "Work", "Mobile", "Home Fax", "Work Fax", "Page", "Other"};
 
@@ -457,7 +458,7 @@ bool Store::seedDemoAccountIfEmpty()
             {{0, "49", "15112345678", "Mobile"}, {0, "49", "3012345678", "Home"}});
     contact(family, "Ana García", "", "",
             {{0, "1", "2125550143", "Home"}, {0, "1", "6465550187", "Mobile"}});
-    contact(work, "Echo test", "Sound check", "Ondavox", {{0, "", kEchoTestNumber, "Other"}});
+    contact(work, "Echo test", "Sound check", "Ondavox", {{0, "", std::string(kEchoTestNumber), "Other"}});
     contact(work, "François Dubois", "Sales Director", "Brightline Ltd",
             {{0, "44", "2079460123", "Work"}, {0, "44", "2079460124", "Work Fax"},
              {0, "44", "7700900123", "Mobile"}});
@@ -529,7 +530,7 @@ ChangeResult Store::createAccount(const std::string &emailIn, const std::string 
     const auto work = insertGroup(accountId, "Work", 1);
     insertGroup(accountId, "Friends", 2);
     const auto echo = insertContact(accountId, work, "Echo test", "Sound check", "Ondavox");
-    insertPhone(echo, 0, {0, "", kEchoTestNumber, "Other"});
+    insertPhone(echo, 0, {0, "", std::string(kEchoTestNumber), "Other"});
     tx.commit();
     return ChangeResult::success(accountId);
 }

@@ -3,6 +3,7 @@
 #include "iax2_constants.h"
 #include "ie.h"
 #include "md5.h"
+#include "test_numbers.h"
 
 #include <algorithm>
 #include <ctime>
@@ -21,7 +22,7 @@ bool isIax(const FullFrame &f, std::uint8_t subclass)
 
 bool validNumber(const std::string &number)
 {
-    if (number == numbers::EchoTest)
+    if (findTestNumber(number))
         return true;
     return number.size() > 2 && number.size() <= 32 && number.compare(0, 2, "00") == 0
            && std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -384,26 +385,33 @@ void ServerCore::onAuthenticatedCall(std::uint64_t now, Dialog &d, const IaxAcco
     d.leg.send(now, frametype::Iax, iaxcmd::Accept, IeBuilder().u32(ie::Format, format::Gsm).take(), transmits_);
     d.nextPingAt = now + options_.pingIntervalMs;
 
-    if (d.number == numbers::EchoTest) {
+    switch (callScriptFor(d.number)) {
+    case CallScript::AnswerAtOnce:
         answer(now, d);
-    } else if (d.number == numbers::Busy) {
+        break;
+    case CallScript::Busy:
         sendControl(now, d, control::Busy);
         d.phase = Phase::Refused;
         d.hangupAt = now + options_.unansweredGiveUpMs;
-    } else if (d.number == numbers::Congestion) {
+        break;
+    case CallScript::Congestion:
         sendControl(now, d, control::Congestion);
         d.phase = Phase::Refused;
         d.hangupAt = now + options_.unansweredGiveUpMs;
-    } else if (d.number == numbers::NoAnswer) {
+        break;
+    case CallScript::RingUntilCancelled:
         sendControl(now, d, control::Ringing);
         d.phase = Phase::Ringing;
-    } else if (d.number == numbers::ShortCall) {
+        break;
+    case CallScript::AnswerThenHangUp:
         answer(now, d);
         d.hangupAt = now + options_.answeredHangupMs;
-    } else {
+        break;
+    case CallScript::RingThenAnswer:
         sendControl(now, d, control::Ringing);
         d.phase = Phase::Ringing;
         d.answerAt = now + options_.ringBeforeAnswerMs;
+        break;
     }
 }
 

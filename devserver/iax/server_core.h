@@ -48,15 +48,6 @@ struct ServerCoreOptions {
     Impairment impairment;
 };
 
-// The test numbers, with what they do. Every answered call echoes the
-// caller's voice back.
-namespace numbers {
-inline const std::string EchoTest = "999";             // answers at once
-inline const std::string Busy = "0015550100";          // busy
-inline const std::string NoAnswer = "0015550101";      // rings until the caller gives up
-inline const std::string Congestion = "0015550102";    // congestion
-inline const std::string ShortCall = "0015550103";     // answers, hangs up after three seconds
-} // namespace numbers
 
 class ServerCore {
 public:
