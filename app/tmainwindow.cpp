@@ -225,11 +225,20 @@ void TMainWindow::showRegistrationReply(const TRegistrationEvent &event)
 
 void TMainWindow::call(QString number)
 {
-    const std::optional<QString> dialled = normalisedNumber(number);
-    if (!dialled || !account)
+    if (!account)
         return;
-    const QString dial = dialString(account->username(), account->password(), account->server(), *dialled);
-    qDebug("\"%s\"", qPrintable(dial));
+    const DialledNumber dialled = dialledNumber(number);
+    if (dialled.status == DialledNumber::Blank)
+        return;
+    if (dialled.status == DialledNumber::Refused) {
+        statusBar()->showMessage(refusedNumberText());
+        return;
+    }
+    statusBar()->clearMessage();
+    const QString dial = dialString(account->username(), account->password(), account->server(), dialled.number);
+    // Desktop sessions keep debug output in their logs: never the password.
+    qDebug("\"%s\"", qPrintable(dialString(account->username(), QStringLiteral("********"),
+                                            account->server(), dialled.number)));
     ui->pCall->stop();
     iaxc_call(dial.toLatin1().constData());
     ui->pCall->setNumber(QLatin1Char('+') + ui->leNumber->text());

@@ -126,19 +126,40 @@ QString registrationRequestText(int registrationId)
                                : QStringLiteral("Cannot register the phone");
 }
 
-std::optional<QString> normalisedNumber(const QString &number)
+DialledNumber dialledNumber(const QString &number)
 {
     if (number.trimmed().isEmpty())
-        return std::nullopt;
-    // The echo test is reached without any prefix; the comparison is on the
-    // number exactly as given.
-    if (number == QLatin1String("999"))
-        return number;
-    QString dialled = number;
-    dialled.replace(QLatin1String("+"), QLatin1String("00"));
-    if (!dialled.startsWith(QLatin1String("00")))
-        dialled.prepend(QLatin1String("00"));
-    return dialled;
+        return {DialledNumber::Blank, {}};
+    // Only a phone number may go into the dial string: an "@", "/" or ":"
+    // in a number from the phonebook or the history would send the call,
+    // and the answer to the server's password challenge, to another host.
+    QString digits;
+    for (qsizetype i = 0; i < number.size(); ++i) {
+        const QChar c = number.at(i);
+        if (c.isSpace() || c == QLatin1Char('-') || c == QLatin1Char('.') || c == QLatin1Char('(')
+            || c == QLatin1Char(')'))
+            continue;
+        if (c == QLatin1Char('+') && digits.isEmpty())
+            digits += QLatin1String("00");
+        else if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            digits += c;
+        else
+            return {DialledNumber::Refused, {}};
+    }
+    if (digits.isEmpty() || digits == QLatin1String("00"))
+        return {DialledNumber::Refused, {}};
+    // The echo test is reached without any prefix.
+    if (digits == QLatin1String("999"))
+        return {DialledNumber::Ready, digits};
+    if (!digits.startsWith(QLatin1String("00")))
+        digits.prepend(QLatin1String("00"));
+    return {DialledNumber::Ready, digits};
+}
+
+QString refusedNumberText()
+{
+    return QStringLiteral("This number cannot be dialled: a phone number may contain only digits, "
+                          "spaces, dashes and a leading \"+\".");
 }
 
 QString dialString(const QString &username, const QString &password, const QString &server,

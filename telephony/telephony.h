@@ -50,9 +50,19 @@ public:
 QString registrationStatusText(int reply);
 QString registrationRequestText(int registrationId);
 
-// The number as it is dialled: "+" becomes "00", and "00" goes in front,
-// except for the echo test "999". Nothing for a blank number.
-std::optional<QString> normalisedNumber(const QString &number);
+// The number as it is dialled. Spaces, dashes, dots and parentheses are
+// dropped, a leading "+" becomes "00", and "00" goes in front except for the
+// echo test "999". Anything else than digits makes the number Refused; a
+// blank number is Blank.
+struct DialledNumber
+{
+    enum Status { Blank, Refused, Ready };
+    Status status;
+    QString number; // when Ready: digits only
+};
+DialledNumber dialledNumber(const QString &number);
+// The status bar's words for a Refused number.
+QString refusedNumberText();
 
 // "user:password@host/number", as the engine takes it.
 QString dialString(const QString &username, const QString &password, const QString &server,
