@@ -83,6 +83,11 @@ void TContactWidget::onPictureFinished(QNetworkReply *reply)
         ui->lblPicture->setPixmap(QPixmap::fromImage(image));
 }
 
+void TContactWidget::setPhoto(const QPixmap &photo)
+{
+    ui->lblPicture->setPixmap(photo);
+}
+
 void TContactWidget::setName(const QString &name)
 {
     name_ = name;

@@ -43,6 +43,10 @@ public:
     void setGroupID(const QString &groupID) { groupID_ = groupID; }
     QString groupID() const { return groupID_; }
 
+    // Shows a photo fetched elsewhere (the tree fetches photos for the rows
+    // in view and keeps them across refreshes).
+    void setPhoto(const QPixmap &photo);
+
     void addPhone(TPhoneWidget *line);
     int phoneCount() const { return int(phones.size()); }
     bool isPhotoPending() const { return !pictureReply.isNull(); }

@@ -7,6 +7,7 @@
 #include "views/tgroupwidget.h"
 #include "views/titemdelegate.h"
 #include "views/tphonewidget.h"
+#include "views/trowstamp.h"
 
 #include <QAction>
 #include <QBuffer>
@@ -15,6 +16,8 @@
 #include <QLayout>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
+#include <QPainter>
+#include <QPixmap>
 #include <QPointer>
 #include <QTimer>
 #include <QPushButton>
@@ -67,6 +70,7 @@ private slots:
     void photoRequestAndPicture();
     void photoRepliesForDeletedEntriesAreDropped();
     void brokenPhotoLeavesPictureEmpty();
+    void stampedRowsLookLikeTheirEntryWidgets();
 };
 
 void TestContactTree::delegateHeightsFollowItemData_data()
@@ -435,6 +439,127 @@ void TestContactTree::brokenPhotoLeavesPictureEmpty()
     QTRY_VERIFY(!entry.isPhotoPending());
     QVERIFY(entry.findChild<QLabel *>("lblPicture")->pixmap().isNull());
     qunsetenv("ONDAVOX_WEB_BASE");
+}
+
+namespace {
+
+// Paints every row with a stamp of the real entry form filled from the
+// row's text, the way the views paint rows that have no widget of their own.
+class StampDelegate : public QStyledItemDelegate
+{
+public:
+    StampDelegate(QTreeWidget *tree, const QPixmap &photo)
+        : group(tree, new TGroupWidget)
+        , contact(tree, new TContactWidget)
+    {
+        static_cast<TContactWidget *>(contact.widget())->setPhoto(photo);
+    }
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem background = option;
+        initStyleOption(&background, index);
+        background.text.clear();
+        option.widget->style()->drawControl(QStyle::CE_ItemViewItem, &background, painter, option.widget);
+        const QString text = index.data(Qt::UserRole).toString();
+        if (index.data(ROLE_ITEM_TYPE).toInt() == ITEM_GROUP) {
+            static_cast<TGroupWidget *>(group.widget())->setGroupName(text);
+            group.paint(painter, option.rect, QStringLiteral("g:") + text);
+        } else {
+            static_cast<TContactWidget *>(contact.widget())->setName(text);
+            contact.paint(painter, option.rect);
+        }
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const QSize hint = TItemDelegate().sizeHint(option, index);
+        const TRowStamp &stamp = index.data(ROLE_ITEM_TYPE).toInt() == ITEM_GROUP ? group : contact;
+        return QSize(hint.width(), stamp.rowHeight(hint.height()));
+    }
+
+    mutable TRowStamp group;
+    mutable TRowStamp contact;
+};
+
+} // namespace
+
+void TestContactTree::stampedRowsLookLikeTheirEntryWidgets()
+{
+    // The tree as the main window styles it: the window's font rule, the
+    // list's own background and the tree's row backgrounds.
+    QWidget window;
+    window.setStyleSheet(QStringLiteral("* { font-family: \"Tahoma\"; font-size: 11px; }\n"
+                                        ".contacts-list { background: #efefef; }"));
+    auto *tree = new QTreeWidget(&window);
+    tree->setProperty("class", QStringLiteral("contacts-list"));
+    tree->setStyleSheet(QStringLiteral("QTreeWidget::item { background: #efefef; }\n"
+                                       "QTreeWidget::item:selected:active { background: rgb(39, 94, 175); }"));
+    tree->setHeaderHidden(true);
+    tree->setIndentation(0);
+    tree->setItemDelegate(new TItemDelegate(tree));
+    window.resize(360, 200);
+    tree->resize(360, 200);
+    const QPixmap photo = QPixmap::fromImage(QImage::fromData(pngOf(QSize(60, 60), QColor(200, 40, 90))));
+
+    auto *groupRow = new QTreeWidgetItem;
+    groupRow->setData(0, ROLE_ITEM_TYPE, ITEM_GROUP);
+    groupRow->setData(0, Qt::UserRole, QStringLiteral("Family"));
+    tree->addTopLevelItem(groupRow);
+    QList<QTreeWidgetItem *> contactRows;
+    for (const QString &name : {QStringLiteral("Ada Lovelace"), QStringLiteral("Zoë Müller")}) {
+        auto *row = new QTreeWidgetItem(groupRow);
+        row->setData(0, ROLE_ITEM_TYPE, ITEM_CONTACT);
+        row->setData(0, Qt::UserRole, name);
+        contactRows.append(row);
+    }
+    tree->expandAll();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    // First each row carries its entry widget, as item widgets do.
+    auto *group = new TGroupWidget;
+    group->setGroupName(QStringLiteral("Family"));
+    tree->setItemWidget(groupRow, 0, group);
+    for (QTreeWidgetItem *row : std::as_const(contactRows)) {
+        auto *entry = new TContactWidget;
+        entry->setName(row->data(0, Qt::UserRole).toString());
+        entry->setPhoto(photo);
+        tree->setItemWidget(row, 0, entry);
+    }
+    tree->setCurrentItem(contactRows.at(1));
+    QTest::qWait(50);
+    const QImage withWidgets = tree->viewport()->grab().toImage();
+
+    // Then the same rows painted by stamps, with no widget on them.
+    for (QTreeWidgetItem *row : {groupRow, contactRows.at(0), contactRows.at(1)})
+        tree->removeItemWidget(row, 0);
+    QTest::qWait(50);
+    tree->setItemDelegate(new StampDelegate(tree, photo));
+    tree->doItemsLayout();
+    QTest::qWait(50);
+    const QImage stamped = tree->viewport()->grab().toImage();
+
+    QCOMPARE(stamped.size(), withWidgets.size());
+    if (stamped != withWidgets) {
+        withWidgets.save(QStringLiteral("rows-with-widgets.png"));
+        stamped.save(QStringLiteral("rows-stamped.png"));
+        QFAIL("stamped rows differ from the rows with entry widgets (both saved as PNG)");
+    }
+    // And they show something: the photo, and each contact's own name.
+    const QRect first = tree->visualItemRect(contactRows.at(0));
+    QCOMPARE(first.height(), 40);
+    QCOMPARE(tree->visualItemRect(groupRow).height(), 34);
+    QCOMPARE(QColor(stamped.pixel(first.left() + 20, first.top() + 20)), QColor(200, 40, 90));
+    int inked = 0;
+    for (int x = first.left() + 40; x < first.right(); ++x)
+        for (int y = first.top(); y <= first.bottom(); ++y)
+            inked += QColor(stamped.pixel(x, y)) != QColor(0xef, 0xef, 0xef);
+    QVERIFY2(inked > 20, "the name is not drawn");
+    // A row stamped from the cache looks the same as when first rendered.
+    tree->viewport()->update();
+    QTest::qWait(20);
+    QCOMPARE(tree->viewport()->grab().toImage(), stamped);
 }
 
 QTEST_MAIN(TestContactTree)
