@@ -1,23 +1,18 @@
 #include "telephony/ttextdialog.h"
 #include "ui_ttextdialog.h"
 
-#include <QTextBoundaryFinder>
 #include <QTextCursor>
 
 namespace {
 
-// Where text must end to keep only its first `limit` characters as the user
-// sees them (an emoji or a letter with its accents is one), or -1 when it
-// has no more than that. Cutting there never splits a surrogate pair.
-qsizetype visibleLimit(const QString &text, int limit)
+// Where text must end to keep at most `limit` UTF-16 code units: at the
+// limit, or one unit before it when a surrogate pair straddles it, so that
+// no half of a character is ever left behind.
+qsizetype cutPosition(const QString &text, qsizetype limit)
 {
-    QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, text);
-    int counted = 0;
-    while (graphemes.toNextBoundary() >= 0) {
-        if (++counted == limit)
-            return graphemes.position() < text.size() ? graphemes.position() : -1;
-    }
-    return -1;
+    if (limit > 0 && limit < text.size() && text.at(limit - 1).isHighSurrogate() && text.at(limit).isLowSurrogate())
+        return limit - 1;
+    return limit;
 }
 
 } // namespace
@@ -54,14 +49,11 @@ void TTextDialog::clearText()
 void TTextDialog::on_pteText_textChanged()
 {
     const QString text = ui->pteText->toPlainText();
-    // No more code units than the limit means no more characters either.
+    // The service's limit counts UTF-16 code units, the text's own length.
     if (text.size() <= MaxTextLength)
         return;
-    const qsizetype end = visibleLimit(text, MaxTextLength);
-    if (end < 0)
-        return;
     // Runs this slot once more, which then finds the text short enough.
-    ui->pteText->setPlainText(text.left(end));
+    ui->pteText->setPlainText(text.left(cutPosition(text, MaxTextLength)));
     ui->pteText->moveCursor(QTextCursor::End);
 }
 

@@ -62,17 +62,20 @@ void TestTextDialog::formIsAsDesigned()
 
 void TestTextDialog::limitKeepsTheFirst140Characters_data()
 {
-    const QString face = QString::fromUtf8("\xF0\x9F\x98\x80"); // one character, two UTF-16 units
+    const QString face = QString::fromUtf8("\xF0\x9F\x98\x80"); // one character, two UTF-16 code units
     const QString accented = QStringLiteral("e\u0301");          // e and a combining accent: one character
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("kept");
     QTest::newRow("200 letters") << QString(200, 'a') << QString(140, 'a');
     QTest::newRow("exactly 140") << QString(140, 'b') << QString(140, 'b');
-    QTest::newRow("139 letters and an emoji") << QString(139, 'c') + face << QString(139, 'c') + face;
+    QTest::newRow("138 letters and an emoji") << QString(138, 'c') + face << QString(138, 'c') + face;
     QTest::newRow("140 letters and an emoji") << QString(140, 'c') + face << QString(140, 'c');
-    QTest::newRow("150 emoji") << face.repeated(150) << face.repeated(140);
-    QTest::newRow("139 letters, then accented e") << QString(139, 'd') + accented + "xyz"
-                                                  << QString(139, 'd') + accented;
+    // An emoji would straddle the limit: it goes whole, never half of it.
+    QTest::newRow("139 letters and an emoji") << QString(139, 'c') + face << QString(139, 'c');
+    QTest::newRow("150 emoji: 140 code units") << face.repeated(150) << face.repeated(70);
+    QTest::newRow("a letter and 150 emoji") << QString(1, 'e') + face.repeated(150) << QString(1, 'e') + face.repeated(69);
+    QTest::newRow("138 letters, then accented e") << QString(138, 'd') + accented + "xyz"
+                                                  << QString(138, 'd') + accented;
     QTest::newRow("lines") << QString("ab\n").repeated(60) << QString("ab\n").repeated(46) + "ab";
 }
 
