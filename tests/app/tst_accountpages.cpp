@@ -8,13 +8,23 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
 
 class TestAccountPages : public QObject
 {
     Q_OBJECT
+
+public slots:
+    // Stands in for the desktop: what the program hands to the user's
+    // browser or to another program.
+    void openUrl(const QUrl &url) { opened.append(url); }
 
 private slots:
     void init();
@@ -26,6 +36,7 @@ private slots:
     void keyIsSentWhole();
     void eachFamilyReusesItsWindow();
     void noBrowserBeforeThePagesAreOpened();
+    void pagesStayOnTheServiceOrigin();
 
 private:
     TMainWindow *loggedInWindow(const QByteArray &loginReply);
@@ -34,6 +45,7 @@ private:
 
     HttpResponder *responder = nullptr;
     SettingsSandbox *sandbox = nullptr;
+    QList<QUrl> opened;
 };
 
 void TestAccountPages::init()
@@ -185,6 +197,72 @@ void TestAccountPages::noBrowserBeforeThePagesAreOpened()
     QTest::qWait(700);
     QVERIFY(browserWindows().isEmpty());
     QVERIFY(responder->requestsFor("/Rates/ViewRates.html").isEmpty());
+}
+
+void TestAccountPages::pagesStayOnTheServiceOrigin()
+{
+    // Another web site, for real: it must never be loaded inside the window.
+    HttpResponder elsewhere;
+    elsewhere.setReply("/card.html", "<html><head><title>look-alike</title></head><body>card form</body></html>");
+    const QByteArray other = elsewhere.baseUrl().toUtf8() + "/card.html";
+    // The same server under another name is another origin too.
+    const QByteArray otherName = QByteArray(responder->baseUrl().toUtf8()).replace("127.0.0.1", "localhost") + "/card.html";
+    responder->setReply("/Rates/ViewRates.html",
+                        "<html><head><title>rates</title></head><body>"
+                        "<a id='other' href='" + other + "'>other</a>"
+                        "<a id='otherName' href='" + otherName + "'>same server, other name</a>"
+                        "<a id='newWindow' target='_blank' href='" + other + "?new'>new window</a>"
+                        "<a id='scheme' href='ondavoxtest:do-something'>program</a>"
+                        "<a id='file' href='file:///etc/passwd'>file</a>"
+                        "<a id='download' href='/Rates/rates.csv' download='rates.csv'>download</a>"
+                        "<a id='inside' href='/Phonebook/Phonebook.html'>inside</a>"
+                        "</body></html>");
+    responder->setReply("/Rates/rates.csv", "prefix,rate\n001,2\n");
+    for (const char *scheme : {"http", "https", "file", "ondavoxtest"})
+        QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "openUrl");
+    QTemporaryDir downloads;
+    QWebEngineProfile::defaultProfile()->setDownloadPath(downloads.path());
+
+    std::unique_ptr<TMainWindow> window(loggedInWindow(R"({"Username":"1000","Password":"pw","Key":"k1"})"));
+    window->findChild<QPushButton *>(QStringLiteral("pbRates"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(browserWindows().size(), 1, 30000);
+    QWebEngineView *view = browserWindows().first();
+    QTRY_COMPARE_WITH_TIMEOUT(view->title(), QStringLiteral("rates"), 30000);
+    const QUrl ratesUrl = view->url();
+
+    const auto click = [view](const char *id) {
+        view->page()->runJavaScript(QStringLiteral("document.getElementById('%1').click()").arg(QLatin1String(id)));
+    };
+    struct Try { const char *id; QList<QUrl> toBrowser; };
+    const Try tries[] = {
+        {"other", {QUrl(QString::fromUtf8(other))}},
+        {"otherName", {QUrl(QString::fromUtf8(otherName))}},
+        {"newWindow", {QUrl(QString::fromUtf8(other + "?new"))}},
+        {"scheme", {}},
+        {"file", {}},
+        {"download", {}},
+    };
+    for (const Try &attempt : tries) {
+        opened.clear();
+        click(attempt.id);
+        if (!attempt.toBrowser.isEmpty())
+            QTRY_VERIFY2_WITH_TIMEOUT(!opened.isEmpty(), attempt.id, 10000);
+        else
+            QTest::qWait(1500);
+        QVERIFY2(opened == attempt.toBrowser, attempt.id);
+        QCOMPARE(browserWindows(), QList<QWebEngineView *>{view});
+        QCOMPARE(view->url(), ratesUrl);
+        QCOMPARE(view->title(), QStringLiteral("rates"));
+    }
+    for (const char *scheme : {"http", "https", "file", "ondavoxtest"})
+        QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    QVERIFY(elsewhere.requests().isEmpty());
+    QVERIFY(QDir(downloads.path()).isEmpty());
+
+    // Links within the service still work in the window.
+    click("inside");
+    QVERIFY(responder->waitForRequest("/Phonebook/Phonebook.html", 30000));
+    QTRY_COMPARE_WITH_TIMEOUT(view->title(), QStringLiteral("/Phonebook/Phonebook.html"), 30000);
 }
 
 int main(int argc, char *argv[])

@@ -27,6 +27,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -183,6 +184,10 @@ class TestJourneys : public QObject
 {
     Q_OBJECT
 
+public slots:
+    // The desktop's side: what the program hands to the user's browser.
+    void openUrl(const QUrl &url) { opened.append(url); }
+
 private slots:
     void initTestCase();
     void cleanupTestCase();
@@ -233,6 +238,7 @@ private:
     std::vector<std::int16_t> spoken;
     TMainWindow *window = nullptr;
     QMap<QString, int> shotCounters;
+    QList<QUrl> opened;
 };
 
 void TestJourneys::shot(const QString &journey, const QString &name, QWidget *widget)
@@ -749,6 +755,20 @@ void TestJourneys::ratesPage()
     QVERIFY(pageText(view).contains(QStringLiteral("demo@ondavox.com")));
     QTest::qWait(500); // the page's first frame reaches the screen
     shot(journey, QStringLiteral("rates-page"), view);
+
+    // A link away from the service goes to the user's browser; the window
+    // stays on the service. (The same server under another name: were the
+    // link followed, the page would load.)
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
+    const QUrl onService = view->url();
+    const QString away = QStringLiteral("http://localhost:%1/Home/Rates.html").arg(server->port());
+    evaluate(view, QStringLiteral("var a = document.createElement('a'); a.href = '%1'; "
+                                  "document.body.appendChild(a); a.click(); true").arg(away));
+    QTRY_COMPARE_WITH_TIMEOUT(opened, QList<QUrl>{QUrl(away)}, kLong);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    QTest::qWait(500);
+    QCOMPARE(view->url(), onService);
+    QVERIFY(pageText(view).contains(QStringLiteral("demo@ondavox.com")));
     view->close();
 }
 
