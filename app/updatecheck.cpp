@@ -1,6 +1,7 @@
 #include "app/updatecheck.h"
 
 #include "account/servicereply.h"
+#include "app/deployment.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>
@@ -11,8 +12,14 @@ namespace UpdateCheck {
 QUrl Offer::downloadUrl() const
 {
     const QUrl url(downloadUrlWin, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty())
+        return QUrl();
     const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty())
+    // Plain http could have been rewritten on its way by anyone in between;
+    // it is trusted only as far as the service itself is reached that way.
+    const QUrl base(Deployment::webBase());
+    const bool service = scheme == base.scheme().toLower() && url.host() == base.host();
+    if (scheme != QLatin1String("https") && !(scheme == QLatin1String("http") && service))
         return QUrl();
     return url;
 }

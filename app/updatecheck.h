@@ -21,9 +21,11 @@ struct Offer {
     QString downloadUrlMac; // read for completeness; this program opens the other
 
     bool isNewer() const { return version > BuiltInVersion; }
-    // The address to open when the user accepts. Only web addresses are
-    // opened: anything else (a local file, a program's own scheme) would let
-    // the reply start whatever the desktop associates with it.
+    // The address to open when the user accepts: an https address, or an
+    // http one on the service's own scheme and host. Anything else (a local
+    // file, a program's own scheme) would let the reply start whatever the
+    // desktop associates with it, and plain http elsewhere could be changed
+    // on its way.
     QUrl downloadUrl() const;
 };
 

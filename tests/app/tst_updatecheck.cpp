@@ -199,7 +199,9 @@ void TestUpdateCheck::onlyWebAddressesAreOpened_data()
 {
     QTest::addColumn<QString>("address");
     QTest::addColumn<bool>("opens");
-    QTest::newRow("http") << "http://downloads.example/new.exe" << true;
+    QTest::newRow("https") << "https://downloads.example/new.exe" << true;
+    QTest::newRow("http elsewhere") << "http://downloads.example/new.exe" << false;
+    QTest::newRow("http on the service's host") << "{base}/downloads/new.exe" << true;
     QTest::newRow("empty") << "" << false;
     QTest::newRow("local file") << "file:///bin/sh" << false;
     QTest::newRow("ftp") << "ftp://downloads.example/new.exe" << false;
@@ -213,6 +215,7 @@ void TestUpdateCheck::onlyWebAddressesAreOpened()
     QFETCH(QString, address);
     QFETCH(bool, opens);
     std::unique_ptr<TMainWindow> window(windowAfterFirstCheck());
+    address.replace(QStringLiteral("{base}"), responder->baseUrl());
     responder->setReply("/update.php", QByteArray(R"({"Version":102,"DownloadUrlWin":")") + address.toUtf8() + "\"}");
     // The question is asked whatever the address; only a web address opens.
     QVERIFY(runCheck(window.get(), QMessageBox::Yes));
