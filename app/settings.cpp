@@ -20,18 +20,23 @@ QString folder()
 }
 
 // QSettings replaces the file atomically and keeps the permissions of the one
-// it replaces, so creating it private once is enough; permissions are checked
-// again after every write in case something else recreated it.
-void makePrivate(const QString &path)
+// it replaces, so a file created private before the first write never shows
+// its contents to others, not even for a moment; permissions are checked
+// again after every write in case something else recreated the file.
+void createPrivate(const QString &path)
 {
     QFile file(path);
-    if (!file.exists()) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        if (file.open(QIODevice::WriteOnly, OwnerOnly))
-            file.close();
+    if (file.exists())
         return;
-    }
-    if ((file.permissions() & ~(OwnerOnly | QFileDevice::ReadUser | QFileDevice::WriteUser)) != 0)
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (file.open(QIODevice::WriteOnly, OwnerOnly))
+        file.close();
+}
+
+void keepPrivate(const QString &path)
+{
+    QFile file(path);
+    if (file.exists() && (file.permissions() & ~(OwnerOnly | QFileDevice::ReadUser | QFileDevice::WriteUser)) != 0)
         file.setPermissions(OwnerOnly);
 }
 
@@ -56,15 +61,15 @@ QString filePath()
 
 std::unique_ptr<QSettings> open()
 {
-    const QString path = filePath();
-    makePrivate(path);
-    return std::make_unique<QSettings>(path, QSettings::IniFormat);
+    // Reading creates nothing: a missing file reads as all keys absent.
+    return std::make_unique<QSettings>(filePath(), QSettings::IniFormat);
 }
 
 void sync(QSettings &settings)
 {
+    createPrivate(settings.fileName());
     settings.sync();
-    makePrivate(settings.fileName());
+    keepPrivate(settings.fileName());
 }
 
 } // namespace Settings

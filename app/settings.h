@@ -19,11 +19,14 @@ QString filePath();
 // The folder the file lives in for a program installed in executableDir.
 QString folderFor(const QString &executableDir);
 
-// Opens the file in INI format. The file holds a password digest, so it is
-// created readable and writable by its owner only.
+// Opens the file in INI format, for reading or writing; opening creates
+// nothing.
 std::unique_ptr<QSettings> open();
 
-// Writes everything out and keeps the file private to its owner.
+// Writes everything out. The file holds a password digest: the first write
+// creates it readable and writable by its owner only, and it is kept so.
+// Every write goes through here (a QSettings left to write on its own when
+// it goes would create the file with everyone's read access).
 void sync(QSettings &settings);
 
 // Key names, in one place.

@@ -193,6 +193,8 @@ void TestLogin::firstStartWaitsForTheUser()
     QCOMPARE(dialog.size(), QSize(490, 275));
     QTest::qWait(400);
     QVERIFY(responder->requests().isEmpty());
+    // Reading the settings created no file: only the first write does.
+    QVERIFY(!QFile::exists(sandbox->filePath()));
 }
 
 void TestLogin::autoLoginSendsStoredDigestAndKeepsIt()
