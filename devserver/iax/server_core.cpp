@@ -152,7 +152,7 @@ void ServerCore::handleFull(std::uint64_t now, const Address &from, const FullFr
     if (d.leg.peer() != from || f.sourceCall != d.leg.remoteCall())
         return;
     const auto receipt = d.leg.receive(now, f, transmits_);
-    if (receipt == Leg::Receipt::Unsequenced && isIax(f, iaxcmd::Inval) && !d.finished) {
+    if (receipt == Leg::Receipt::Invalidated && !d.finished) {
         endRecord(d);
         finish(now, d);
         return;
@@ -415,14 +415,19 @@ void ServerCore::onAuthenticatedCall(std::uint64_t now, Dialog &d, const IaxAcco
     }
 }
 
-void ServerCore::sendControl(std::uint64_t now, Dialog &d, std::uint8_t subclass)
+void ServerCore::sendControl(std::uint64_t now, Dialog &d, std::uint32_t subclass)
 {
     d.leg.send(now, frametype::Control, subclass, {}, transmits_);
 }
 
 void ServerCore::answer(std::uint64_t now, Dialog &d)
 {
+    // As Asterisk does: -1 (stop the indication) when ringing ends and
+    // again after the answer, so clients meet that frame here first.
+    if (d.phase == Phase::Ringing)
+        sendControl(now, d, kSubclassMinusOne);
     sendControl(now, d, control::Answer);
+    sendControl(now, d, kSubclassMinusOne);
     d.phase = Phase::Answered;
     d.answerAt.reset();
     if (d.recordOpen)

@@ -116,7 +116,7 @@ private:
     void onCallFrame(std::uint64_t now, Dialog &d, const iax2::FullFrame &f);
     void onAuthenticatedCall(std::uint64_t now, Dialog &d, const IaxAccount &account);
     void refuse(std::uint64_t now, Dialog &d, std::uint8_t subclass, const std::string &why, std::uint8_t code);
-    void sendControl(std::uint64_t now, Dialog &d, std::uint8_t subclass);
+    void sendControl(std::uint64_t now, Dialog &d, std::uint32_t subclass);
     void answer(std::uint64_t now, Dialog &d);
     void hangup(std::uint64_t now, Dialog &d, const std::string &why, std::uint8_t code);
     void endRecord(Dialog &d);

@@ -301,7 +301,10 @@ void Client::endCall(std::uint64_t now, int finalState, const std::string &why,
         auto it = dialogs_.find(call_->dialogCall);
         if (it != dialogs_.end() && !it->second.finished) {
             Dialog &d = it->second;
+            // Voice, pings and digits still unacknowledged mean nothing once the call ends.
+            d.leg.dropPending();
             if (hangupCause && !d.leg.failed()) {
+                d.hungUp = true;
                 d.leg.send(now, frametype::Iax, iaxcmd::Hangup,
                            IeBuilder()
                                .text(ie::Cause, why.empty() ? "Normal Clearing" : why)
@@ -448,6 +451,7 @@ void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
         }
         case iaxcmd::Hangup:
         case iaxcmd::Reject:
+            d.leg.dropPending(); // the peer has ended the call: nothing of ours is worth repeating
             finish(now, d);
             endCall(now, callstate::Free, causeOf(f, f.subclass == iaxcmd::Hangup ? "Hung up" : "Rejected"),
                     std::nullopt);
@@ -467,7 +471,15 @@ void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
         case iaxcmd::LagRq:
             d.leg.send(now, frametype::Iax, iaxcmd::LagRp, {}, transmits_, f.timestamp);
             return;
+        case iaxcmd::Unsupport:
+        case iaxcmd::Quelch:
+        case iaxcmd::Unquelch:
+            return; // nothing we must act on
         default:
+            // Never about an UNSUPPORT, so two peers cannot answer each other forever.
+            if (f.subclass <= 0xff)
+                d.leg.send(now, frametype::Iax, iaxcmd::Unsupport,
+                           IeBuilder().u8(ie::IaxUnknown, static_cast<std::uint8_t>(f.subclass)).take(), transmits_);
             return;
         }
     }
@@ -488,10 +500,14 @@ void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
             endCall(now, callstate::Free, "Congestion", cause::Congestion);
             return;
         case control::Hangup:
+            d.leg.dropPending();
             finish(now, d);
             endCall(now, callstate::Free, "Hung up", std::nullopt);
             return;
         default:
+            // -1 (stop the indication), PROGRESS, PROCEEDING, HOLD, UNHOLD,
+            // SRCUPDATE and the rest: acknowledged like every frame, and
+            // nothing for the line's state. Voice plays whenever it comes.
             return;
         }
     }
@@ -574,11 +590,15 @@ void Client::handleFull(std::uint64_t now, const Address &from, FullFrame &f)
     }
     if (d.leg.remoteCall() != 0 && f.sourceCall != d.leg.remoteCall())
         return;
+    if (d.closed)
+        return; // the peer has let the call go: anything we sent now would be to nobody
     const auto receipt = d.leg.receive(now, f, transmits_);
     if (receipt == Leg::Receipt::Deliver && !d.finished)
         onFrame(now, d, f);
-    else if (receipt == Leg::Receipt::Unsequenced && isIax(f, iaxcmd::Inval) && !d.finished)
+    else if (receipt == Leg::Receipt::Invalidated && !d.finished)
         onDialogFailed(now, d); // the peer knows no such call
+    if (d.finished && d.hungUp && d.leg.idle())
+        d.closed = true; // our HANGUP is acknowledged: the peer has forgotten the call
 }
 
 void Client::onCallToken(std::uint64_t now, Dialog &d, const FullFrame &f)

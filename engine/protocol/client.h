@@ -140,6 +140,8 @@ private:
         int tokenAttempts = 0;
         bool answeredChallenge = false;
         bool finished = false;
+        bool hungUp = false; // we sent HANGUP on it
+        bool closed = false; // the peer is done with it: nothing more goes out
         std::uint64_t lingerUntil = 0;
     };
 

@@ -47,6 +47,8 @@ std::optional<std::uint8_t> encodeSubclass(std::uint32_t value)
 {
     if (value < 0x80)
         return static_cast<std::uint8_t>(value);
+    if (value == kSubclassMinusOne)
+        return std::uint8_t(0xff);
     if ((value & (value - 1)) != 0)
         return std::nullopt;
     std::uint8_t exponent = 0;
@@ -55,13 +57,15 @@ std::optional<std::uint8_t> encodeSubclass(std::uint32_t value)
     return static_cast<std::uint8_t>(0x80 | exponent);
 }
 
-std::optional<std::uint32_t> decodeSubclass(std::uint8_t octet)
+std::uint32_t decodeSubclass(std::uint8_t octet)
 {
     if (!(octet & 0x80))
         return octet;
+    if (octet == 0xff)
+        return kSubclassMinusOne;
     const unsigned exponent = octet & 0x7f;
     if (exponent > 31)
-        return std::nullopt;
+        return kSubclassUnknown;
     return 1u << exponent;
 }
 
@@ -85,10 +89,9 @@ std::optional<FullFrame> decodeFullFrame(const std::uint8_t *data, std::size_t s
     f.oseqno = data[8];
     f.iseqno = data[9];
     f.type = data[10];
-    const auto subclass = decodeSubclass(data[11]);
-    if (!subclass || (f.sourceCall == 0 && f.type != frametype::Iax))
+    if (f.sourceCall == 0 && f.type != frametype::Iax)
         return std::nullopt;
-    f.subclass = *subclass;
+    f.subclass = decodeSubclass(data[11]);
     f.payload.assign(data + kFullHeaderSize, data + size);
     return f;
 }

@@ -40,14 +40,22 @@ std::optional<FullFrame> decodeFullFrame(const std::uint8_t *data, std::size_t s
 std::optional<MiniFrame> decodeMiniFrame(const std::uint8_t *data, std::size_t size);
 
 // Empty when the frame cannot be expressed (call numbers beyond 15 bits, a
-// subclass that is neither below 0x80 nor a power of two).
+// subclass that is neither below 0x80, nor a power of two, nor -1).
 Bytes encodeFullFrame(const FullFrame &frame);
 Bytes encodeMiniFrame(const MiniFrame &frame);
 
+// The subclass -1, octet 0xFF: servers send it in Control frames to stop
+// playing an indication (after ringing, after answer).
+constexpr std::uint32_t kSubclassMinusOne = 0xffffffffu;
+// A compressed subclass too large for 32 bits: the frame is still well formed
+// and gets sequenced and acknowledged, but its meaning is unknown to us.
+constexpr std::uint32_t kSubclassUnknown = 0xfffffffeu;
+
 // The subclass octet: values below 0x80 as they are, larger powers of two as
-// the C bit plus their exponent.
+// the C bit plus their exponent, -1 as 0xFF.
 std::optional<std::uint8_t> encodeSubclass(std::uint32_t value);
-std::optional<std::uint32_t> decodeSubclass(std::uint8_t octet);
+// Every octet has a value; exponents beyond 31 give kSubclassUnknown.
+std::uint32_t decodeSubclass(std::uint8_t octet);
 
 // Frames that neither advance the sender's OSeqno nor get acknowledged.
 bool isUnsequenced(std::uint8_t type, std::uint32_t subclass);

@@ -44,6 +44,8 @@ constexpr std::uint8_t RegRel = 17;
 constexpr std::uint8_t Vnak = 18;
 constexpr std::uint8_t TxCnt = 23;
 constexpr std::uint8_t TxAcc = 24;
+constexpr std::uint8_t Quelch = 28;
+constexpr std::uint8_t Unquelch = 29;
 constexpr std::uint8_t Poke = 30;
 constexpr std::uint8_t Unsupport = 33;
 constexpr std::uint8_t CallToken = 40;
@@ -57,6 +59,10 @@ constexpr std::uint8_t Busy = 5;
 constexpr std::uint8_t Congestion = 8;
 constexpr std::uint8_t Progress = 14;
 constexpr std::uint8_t Proceeding = 15;
+constexpr std::uint8_t Hold = 16;
+constexpr std::uint8_t Unhold = 17;
+constexpr std::uint8_t SrcUpdate = 20;
+// The subclass -1 (octet 0xFF): stop playing whatever indication is on.
 } // namespace control
 
 namespace ie {
@@ -73,6 +79,7 @@ constexpr std::uint8_t Md5Result = 16;
 constexpr std::uint8_t ApparentAddress = 18;
 constexpr std::uint8_t Refresh = 19;
 constexpr std::uint8_t Cause = 22;
+constexpr std::uint8_t IaxUnknown = 23;
 constexpr std::uint8_t DateTime = 31;
 constexpr std::uint8_t CauseCode = 42;
 constexpr std::uint8_t RrJitter = 46;

@@ -18,9 +18,12 @@ void Leg::emit(const FullFrame &frame, Outbox &out) const
         out.push_back({peer_, std::move(bytes)});
 }
 
-void Leg::send(std::uint64_t now, std::uint8_t type, std::uint32_t subclass, Bytes payload, Outbox &out,
+bool Leg::send(std::uint64_t now, std::uint8_t type, std::uint32_t subclass, Bytes payload, Outbox &out,
                std::optional<std::uint32_t> timestamp)
 {
+    const bool sequenced = !isUnsequenced(type, subclass);
+    if (sequenced && pending_.size() >= kMaxUnacknowledged)
+        return false;
     FullFrame f;
     f.sourceCall = localCall_;
     f.destCall = remoteCall_;
@@ -39,10 +42,11 @@ void Leg::send(std::uint64_t now, std::uint8_t type, std::uint32_t subclass, Byt
     f.subclass = subclass;
     f.payload = std::move(payload);
     emit(f, out);
-    if (isUnsequenced(type, subclass))
-        return;
+    if (!sequenced)
+        return true;
     ++oseqno_;
-    pending_.push_back({std::move(f), now + policy_.firstMs, policy_.firstMs, 0});
+    pending_.push_back({std::move(f), now + policy_.firstMs, policy_.firstMs, 0, std::nullopt});
+    return true;
 }
 
 void Leg::sendMini(std::uint32_t timestamp, const Bytes &payload, Outbox &out) const
@@ -79,10 +83,19 @@ void Leg::restart(std::uint64_t now)
     sentAny_ = false;
     lastTimestamp_ = 0;
     failed_ = false;
+    vnakFor_.reset();
+}
+
+bool Leg::inWindow(std::uint8_t iseqno) const
+{
+    const std::uint8_t oldest = pending_.empty() ? oseqno_ : pending_.front().frame.oseqno;
+    return static_cast<std::uint8_t>(iseqno - oldest) <= static_cast<std::uint8_t>(oseqno_ - oldest);
 }
 
 void Leg::acknowledgeUpTo(std::uint8_t iseqno)
 {
+    if (!inWindow(iseqno))
+        return; // acknowledges something we never sent: a stale or forged frame
     pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
                                   [iseqno](const Pending &p) { return seqBefore(p.frame.oseqno, iseqno); }),
                    pending_.end());
@@ -95,10 +108,23 @@ Leg::Receipt Leg::receive(std::uint64_t now, const FullFrame &frame, Outbox &out
     acknowledgeUpTo(frame.iseqno);
 
     if (isUnsequenced(frame.type, frame.subclass)) {
-        if (frame.type == frametype::Iax && frame.subclass == iaxcmd::Vnak) {
-            // The peer missed something: everything not yet acknowledged goes again, in order.
-            for (auto &p : pending_)
+        if (frame.subclass == iaxcmd::Inval) {
+            // Only an INVAL about a frame we are waiting on counts; one that
+            // names nothing outstanding is stale or forged.
+            if (!pending_.empty() && inWindow(frame.iseqno) && frame.iseqno != oseqno_)
+                return Receipt::Invalidated;
+            return Receipt::Unsequenced;
+        }
+        if (frame.subclass == iaxcmd::Vnak) {
+            // The peer missed the frame its iseqno names (the ones before it
+            // are acknowledged above): that one and all after it go again, in
+            // order, unless they just went.
+            for (auto &p : pending_) {
+                if (p.resentForVnakAt && now < *p.resentForVnakAt + kVnakResendGapMs)
+                    continue;
+                p.resentForVnakAt = now;
                 retransmit(p, now, out);
+            }
         }
         return Receipt::Unsequenced;
     }
@@ -113,7 +139,13 @@ Leg::Receipt Leg::receive(std::uint64_t now, const FullFrame &frame, Outbox &out
         sendUnsequenced(iaxcmd::Ack, frame.timestamp, out);
         return Receipt::Duplicate;
     }
-    sendUnsequenced(iaxcmd::Vnak, frame.timestamp, out);
+    // One VNAK per gap: the peer answers each by resending everything from
+    // the gap on, so one per out-of-order frame would multiply the traffic.
+    if (vnakFor_ != iseqno_ || now >= vnakAt_ + kVnakRepeatMs) {
+        vnakFor_ = iseqno_;
+        vnakAt_ = now;
+        sendUnsequenced(iaxcmd::Vnak, frame.timestamp, out);
+    }
     return Receipt::OutOfOrder;
 }
 

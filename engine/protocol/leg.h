@@ -24,6 +24,15 @@ struct RetransmitPolicy {
     int maxRetries = 6;          // then the dialog has failed
 };
 
+// Sequence numbers are 8 bits: more frames in flight than half their range
+// could no longer be told apart from old ones.
+constexpr std::size_t kMaxUnacknowledged = 127;
+// A gap in the peer's frames is asked for once, then again at most this often.
+constexpr std::uint32_t kVnakRepeatMs = 500;
+// A frame resent for a VNAK this recently is not resent for another: a peer
+// that repeats its VNAK gets the queue once, not once per VNAK.
+constexpr std::uint32_t kVnakResendGapMs = 100;
+
 class Leg {
 public:
     Leg(std::uint16_t localCall, const Address &peer, std::uint64_t now, RetransmitPolicy policy);
@@ -35,8 +44,9 @@ public:
 
     // Sends a full frame in this dialog. Sequenced frames are kept and sent
     // again until the peer acknowledges them. The timestamp is the time since
-    // the dialog began (kept strictly rising) unless one is given.
-    void send(std::uint64_t now, std::uint8_t type, std::uint32_t subclass, Bytes payload, Outbox &out,
+    // the dialog began (kept strictly rising) unless one is given. False,
+    // and nothing sent, when kMaxUnacknowledged frames await the peer's ACK.
+    bool send(std::uint64_t now, std::uint8_t type, std::uint32_t subclass, Bytes payload, Outbox &out,
               std::optional<std::uint32_t> timestamp = std::nullopt);
 
     // Sends a mini frame: voice with the low 16 bits of its timestamp, unsequenced.
@@ -51,11 +61,19 @@ public:
     enum class Receipt {
         Deliver,     // the next frame in order: act on it
         Duplicate,   // seen before: acknowledged again, nothing else to do
-        OutOfOrder,  // a gap before it: VNAK sent, frame dropped
-        Unsequenced, // ACK, INVAL, VNAK and friends
+        OutOfOrder,  // a gap before it: dropped, the gap asked for (VNAK)
+        Unsequenced, // ACK, VNAK and friends, or an INVAL that names nothing we sent
+        Invalidated, // an INVAL for a frame we are waiting on: the peer has no such call
     };
     // Takes the peer's acknowledgements from the frame and acknowledges it.
+    // Acknowledgements count only for frames actually outstanding.
     Receipt receive(std::uint64_t now, const FullFrame &frame, Outbox &out);
+
+    // Forgets every frame still awaiting acknowledgement, keeping the
+    // sequence: what was queued before a hangup is moot after it.
+    void dropPending() { pending_.clear(); }
+    // Frames sent and not yet acknowledged.
+    std::size_t unacknowledged() const { return pending_.size(); }
 
     void poll(std::uint64_t now, Outbox &out);
     std::optional<std::uint64_t> nextDeadline() const;
@@ -73,10 +91,14 @@ private:
         std::uint64_t due = 0;
         std::uint32_t interval = 0;
         int retries = 0;
+        std::optional<std::uint64_t> resentForVnakAt;
     };
 
     void emit(const FullFrame &frame, Outbox &out) const;
     void sendUnsequenced(std::uint8_t subclass, std::uint32_t timestamp, Outbox &out);
+    // Whether the peer's iseqno names one of our outstanding frames or the
+    // next one we will send.
+    bool inWindow(std::uint8_t iseqno) const;
     void acknowledgeUpTo(std::uint8_t iseqno);
     void retransmit(Pending &p, std::uint64_t now, Outbox &out);
 
@@ -91,6 +113,8 @@ private:
     std::uint8_t iseqno_ = 0;
     bool heard_ = false;
     bool failed_ = false;
+    std::optional<std::uint8_t> vnakFor_; // the gap last asked for
+    std::uint64_t vnakAt_ = 0;
     std::deque<Pending> pending_;
 };
 

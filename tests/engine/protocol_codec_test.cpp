@@ -45,7 +45,10 @@ TEST(FullFrame, SubclassesAbove127TravelAsPowersOfTwo)
     EXPECT_EQ(encodeSubclass(1u << 31), 0x9f);
     EXPECT_FALSE(encodeSubclass(0x81)); // not a power of two
     EXPECT_EQ(decodeSubclass(0x87), 0x80u);
-    EXPECT_FALSE(decodeSubclass(0xa0)); // exponent 32 cannot be held
+    EXPECT_EQ(decodeSubclass(0xa0), kSubclassUnknown); // exponent 32 cannot be held
+    // 0xFF is -1, which servers send in Control frames; it must survive both ways.
+    EXPECT_EQ(decodeSubclass(0xff), kSubclassMinusOne);
+    EXPECT_EQ(encodeSubclass(kSubclassMinusOne), 0xff);
 
     FullFrame f;
     f.sourceCall = 1;
@@ -62,8 +65,12 @@ TEST(FullFrame, RejectsShortOrImpossibleDatagrams)
     const Bytes shortOne = {0x80, 0x01, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 6};
     EXPECT_FALSE(decodeFullFrame(shortOne.data(), shortOne.size()));
     EXPECT_EQ(classifyDatagram(shortOne.data(), shortOne.size()), DatagramKind::Invalid);
-    const Bytes badSubclass = {0x80, 0x01, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 2, 0xff};
-    EXPECT_FALSE(decodeFullFrame(badSubclass.data(), badSubclass.size()));
+    // A subclass with no meaning to us is still a frame to acknowledge.
+    const Bytes oddSubclass = {0x80, 0x01, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 2, 0xc0};
+    ASSERT_TRUE(decodeFullFrame(oddSubclass.data(), oddSubclass.size()));
+    EXPECT_EQ(decodeFullFrame(oddSubclass.data(), oddSubclass.size())->subclass, kSubclassUnknown);
+    const Bytes voiceOutsideCall = {0x80, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0, 0, 2, 0x02};
+    EXPECT_FALSE(decodeFullFrame(voiceOutsideCall.data(), voiceOutsideCall.size()));
     EXPECT_FALSE(decodeFullFrame(nullptr, 0));
     EXPECT_EQ(classifyDatagram(nullptr, 0), DatagramKind::Invalid);
 }

@@ -122,10 +122,81 @@ TEST(Leg, DeliversInOrderAcknowledgesRepeatsAndAsksForGaps)
     EXPECT_EQ(vnak.subclass, iaxcmd::Vnak);
     EXPECT_EQ(vnak.iseqno, 1); // still waiting for frame 1
 
+    // More frames beyond the same gap: the peer resends everything from it
+    // for each VNAK, so the gap is asked for once, then only after a pause.
     out.clear();
-    EXPECT_EQ(leg.receive(7, frameFrom(9, 5, 1, 0, frametype::Control, control::Ringing), out),
+    for (std::uint8_t seq = 3; seq < 40; ++seq)
+        EXPECT_EQ(leg.receive(7 + seq, frameFrom(9, 5, seq, 0, frametype::Voice, format::Gsm), out),
+                  Leg::Receipt::OutOfOrder);
+    EXPECT_TRUE(out.empty());
+    leg.receive(6 + kVnakRepeatMs, frameFrom(9, 5, 2, 0, frametype::Control, control::Ringing), out);
+    EXPECT_EQ(only(out).subclass, iaxcmd::Vnak);
+
+    out.clear();
+    EXPECT_EQ(leg.receive(700, frameFrom(9, 5, 1, 0, frametype::Control, control::Ringing), out),
               Leg::Receipt::Deliver);
-    EXPECT_EQ(leg.receive(8, frameFrom(9, 5, 2, 0, frametype::Control, control::Answer), out), Leg::Receipt::Deliver);
+    EXPECT_EQ(leg.receive(701, frameFrom(9, 5, 2, 0, frametype::Control, control::Answer), out), Leg::Receipt::Deliver);
+    // A new gap is asked for at once.
+    out.clear();
+    leg.receive(702, frameFrom(9, 5, 5, 0, frametype::Control, control::Answer), out);
+    EXPECT_EQ(only(out).iseqno, 3);
+}
+
+TEST(Leg, EveryFullFrameCountsWhateverItsSubclass)
+{
+    // Control -1 (octet 0xFF) and subclasses we have no name for are frames
+    // like any other: refusing one would stall every frame after it.
+    Leg leg(5, kPeer, 0, {});
+    Outbox out;
+    const std::vector<std::pair<std::uint8_t, std::uint8_t>> wire = {
+        {frametype::Control, 0xff}, {frametype::Control, control::Progress}, {frametype::Control, 20},
+        {frametype::Iax, 0xc5},     {frametype::Text, 0x01},                 {99, 0xfe}};
+    std::uint8_t seq = 0;
+    for (const auto &[type, octet] : wire) {
+        const Bytes bytes = {0x80, 9, 0x00, 5, 0, 0, 0, seq, seq, 0, type, octet};
+        const auto f = decodeFullFrame(bytes.data(), bytes.size());
+        ASSERT_TRUE(f) << int(type) << "/" << int(octet);
+        out.clear();
+        EXPECT_EQ(leg.receive(seq, *f, out), Leg::Receipt::Deliver);
+        EXPECT_EQ(only(out).subclass, iaxcmd::Ack);
+        EXPECT_EQ(only(out).iseqno, seq + 1);
+        ++seq;
+    }
+}
+
+TEST(Leg, AcknowledgementsAndInvalsCountOnlyInsideTheWindow)
+{
+    Leg leg(5, kPeer, 0, {});
+    Outbox out;
+    for (int i = 0; i < 3; ++i)
+        leg.send(0, frametype::DtmfEnd, '1', {}, out); // frames 0, 1, 2 outstanding
+    // An ACK claiming frames we never sent acknowledges nothing.
+    leg.receive(1, frameFrom(9, 5, 0, 200, frametype::Iax, iaxcmd::Ack), out);
+    EXPECT_EQ(leg.unacknowledged(), 3u);
+    // Nor does an INVAL that names no outstanding frame end anything.
+    EXPECT_EQ(leg.receive(2, frameFrom(9, 5, 0, 77, frametype::Iax, iaxcmd::Inval), out), Leg::Receipt::Unsequenced);
+    EXPECT_EQ(leg.unacknowledged(), 3u);
+    leg.receive(3, frameFrom(9, 5, 0, 2, frametype::Iax, iaxcmd::Ack), out);
+    EXPECT_EQ(leg.unacknowledged(), 1u);
+    EXPECT_EQ(leg.receive(4, frameFrom(9, 5, 0, 2, frametype::Iax, iaxcmd::Inval), out), Leg::Receipt::Invalidated);
+    leg.receive(5, frameFrom(9, 5, 0, 3, frametype::Iax, iaxcmd::Ack), out);
+    EXPECT_TRUE(leg.idle());
+    // Nothing outstanding: no INVAL can name anything.
+    EXPECT_EQ(leg.receive(6, frameFrom(9, 5, 0, 3, frametype::Iax, iaxcmd::Inval), out), Leg::Receipt::Unsequenced);
+}
+
+TEST(Leg, NoMoreThan127FramesAwaitAcknowledgement)
+{
+    Leg leg(5, kPeer, 0, {});
+    Outbox out;
+    for (std::size_t i = 0; i < kMaxUnacknowledged; ++i)
+        ASSERT_TRUE(leg.send(i, frametype::DtmfEnd, '1', {}, out));
+    out.clear();
+    EXPECT_FALSE(leg.send(200, frametype::DtmfEnd, '1', {}, out));
+    EXPECT_TRUE(out.empty());
+    EXPECT_TRUE(leg.send(200, frametype::Iax, iaxcmd::Ack, {}, out, 1u)); // unsequenced frames still go
+    leg.receive(201, frameFrom(9, 5, 0, 1, frametype::Iax, iaxcmd::Ack), out);
+    EXPECT_TRUE(leg.send(202, frametype::DtmfEnd, '1', {}, out));
 }
 
 TEST(Leg, VnakResendsEverythingUnacknowledgedInOrder)
@@ -145,6 +216,13 @@ TEST(Leg, VnakResendsEverythingUnacknowledgedInOrder)
     EXPECT_EQ(second.subclass, std::uint32_t('2'));
     EXPECT_TRUE(first.retransmitted);
     EXPECT_EQ(first.destCall, 9);
+    // The peer's next VNAKs for the same gap, right behind: the queue went already.
+    out.clear();
+    leg.receive(4, frameFrom(9, 5, 0, 1, frametype::Iax, iaxcmd::Vnak), out);
+    leg.receive(5, frameFrom(9, 5, 0, 1, frametype::Iax, iaxcmd::Vnak), out);
+    EXPECT_TRUE(out.empty());
+    leg.receive(3 + kVnakResendGapMs, frameFrom(9, 5, 0, 2, frametype::Iax, iaxcmd::Vnak), out);
+    EXPECT_EQ(only(out).subclass, std::uint32_t('2'));
 }
 
 TEST(Leg, StaysInStepAcrossTheSequenceWrap)
