@@ -15,6 +15,9 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("ondavox"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/Icon.png")));
 
+    // Exit ends the call and the registration before the process does.
+    endTelephonyAtQuit();
+
     // The window lives until the process ends (or a logout replaces it).
     auto *window = new TMainWindow;
     setMainWindow(window);

@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QPointer>
 
+#include <atomic>
+
 TEvent::TEvent(int code)
     : QEvent(Type)
     , code(code)
@@ -19,6 +21,7 @@ TNumberEvent::TNumberEvent(int code)
 namespace {
 
 QPointer<TMainWindow> currentWindow;
+std::atomic<bool> postingStopped{false};
 
 class EventRelay : public QObject
 {
@@ -57,5 +60,15 @@ void setMainWindow(TMainWindow *window)
 
 void postToMainWindow(QEvent *event)
 {
+    // The engine's thread may report until the very end of the process.
+    if (postingStopped.load() || !QCoreApplication::instance()) {
+        delete event;
+        return;
+    }
     QCoreApplication::postEvent(relay(), event);
+}
+
+void stopPostingEvents()
+{
+    postingStopped = true;
 }

@@ -48,3 +48,7 @@ void setMainWindow(TMainWindow *window);
 // exists when it is delivered. An event that finds no window is dropped, so
 // nothing ever reaches a destroyed window.
 void postToMainWindow(QEvent *event);
+
+// From now on postToMainWindow() drops every event: the application is going
+// away, and nothing may reach objects that are being destroyed.
+void stopPostingEvents();

@@ -88,6 +88,13 @@ TMainWindow::TMainWindow(QWidget *parent)
         creditMenu.addAction(ui->actionAdd_20);
         creditMenu.addAction(ui->actionAdd_50);
         ui->pbCreditAmount->setMenu(&creditMenu);
+        // Without a system tray its menu can never be opened: Logout and
+        // Exit go where the user can reach them.
+        if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+            creditMenu.addSeparator();
+            creditMenu.addAction(ui->actionLogout);
+            creditMenu.addAction(ui->actionExit);
+        }
 
         ui->twMainTabs->setCurrentIndex(0);
 
@@ -125,9 +132,9 @@ TMainWindow::TMainWindow(QWidget *parent)
 
 TMainWindow::~TMainWindow()
 {
-    // Withdraw this window's registration; a logout registers anew.
-    if (phoneState.registrationId != 0)
-        iaxc_unregister(phoneState.registrationId);
+    // A logout ends the call and withdraws this window's registration; the
+    // next login registers anew.
+    endTelephony();
     // Later, not now: the dialog may be open, with its run on the stack.
     if (textDialog)
         textDialog->deleteLater();
@@ -137,6 +144,32 @@ TMainWindow::~TMainWindow()
     if (account)
         account->deleteLater();
     delete ui;
+}
+
+void TMainWindow::endTelephony()
+{
+    // Otherwise the call would go on being charged until the server gave up on us.
+    if (callInProgress) {
+        callInProgress = false;
+        iaxc_dump_call();
+    }
+    if (phoneState.registrationId != 0) {
+        iaxc_unregister(phoneState.registrationId);
+        phoneState.registrationId = 0;
+    }
+}
+
+void endTelephonyAtQuit()
+{
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [] {
+        // The windows are about to be destroyed with the application.
+        stopPostingEvents();
+        if (TMainWindow *window = mainWindow())
+            window->endTelephony();
+        // Sends what is still owed to the server and stops the engine's
+        // thread, so no callback runs while the process ends.
+        iaxc_shutdown();
+    });
 }
 
 void TMainWindow::customEvent(QEvent *event)
@@ -150,6 +183,10 @@ void TMainWindow::customEvent(QEvent *event)
     case EVENT_CALL_ANSWERED:
     case EVENT_CALL_ENDED:
         emit phoneStatus(tevent->code);
+        break;
+    case EVENT_AUDIO_LEVELS:
+        if (const auto *levels = dynamic_cast<const TLevelsEvent *>(tevent))
+            emit audioLevels(levels->input, levels->output);
         break;
     case EVENT_REGISTRATION_REPLY:
         if (const auto *reply = dynamic_cast<const TRegistrationEvent *>(tevent))
@@ -240,6 +277,7 @@ void TMainWindow::call(QString number)
     qDebug("\"%s\"", qPrintable(dialString(account->username(), QStringLiteral("********"),
                                             account->server(), dialled.number)));
     ui->pCall->stop();
+    callInProgress = true;
     iaxc_call(dial.toLatin1().constData());
     ui->pCall->setNumber(QLatin1Char('+') + ui->leNumber->text());
     ui->swPages->setCurrentWidget(ui->pCall);
@@ -247,6 +285,7 @@ void TMainWindow::call(QString number)
 
 void TMainWindow::hangUp()
 {
+    callInProgress = false;
     iaxc_dump_call();
     ui->swPages->setCurrentWidget(ui->pContacts);
     if (account)
@@ -256,6 +295,7 @@ void TMainWindow::hangUp()
 void TMainWindow::on_pbSettings_clicked()
 {
     TSettings settings;
+    connect(this, &TMainWindow::audioLevels, &settings, &TSettings::showLevels);
     settings.exec();
 }
 

@@ -21,6 +21,11 @@ class QWebEngineView;
 // The program's one main window: it owns everything that belongs to one login
 // and turns the user's actions and the application events into work for the
 // other parts of the program.
+// Ends the call and the registration of whichever main window exists, and
+// the engine with them, when the application quits; events of the engine
+// are dropped from then on. Installed once, by the program's entry point.
+void endTelephonyAtQuit();
+
 class TMainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -28,6 +33,10 @@ class TMainWindow : public QMainWindow
 public:
     explicit TMainWindow(QWidget *parent = nullptr);
     ~TMainWindow() override;
+
+    // Hangs up a call in progress and withdraws the registration; the
+    // program ends or this login ends.
+    void endTelephony();
 
 public slots:
     void call(QString number);
@@ -43,6 +52,8 @@ public slots:
 
 signals:
     void phoneStatus(int code);
+    // The engine's input and output levels in dB (a meter's reading).
+    void audioLevels(float input, float output);
 
 protected:
     void customEvent(QEvent *event) override;
@@ -96,4 +107,6 @@ private:
     QPointer<QMenu> trayMenu;
     // Set once a logout has begun: this window is on its way out.
     bool loggingOut = false;
+    // A call was placed and not yet hung up.
+    bool callInProgress = false;
 };

@@ -24,6 +24,13 @@ TRegistrationEvent::TRegistrationEvent(int registrationId, int reply)
 {
 }
 
+TLevelsEvent::TLevelsEvent(float input, float output)
+    : TEvent(EVENT_AUDIO_LEVELS)
+    , input(input)
+    , output(output)
+{
+}
+
 int iaxEventCallback(iaxc_event event)
 {
     switch (event.type) {
@@ -46,6 +53,9 @@ int iaxEventCallback(iaxc_event event)
         // Without this a refused or lost registration would leave the call
         // area looking ready; the window shows the answer in its status bar.
         postToMainWindow(new TRegistrationEvent(event.ev.reg.id, event.ev.reg.reply));
+        break;
+    case IAXC_EVENT_LEVELS:
+        postToMainWindow(new TLevelsEvent(event.ev.levels.input, event.ev.levels.output));
         break;
     default:
         break;

@@ -46,6 +46,19 @@ public:
     int reply; // IAXC_REGISTRATION_REPLY_*
 };
 
+// What the microphone hears and the speaker plays, in dB, about ten times a
+// second while a call is up or a device test runs.
+constexpr int EVENT_AUDIO_LEVELS = 5101;
+
+class TLevelsEvent : public TEvent
+{
+public:
+    TLevelsEvent(float input, float output);
+
+    float input;
+    float output;
+};
+
 // Words for the status bar.
 QString registrationStatusText(int reply);
 QString registrationRequestText(int registrationId);

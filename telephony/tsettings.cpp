@@ -5,20 +5,59 @@
 
 #include <iaxclient.h>
 
+#include <QProgressBar>
 #include <QSettings>
+
+#include <algorithm>
+#include <cmath>
 
 TSettings::TSettings(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::TSettings)
 {
     ui->setupUi(this);
+    // A headset plugged in (or a sound server started) since the program
+    // began is listed too; the engine refuses while a call holds the devices.
+    iaxc_audio_devices_refresh();
     loadDevices();
     applyStoredDevices();
+    connect(ui->cbInputDevice, &QComboBox::activated, this, &TSettings::tryInputDevice);
 }
 
 TSettings::~TSettings()
 {
+    if (testing)
+        iaxc_audio_test_stop();
+    // Left without saving: the engine goes back to the stored microphone.
+    if (tried && !saved)
+        applyStoredDevices();
     delete ui;
+}
+
+void TSettings::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // The level bar moves only with the microphone open, call or not.
+    if (!testing)
+        testing = iaxc_audio_test_start() == 0;
+}
+
+void TSettings::tryInputDevice(int index)
+{
+    if (index < 0 || index >= inputDevices.size())
+        return;
+    const EngineDevices current = engineDevices();
+    iaxc_audio_devices_set(inputDevices.at(index).id, current.output, current.ring);
+    tried = true;
+}
+
+void TSettings::showLevels(float input, float output)
+{
+    Q_UNUSED(output);
+    // -60 dB and below is an empty bar, full scale a full one.
+    constexpr float floorDb = -60.0f;
+    const float clamped = std::isfinite(input) ? std::clamp(input, floorDb, 0.0f) : floorDb;
+    ui->barInputLevel->setValue(static_cast<int>(std::lround((clamped - floorDb) / -floorDb * 100.0f)));
 }
 
 void TSettings::loadDevices()
@@ -69,6 +108,7 @@ void TSettings::on_pbSave_clicked()
         Settings::sync(*settings);
     }
 
+    saved = true;
     if (input && output) {
         iaxc_audio_devices_set(input->id, output->id, output->id);
     } else {

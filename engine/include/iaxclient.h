@@ -178,6 +178,17 @@ IAXC_EXPORT void iaxc_send_dtmf(char digit);
 IAXC_EXPORT int iaxc_audio_devices_get(struct iaxc_audio_device **devs, int *nDevs,
                                        int *input, int *output, int *ring);
 IAXC_EXPORT int iaxc_audio_devices_set(int input, int output, int ring);
+/* Looks for sound cards again (one plugged in or a sound server started
+ * since). Only while no device is open: returns -1 during a call or a device
+ * test and keeps the list. Invalidates the array iaxc_audio_devices_get gave. */
+IAXC_EXPORT int iaxc_audio_devices_refresh(void);
+
+/* Device test: opens the current input and output devices without a call,
+ * so that IAXC_EVENT_LEVELS reports what the microphone hears. Nothing is
+ * sent anywhere. Level events come about ten times a second while a call is
+ * answered or a test runs. */
+IAXC_EXPORT int iaxc_audio_test_start(void);
+IAXC_EXPORT int iaxc_audio_test_stop(void);
 
 #ifdef __cplusplus
 }

@@ -11,6 +11,13 @@ bool isSoundCard(int id)
     return id >= deviceid::FirstSoundCard;
 }
 
+void raise(std::atomic<float> &peak, float level)
+{
+    float seen = peak.load();
+    while (level > seen && !peak.compare_exchange_weak(seen, level)) {
+    }
+}
+
 } // namespace
 
 MediaSession::MediaSession(std::shared_ptr<const DeviceRegistry> registry, SteadyClock::time_point epoch, Hooks hooks)
@@ -26,10 +33,10 @@ MediaSession::~MediaSession()
 
 bool MediaSession::selectDevices(int input, int output)
 {
+    std::lock_guard<std::mutex> lock(control_); // the registry may be replaced
     const DeviceEntry *in = registry_->find(input);
     const DeviceEntry *out = registry_->find(output);
     const bool known = in && in->canRecord && out && out->canPlay;
-    std::lock_guard<std::mutex> lock(control_);
     const int newIn = in && in->canRecord ? input : registry_->defaultInput();
     const int newOut = out && out->canPlay ? output : registry_->defaultOutput();
     if (newIn == input_ && newOut == output_)
@@ -65,6 +72,8 @@ void MediaSession::openStreams()
     ReceivePath *receive = receive_.get();
 
     auto capture = [this, send](const std::int16_t (&pcm)[kFrameSamples]) {
+        // The meter shows what the microphone hears, before any processing.
+        raise(inputPeak_, levelDb(pcm));
         send->setSilenceThreshold(threshold_);
         SendPath::Frame frame = send->process(pcm);
         if (frame.silent)
@@ -78,9 +87,10 @@ void MediaSession::openStreams()
         if (hooks_.captured)
             hooks_.captured();
     };
-    auto playback = [send, receive](std::int16_t (&pcm)[kFrameSamples], std::uint64_t deviceMs) {
+    auto playback = [this, send, receive](std::int16_t (&pcm)[kFrameSamples], std::uint64_t deviceMs) {
         receive->pull(deviceMs, pcm);
         send->played(pcm);
+        raise(outputPeak_, levelDb(pcm));
     };
 
     std::string error;
@@ -168,6 +178,26 @@ void MediaSession::checkDevices()
         output_ = deviceid::DiscardingSpeaker;
     }
     openStreams();
+}
+
+bool MediaSession::setRegistry(std::shared_ptr<const DeviceRegistry> registry)
+{
+    std::lock_guard<std::mutex> lock(control_);
+    if (running_ || !registry)
+        return false;
+    registry_ = std::move(registry);
+    const DeviceEntry *in = registry_->find(input_);
+    const DeviceEntry *out = registry_->find(output_);
+    if (!in || !in->canRecord)
+        input_ = registry_->defaultInput();
+    if (!out || !out->canPlay)
+        output_ = registry_->defaultOutput();
+    return true;
+}
+
+MediaSession::Levels MediaSession::takeLevels()
+{
+    return {inputPeak_.exchange(-99.0f), outputPeak_.exchange(-99.0f)};
 }
 
 std::vector<SendPath::Frame> MediaSession::takeCaptured()

@@ -48,6 +48,16 @@ public:
     bool running() const;
     // Replaces devices that stopped working by the built-in ones.
     void checkDevices();
+    // A new device list, while stopped; chosen devices it lacks fall back to its defaults.
+    bool setRegistry(std::shared_ptr<const DeviceRegistry> registry);
+
+    // The loudest period each way since the last call, in dB (-99: silence
+    // or nothing ran): what a level meter shows.
+    struct Levels {
+        float input = -99.0f;
+        float output = -99.0f;
+    };
+    Levels takeLevels();
 
     // Network thread.
     std::vector<SendPath::Frame> takeCaptured();
@@ -69,6 +79,8 @@ private:
     std::atomic<float> threshold_{-99.0f};
     std::atomic<int> input_;
     std::atomic<int> output_;
+    std::atomic<float> inputPeak_{-99.0f};
+    std::atomic<float> outputPeak_{-99.0f};
 
     mutable std::mutex control_; // start, stop, switching
     bool running_ = false;

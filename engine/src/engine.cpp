@@ -28,6 +28,7 @@ void copyText(char (&dest)[IAXC_EVENT_BUFSIZ], const std::string &src)
 }
 
 constexpr std::uint64_t kStatisticsIntervalMs = 1000;
+constexpr std::uint64_t kLevelsIntervalMs = 100; // a level meter's pace
 
 media::ProcessingMode processingFromEnvironment()
 {
@@ -140,6 +141,7 @@ void Engine::shutdown()
     client_.reset();
     socket_.close();
     mailbox_.reset();
+    audioTest_ = false;
     initialized_ = false;
 }
 
@@ -289,6 +291,41 @@ int Engine::audioDevicesSet(int input, int output, int ring)
     return known && ringKnown ? 0 : -1;
 }
 
+int Engine::refreshDevices()
+{
+    std::lock_guard<std::mutex> lock(mediaMutex_);
+    if (!media_ || media_->running())
+        return -1; // open streams hold the sound system; it cannot look again under them
+    // PortAudio only looks for cards when it starts, and it starts afresh
+    // only once the last device of the old list is gone.
+    auto builtIns = std::make_shared<media::DeviceRegistry>();
+    builtIns->rebuild(false);
+    if (!media_->setRegistry(builtIns))
+        return -1;
+    registry_ = builtIns;
+    rebuildDeviceList();
+    auto fresh = std::make_shared<media::DeviceRegistry>();
+    fresh->rebuild(true);
+    media_->setRegistry(fresh);
+    registry_ = fresh;
+    rebuildDeviceList();
+    if (!registry_->find(ringDevice_))
+        ringDevice_ = registry_->defaultOutput();
+    return 0;
+}
+
+int Engine::setAudioTest(bool on)
+{
+    {
+        std::lock_guard<std::mutex> lock(mediaMutex_);
+        if (!media_)
+            return -1;
+    }
+    audioTest_ = on;
+    wake(); // the processing thread opens or closes the devices
+    return 0;
+}
+
 void Engine::pump(media::MediaSession &media, std::vector<iax2::Transmit> &transmits,
                   std::vector<iax2::ClientEvent> &events)
 {
@@ -353,6 +390,8 @@ void Engine::run(unsigned generation)
             std::optional<std::uint64_t> next = client_->nextDeadline();
             if (client_->callState() & iax2::callstate::Complete && (!next || nextStatsAt_ < *next))
                 next = nextStatsAt_;
+            if (media->running() && (!next || nextLevelsAt_ < *next))
+                next = nextLevelsAt_;
             if (next) {
                 const std::uint64_t t = now();
                 timeout = *next <= t ? 0 : static_cast<int>(std::min<std::uint64_t>(*next - t, 1000));
@@ -366,6 +405,7 @@ void Engine::run(unsigned generation)
         std::vector<iax2::Transmit> transmits;
         std::vector<iax2::ClientEvent> events;
         std::optional<iaxc_event> netstat;
+        std::optional<iaxc_event> levelsEvent;
         bool answered;
         const std::uint64_t t = now();
         {
@@ -382,14 +422,18 @@ void Engine::run(unsigned generation)
             answered = (client_->callState() & iax2::callstate::Complete) != 0;
             if (answered && media->running() && t >= nextStatsAt_)
                 netstat = statistics(*media, t, transmits);
+            if (media->running() && t >= nextLevelsAt_)
+                levelsEvent = levels(*media, t);
             for (const auto &tx : transmits)
                 socket_.sendTo(tx.to, tx.bytes);
         }
         for (const auto &e : events)
             deliver(e);
-        if (netstat) {
+        for (const auto &e : {netstat, levelsEvent}) {
+            if (!e)
+                continue;
             if (const iaxc_event_callback_t callback = callback_.load())
-                callback(*netstat);
+                callback(*e);
         }
         if (stopRequested_ || generation != generation_)
             break; // a callback shut the engine down: leave the devices to the session's last owner
@@ -410,8 +454,24 @@ void Engine::run(unsigned generation)
 
 void Engine::syncMedia(media::MediaSession &media, bool answered, std::uint64_t t)
 {
-    if (answered && !media.running()) {
+    // A device test keeps the devices open between calls; a call answered
+    // during one goes on with them as they are.
+    const bool wanted = answered || audioTest_;
+    const bool callStarts = answered && !callMedia_;
+    if (wanted && (callStarts || !media.running())) {
+        media.stop(); // each call starts on fresh paths, even where a test had the devices open
         media.start();
+        media.takeLevels(); // nothing of an earlier run
+        nextLevelsAt_ = t + kLevelsIntervalMs;
+    } else if (!wanted && media.running()) {
+        media.stop();
+    } else if (wanted) {
+        media.checkDevices();
+    }
+    if (!answered) {
+        callMedia_ = false;
+    } else if (callStarts) {
+        callMedia_ = true;
         // Ask for the link's figures at once, so the first report has a round-trip time.
         std::vector<iax2::Transmit> transmits;
         {
@@ -424,11 +484,19 @@ void Engine::syncMedia(media::MediaSession &media, bool answered, std::uint64_t 
                 socket_.sendTo(tx.to, tx.bytes);
         }
         nextStatsAt_ = t + kStatisticsIntervalMs;
-    } else if (!answered && media.running()) {
-        media.stop();
-    } else if (answered) {
-        media.checkDevices();
     }
+}
+
+std::optional<iaxc_event> Engine::levels(media::MediaSession &media, std::uint64_t t)
+{
+    nextLevelsAt_ = std::max(nextLevelsAt_ + kLevelsIntervalMs, t + kLevelsIntervalMs / 2);
+    const media::MediaSession::Levels peak = media.takeLevels();
+    iaxc_event e;
+    std::memset(&e, 0, sizeof e);
+    e.type = IAXC_EVENT_LEVELS;
+    e.ev.levels.input = peak.input;
+    e.ev.levels.output = peak.output;
+    return e;
 }
 
 std::optional<iaxc_event> Engine::statistics(media::MediaSession &media, std::uint64_t t,

@@ -42,6 +42,8 @@ public:
 
     int audioDevicesGet(iaxc_audio_device **devs, int *count, int *input, int *output, int *ring);
     int audioDevicesSet(int input, int output, int ring);
+    int refreshDevices();
+    int setAudioTest(bool on);
 
 private:
     // Answers of resolver threads. Shared with them, so a lookup that
@@ -61,6 +63,7 @@ private:
     void wake();
     // The processing thread's media duties, outside the core's lock.
     void syncMedia(media::MediaSession &media, bool answered, std::uint64_t now);
+    std::optional<iaxc_event> levels(media::MediaSession &media, std::uint64_t now);
     std::optional<iaxc_event> statistics(media::MediaSession &media, std::uint64_t now,
                                          std::vector<iax2::Transmit> &transmits);
     void notice(const std::string &text);
@@ -80,6 +83,7 @@ private:
     std::atomic<int> allowedFormats_{IAXC_FORMAT_GSM};
     std::atomic<float> silenceThreshold_{-99.0f};
     std::atomic<int> lastRegistrationId_{0};
+    std::atomic<bool> audioTest_{false};
     const std::chrono::steady_clock::time_point epoch_ = std::chrono::steady_clock::now();
 
     // Media, guarded by mediaMutex_. The processing thread holds its own
@@ -92,6 +96,8 @@ private:
     std::shared_ptr<media::MediaSession> media_;
     int ringDevice_ = media::deviceid::DiscardingSpeaker;
     std::uint64_t nextStatsAt_ = 0;
+    std::uint64_t nextLevelsAt_ = 0;
+    bool callMedia_ = false; // the devices serve an answered call, not only a test
     std::mutex noticeMutex_;
     std::vector<std::string> notices_;
 };

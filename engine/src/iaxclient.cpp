@@ -77,4 +77,19 @@ int iaxc_audio_devices_set(int input, int output, int ring)
     return Engine::instance().audioDevicesSet(input, output, ring);
 }
 
+int iaxc_audio_devices_refresh(void)
+{
+    return Engine::instance().refreshDevices();
+}
+
+int iaxc_audio_test_start(void)
+{
+    return Engine::instance().setAudioTest(true);
+}
+
+int iaxc_audio_test_stop(void)
+{
+    return Engine::instance().setAudioTest(false);
+}
+
 } // extern "C"

@@ -245,4 +245,22 @@ int iaxc_audio_devices_set(int input, int output, int ring)
     return 0;
 }
 
+int iaxc_audio_devices_refresh(void)
+{
+    record("iaxc_audio_devices_refresh");
+    return 0;
+}
+
+int iaxc_audio_test_start(void)
+{
+    record("iaxc_audio_test_start");
+    return 0;
+}
+
+int iaxc_audio_test_stop(void)
+{
+    record("iaxc_audio_test_stop");
+    return 0;
+}
+
 } // extern "C"
