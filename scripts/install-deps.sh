@@ -12,6 +12,7 @@ libgl-dev libxkbcommon-dev
 libgsm1-dev portaudio19-dev libspeexdsp-dev libsqlite3-dev libcpp-httplib-dev libssl-dev
 sqlite3 tshark libgtest-dev xvfb xauth x11-utils xdotool trayer imagemagick librsvg2-bin
 fonts-dejavu-core dbus-x11 desktop-file-utils appstream libx11-dev
+pulseaudio pulseaudio-utils libasound2-plugins
 "
 
 missing=""

@@ -56,6 +56,7 @@ private slots:
     void unusablePositionIsIgnored();
     void trayAppearsOnlyAfterLogin();
     void trayMenuHoldsShowLogoutExit();
+    void withoutATrayTheCreditMenuOffersLogoutAndExit();
     void trayActivation_data();
     void trayActivation();
     void languageChangeRestoresTheTexts();
@@ -178,6 +179,23 @@ void TestWindowTray::trayAppearsOnlyAfterLogin()
     QVERIFY(!tray->icon().isNull());
     // From now on closing the window leaves the program running.
     QVERIFY(!QApplication::quitOnLastWindowClosed());
+}
+
+void TestWindowTray::withoutATrayTheCreditMenuOffersLogoutAndExit()
+{
+    // The offscreen desktop, like GNOME without extensions, has no tray.
+    QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+    std::unique_ptr<TMainWindow> window(loggedInWindow());
+    QMenu *menu = window->findChild<QPushButton *>(QStringLiteral("pbCreditAmount"))->menu();
+    QVERIFY(menu);
+    QStringList entries;
+    for (QAction *action : menu->actions())
+        entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    QCOMPARE(entries, (QStringList{QStringLiteral("Add $10"), QStringLiteral("Add $20"), QStringLiteral("Add $50"),
+                                   QStringLiteral("-"), QStringLiteral("Logout"), QStringLiteral("Exit")}));
+    // They are the tray's own actions: Exit from here ends the program.
+    menu->actions().last()->trigger();
+    QVERIFY(exitWasRequested());
 }
 
 void TestWindowTray::trayMenuHoldsShowLogoutExit()
