@@ -11,7 +11,7 @@ qt6-webengine-dev qt6-webengine-dev-tools qt6-qpa-plugins qt6-httpserver-dev
 libgl-dev libxkbcommon-dev
 libgsm1-dev portaudio19-dev libspeexdsp-dev libsqlite3-dev libcpp-httplib-dev libssl-dev
 sqlite3 tshark libgtest-dev xvfb xauth x11-utils xdotool trayer imagemagick librsvg2-bin
-fonts-dejavu-core dbus-x11 desktop-file-utils appstream libx11-dev
+fonts-dejavu-core dbus-x11 desktop-file-utils appstream libx11-dev lintian
 pulseaudio pulseaudio-utils libasound2-plugins
 "
 
