@@ -32,9 +32,9 @@ for f in bin/ondavox share/applications/ondavox.desktop share/metainfo/com.ondav
          share/icons/hicolor/scalable/apps/ondavox.svg; do
     [ -e "$work/prefix/$f" ] || fail "not installed: $f"
 done
-# The engine is found beside the program through its run path, with no
-# library path set.
-env -u LD_LIBRARY_PATH ldd "$program" | grep -q "=> $work/prefix/bin/\.\./lib/libondavox-iax\.so" \
+# The engine is found in its private folder through the program's run path,
+# with no library path set.
+env -u LD_LIBRARY_PATH ldd "$program" | grep -q "=> $work/prefix/bin/\.\./lib/[^ ]*ondavox/libondavox-iax\.so" \
     || fail "the program does not find the installed engine: $(ldd "$program" | grep iax)"
 
 # Nothing of the developer's environment: no settings, no library path.
@@ -57,30 +57,7 @@ settings_file() {
 }
 stored() { f=$(settings_file) && grep -q "$1" "$f"; }
 
-# A tray in the bottom right corner; the program's icon sits at its right end.
-trayer --edge bottom --align right --widthtype pixel --width 120 --height 32 --SetDockType false \
-    > "$work/trayer.log" 2>&1 &
-tray_pid=$!
-wait_until 20 xdotool search --class trayer || fail "no tray"
-
-# tray_menu KEYS...: opens the tray icon's menu and picks an entry by keys.
-tray_menu() {
-    xdotool mousemove 1013 752 click 3
-    sleep 1 # the menu pops up
-    xdotool key "$@"
-}
-
-# tray_menu_until CHECK KEYS...: picks the entry, again if CHECK does not
-# come true (a busy machine may open the menu later than the keys come).
-tray_menu_until() {
-    check="$1"; shift
-    for attempt in 1 2 3; do
-        tray_menu "$@"
-        wait_until 20 eval "$check" && return 0
-        xdotool key Escape
-    done
-    return 1
-}
+start_tray
 
 start_program() {
     "$program" > "$work/ondavox.log" 2>&1 &

@@ -79,3 +79,31 @@ ended() {
 window_shown() {
     xdotool search --onlyvisible --name "^$1\$" 2> /dev/null | head -n 1 | grep .
 }
+
+# start_tray: a tray in the bottom right corner of the 1024x768 screen; a
+# program's icon sits at its right end. Sets tray_pid.
+start_tray() {
+    trayer --edge bottom --align right --widthtype pixel --width 120 --height 32 --SetDockType false \
+        > "$work/trayer.log" 2>&1 &
+    tray_pid=$!
+    wait_until 20 xdotool search --class trayer || fail "no tray"
+}
+
+# tray_menu KEYS...: opens the tray icon's menu and picks an entry by keys.
+tray_menu() {
+    xdotool mousemove 1013 752 click 3
+    sleep 1 # the menu pops up
+    xdotool key "$@"
+}
+
+# tray_menu_until CHECK KEYS...: picks the entry, again if CHECK does not
+# come true (a busy machine may open the menu later than the keys come).
+tray_menu_until() {
+    check="$1"; shift
+    for attempt in 1 2 3; do
+        tray_menu "$@"
+        wait_until 20 eval "$check" && return 0
+        xdotool key Escape
+    done
+    return 1
+}

@@ -4,10 +4,10 @@
 # resolvable on this Debian and its files are in their places. Then a real
 # installation with apt in a throw-away root (this system seen through an
 # overlay, so the machine itself is never touched): the program starts as an
-# ordinary user, finds its engine in its private folder, keeps its settings
-# in the user's configuration folder and shows the login dialog against a
-# devserver; removing and purging the package afterwards leaves no file of
-# it behind and the user's settings untouched.
+# ordinary user, finds its engine in its private folder, logs in to a
+# devserver, keeps its settings in the user's configuration folder and ends
+# from its tray menu; removing and purging the package afterwards leaves no
+# file of it behind and the user's settings untouched.
 #   package.sh BUILD_DIR DEVSERVER SHOTS_DIR
 # Exits 77 (skipped) without lintian or without root.
 set -eu
@@ -46,6 +46,7 @@ cleanup() {
         for p in $(inside); do kill -s "$signal" "$p" 2> /dev/null; done
         wait_until 10 nothing_inside && break
     done
+    [ -n "${tray_pid:-}" ] && kill "$tray_pid" 2> /dev/null
     stop_devserver
     grep -q " $root " /proc/mounts && umount -R "$root"
     # Never remove through a mount that is still there.
@@ -135,30 +136,38 @@ grep -q "libondavox-iax\\.so\\.1 => /usr/bin/\\.\\./lib/[^/]*/ondavox/libondavox
 if in_root ldconfig -p | grep -q ondavox; then fail "the engine is in the system's library cache"; fi
 if in_root sh -c 'ls /usr/lib/*/libondavox* /usr/lib/libondavox*' 2> /dev/null; then fail "the engine is on the public library path"; fi
 
-# 4. The installed program, started by an ordinary user, up to the login
-# dialog. A session bus address that leads nowhere keeps the toolkit from
-# starting a bus of its own, which would outlive the program.
+# 4. The installed program, started by an ordinary user: the login, the main
+# window, Exit from the tray. A session bus address that leads nowhere keeps
+# the toolkit from starting a bus of its own, which would outlive the program.
 start_devserver "$devserver"
+start_tray
 chroot --userspec=nobody:nogroup "$root" env -i PATH=/usr/bin:/bin HOME=/home/user XDG_RUNTIME_DIR=/home/user/runtime \
-    DISPLAY="$DISPLAY" DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus ONDAVOX_WEB_BASE="$ONDAVOX_WEB_BASE" ONDAVOX_IAX2_HOST="$ONDAVOX_IAX2_HOST" \
-    QTWEBENGINE_DISABLE_SANDBOX=1 /usr/bin/ondavox > "$work/ondavox.log" 2>&1 &
+    DISPLAY="$DISPLAY" DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus ONDAVOX_WEB_BASE="$ONDAVOX_WEB_BASE" \
+    ONDAVOX_IAX2_HOST="$ONDAVOX_IAX2_HOST" QTWEBENGINE_DISABLE_SANDBOX=1 /usr/bin/ondavox > "$work/ondavox.log" 2>&1 &
 pid=$!
 wait_until 60 window_shown "Log in to your Ondavox account" || fail "the installed program shows no login dialog"
 shot installed-login
+xdotool windowfocus --sync "$(window_shown "Log in to your Ondavox account")"
+xdotool type --delay 30 "demo@ondavox.com"
+xdotool key Tab
+xdotool type --delay 30 "ondavox-demo"
+xdotool key Tab Return
+wait_until 60 window_shown "Ondavox" || fail "no main window after the login"
+wait_until 30 at_least 1 "POST /Credit/GetCredit.html 200" || fail "the balance was not requested"
+shot installed-logged-in
 # The folder of the installed program is not the user's to write: the
-# settings live in the user's configuration folder.
+# settings live in the user's configuration folder, private to the user.
 settings="$root/home/user/.config/Ondavox/Settings.ini"
-wait_until 10 test -f "$settings" || fail "no settings file in the user's configuration folder"
+wait_until 10 grep -q "^Email=demo@ondavox.com$" "$settings" || fail "no login kept in the user's configuration folder"
 [ ! -e "$root/usr/bin/Settings.ini" ] || fail "settings written beside the installed program"
 [ "$(stat -c %a "$settings")" = 600 ] || fail "the settings file is readable by others"
-dialog=$(window_shown "Log in to your Ondavox account")
-xdotool windowfocus --sync "$dialog" key Escape
-wait_until 60 ended "$pid" || fail "the installed program did not end after Escape"
+[ "$(stat -c %U "$settings")" = nobody ] || fail "the settings file does not belong to the user"
+tray_menu_until "ended $pid" Down Down Down Return || fail "Exit from the tray did not end the installed program"
 code=0
 wait "$pid" || code=$?
 pid=""
 echo "exit code $code"
-[ "$code" -eq 0 ] || fail "cancelling the login ended the installed program with code $code"
+[ "$code" -eq 0 ] || fail "Exit ended the installed program with code $code"
 wait_until 30 nothing_inside || fail "processes of the program outlived it: $(inside)"
 echo "the user's folder after the run:"
 (cd "$root/home/user" && find . -type f | sort | sed 's/^/  /')
