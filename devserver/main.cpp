@@ -72,6 +72,9 @@ Options parseOptions(const QCoreApplication &app)
                                    QStringLiteral("path=kind"));
     const QCommandLineOption logRequests(QStringLiteral("log-requests"),
                                          QStringLiteral("Print every HTTP request on the standard error stream."));
+    const QCommandLineOption historyLimit(QStringLiteral("history-limit"),
+                                          QStringLiteral("List at most this many calls in a history reply (default 200)."),
+                                          QStringLiteral("number"), QStringLiteral("200"));
     const QCommandLineOption iaxAddress(QStringLiteral("iax-address"),
                                         QStringLiteral("Address to serve IAX2 on (default 127.0.0.1)."),
                                         QStringLiteral("address"), QStringLiteral("127.0.0.1"));
@@ -93,7 +96,7 @@ Options parseOptions(const QCoreApplication &app)
                                                        "(default 0)."),
                                         QStringLiteral("percent"), QStringLiteral("0"));
     parser.addOptions({httpAddress, httpPort, iaxAddress, iaxPort, db, updateVersion, updateUrlWin, updateUrlMac, fault, logRequests,
-                       iaxLoss, iaxJitter, iaxDuplicate, iaxReorder});
+                       historyLimit, iaxLoss, iaxJitter, iaxDuplicate, iaxReorder});
     parser.process(app);
 
     Options options;
@@ -133,6 +136,10 @@ Options parseOptions(const QCoreApplication &app)
             optionError(QStringLiteral("--fault: ") + QString::fromStdString(*error));
     }
     options.web.logRequests = parser.isSet(logRequests);
+    const int limit = parser.value(historyLimit).toInt(&ok);
+    if (!ok || limit < 0)
+        optionError(QStringLiteral("--history-limit needs a whole number from 0 up"));
+    options.web.historyLimit = static_cast<std::size_t>(limit);
     return options;
 }
 

@@ -256,12 +256,11 @@ void WebServer::placedCalls(const Request &req, Response &res)
     const auto accountId = loggedInAccount(fields(req, Charset::Latin1));
     if (!accountId)
         return replyFalse(res);
-    constexpr std::size_t kMaxCalls = 200;
     const std::int64_t current = now();
     std::map<std::string, std::string> names;
     std::string calls = "[";
     const auto records = store_.calls(*accountId);
-    for (std::size_t i = 0; i < records.size() && i < kMaxCalls; ++i) {
+    for (std::size_t i = 0; i < records.size() && i < config_.historyLimit; ++i) {
         const CallRecord &call = records[i];
         auto known = names.find(call.number);
         if (known == names.end())

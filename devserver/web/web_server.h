@@ -4,6 +4,7 @@
 #include "faults.h"
 #include "form_codec.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -29,6 +30,8 @@ struct WebConfig {
     std::string updateUrlMac;
     FaultTable faults;
     bool logRequests = false;
+    // The most recent calls the history reply lists.
+    std::size_t historyLimit = 200;
 };
 
 class WebServer {
