@@ -52,6 +52,7 @@ void IaxServer::stop()
     stopRequested_ = true;
     wakeup_->poke();
     thread_.join();
+    std::lock_guard<std::mutex> lock(coreMutex_);
     core_->hangupAll(now());
     flush();
     core_.reset();
@@ -75,20 +76,32 @@ void IaxServer::run()
     std::vector<std::uint8_t> buffer;
     while (!stopRequested_) {
         int timeout = 1000;
-        if (auto next = core_->nextDeadline()) {
-            const std::uint64_t t = now();
-            timeout = *next <= t ? 0 : static_cast<int>(std::min<std::uint64_t>(*next - t, 1000));
+        {
+            std::lock_guard<std::mutex> lock(coreMutex_);
+            if (auto next = core_->nextDeadline()) {
+                const std::uint64_t t = now();
+                timeout = *next <= t ? 0 : static_cast<int>(std::min<std::uint64_t>(*next - t, 1000));
+            }
         }
         pollfd fds[2] = {{socket_->fd(), POLLIN, 0}, {wakeup_->fd(), POLLIN, 0}};
         ::poll(fds, 2, timeout);
         if (fds[1].revents & POLLIN)
             wakeup_->drain();
+        std::lock_guard<std::mutex> lock(coreMutex_);
         iax2::Address from;
         for (int i = 0; i < 256 && socket_->receive(&from, &buffer); ++i)
             core_->handleDatagram(now(), from, buffer.data(), buffer.size());
         core_->poll(now());
         flush();
     }
+}
+
+std::optional<iax2::Address> IaxServer::registeredAddress(const std::string &user) const
+{
+    std::lock_guard<std::mutex> lock(coreMutex_);
+    if (!core_)
+        return std::nullopt;
+    return core_->registeredAddress(user, now());
 }
 
 } // namespace devserver

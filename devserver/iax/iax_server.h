@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -38,6 +39,8 @@ public:
     void stop();
     // The bound port, also when port 0 was asked for.
     std::uint16_t port() const;
+    // Where a user is registered now, if anywhere.
+    std::optional<iax2::Address> registeredAddress(const std::string &user) const;
 
 private:
     void run();
@@ -48,6 +51,7 @@ private:
     IaxServerOptions options_;
     std::unique_ptr<iax2net::UdpSocket> socket_;
     std::unique_ptr<iax2net::Wakeup> wakeup_;
+    mutable std::mutex coreMutex_; // the core is the thread's, and registeredAddress's
     std::unique_ptr<ServerCore> core_;
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};

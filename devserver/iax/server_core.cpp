@@ -28,6 +28,11 @@ bool validNumber(const std::string &number)
            && std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+bool sameHost(const Address &a, const Address &b)
+{
+    return a.family == b.family && a.bytes == b.bytes;
+}
+
 bool validDigit(std::uint32_t d)
 {
     return (d >= '0' && d <= '9') || d == '*' || d == '#' || (d >= 'A' && d <= 'D');
@@ -35,10 +40,6 @@ bool validDigit(std::uint32_t d)
 
 constexpr std::size_t kMaxDelayedVoice = 4096;
 
-std::string randomSecret(std::mt19937_64 &random)
-{
-    return std::to_string(random()) + std::to_string(random());
-}
 
 } // namespace
 
@@ -46,8 +47,8 @@ ServerCore::ServerCore(IaxBackend &backend, ServerCoreOptions options, EpochCloc
     : backend_(backend),
       options_(std::move(options)),
       epochSeconds_(std::move(epochSeconds)),
-      random_(std::random_device{}()),
-      tokens_(options_.tokenSecret.empty() ? randomSecret(random_) : options_.tokenSecret),
+      tokens_(options_.tokenSecret.empty() ? randomHex(32) : options_.tokenSecret),
+      replies_(ReplyLimiter::Options{50, 100, 1000, 1000}),
       impairRandom_(options_.impairment.seed ? options_.impairment.seed : std::random_device{}())
 {
 }
@@ -62,7 +63,11 @@ void ServerCore::sendChallenge(std::uint64_t now, Dialog &d, std::uint8_t comman
 
 std::string ServerCore::newChallenge()
 {
-    return std::to_string(100000000 + random_() % 900000000);
+    // From the system's random source: a challenge someone could predict
+    // would let a recorded answer be replayed.
+    std::uint32_t r;
+    systemRandom(&r, sizeof r);
+    return std::to_string(100000000 + r % 900000000);
 }
 
 std::uint32_t ServerCore::dateTimeNow() const
@@ -90,20 +95,13 @@ void ServerCore::handleDatagram(std::uint64_t now, const Address &from, const st
         handleFull(now, from, *frame);
 }
 
-void ServerCore::sendStateless(const Address &to, const FullFrame &about, std::uint8_t subclass, Bytes payload)
+void ServerCore::sendStateless(std::uint64_t now, const Address &to, const FullFrame &about, std::uint8_t subclass,
+                               Bytes payload)
 {
     // Sent outside any call: we keep nothing for an address that has not
-    // proved it receives what we send.
-    FullFrame f;
-    f.sourceCall = 0;
-    f.destCall = about.sourceCall;
-    f.timestamp = about.timestamp;
-    f.oseqno = 0;
-    f.iseqno = static_cast<std::uint8_t>(about.oseqno + 1);
-    f.type = frametype::Iax;
-    f.subclass = subclass;
-    f.payload = std::move(payload);
-    transmits_.push_back({to, encodeFullFrame(f)});
+    // proved it receives what we send, and a forged flood gets only a few.
+    if (replies_.allow(to, now))
+        transmits_.push_back({to, encodeFullFrame(replyOutsideDialog(about, subclass, std::move(payload)))});
 }
 
 void ServerCore::handleFull(std::uint64_t now, const Address &from, const FullFrame &f)
@@ -124,16 +122,16 @@ void ServerCore::handleFull(std::uint64_t now, const Address &from, const FullFr
         const std::uint8_t refusal = isIax(f, iaxcmd::New) ? iaxcmd::Reject : iaxcmd::RegRej;
         const auto token = ies->text(ie::CallToken);
         if (!token) {
-            sendStateless(from, f, refusal,
+            sendStateless(now, from, f, refusal,
                           IeBuilder().text(ie::Cause, "Call token required").u8(ie::CauseCode, cause::FacilityRejected).take());
             return;
         }
         if (token->empty()) {
-            sendStateless(from, f, iaxcmd::CallToken, IeBuilder().text(ie::CallToken, tokens_.issue(from, now / 1000)).take());
+            sendStateless(now, from, f, iaxcmd::CallToken, IeBuilder().text(ie::CallToken, tokens_.issue(from, now / 1000)).take());
             return;
         }
         if (!tokens_.verify(*token, from, now / 1000)) {
-            sendStateless(from, f, refusal,
+            sendStateless(now, from, f, refusal,
                           IeBuilder().text(ie::Cause, "Invalid call token").u8(ie::CauseCode, cause::FacilityRejected).take());
             return;
         }
@@ -143,9 +141,8 @@ void ServerCore::handleFull(std::uint64_t now, const Address &from, const FullFr
 
     auto it = dialogs_.find(f.destCall);
     if (it == dialogs_.end()) {
-        if (!isUnsequenced(f.type, f.subclass) && f.sourceCall != 0) {
+        if (!isUnsequenced(f.type, f.subclass) && f.sourceCall != 0 && replies_.allow(from, now))
             transmits_.push_back({from, encodeFullFrame(invalFor(f))});
-        }
         return;
     }
     Dialog &d = it->second;
@@ -169,13 +166,16 @@ void ServerCore::openDialog(std::uint64_t now, const Address &from, const FullFr
 {
     if (dialogs_.size() >= options_.maxDialogs)
         return;
-    do {
-        lastCallNumber_ = static_cast<std::uint16_t>(lastCallNumber_ % kMaxCallNumber + 1);
-    } while (dialogs_.count(lastCallNumber_));
+    // One host may not take every slot: the others' calls must still get in.
+    const auto fromHost = [&from](const auto &entry) { return sameHost(entry.second.leg.peer(), from); };
+    if (static_cast<std::size_t>(std::count_if(dialogs_.begin(), dialogs_.end(), fromHost)) >= options_.maxDialogsPerHost)
+        return;
+    const std::uint16_t number = callNumbers_.allocate([this](std::uint16_t n) { return dialogs_.count(n) != 0; });
+    if (number == 0)
+        return;
     const Kind kind = isIax(f, iaxcmd::New) ? Kind::Call : Kind::Registration;
-    auto &d = dialogs_.emplace(lastCallNumber_, Dialog{kind, Leg(lastCallNumber_, from, now, options_.retransmit)})
-                  .first->second;
-    byPeerCall_[{from, f.sourceCall}] = lastCallNumber_;
+    auto &d = dialogs_.emplace(number, Dialog{kind, Leg(number, from, now, options_.retransmit)}).first->second;
+    byPeerCall_[{from, f.sourceCall}] = number;
     if (d.leg.receive(now, f, transmits_) != Leg::Receipt::Deliver) {
         finish(now, d);
         return;

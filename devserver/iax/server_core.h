@@ -7,6 +7,7 @@
 
 #include "address.h"
 #include "call_token.h"
+#include "guard.h"
 #include "leg.h"
 #include "receiver_report.h"
 
@@ -44,6 +45,7 @@ struct ServerCoreOptions {
     std::uint32_t pingIntervalMs = 20000;
     std::uint32_t lingerMs = 3000;
     std::size_t maxDialogs = 4096;
+    std::size_t maxDialogsPerHost = 128;
     std::string tokenSecret; // random when empty
     Impairment impairment;
 };
@@ -110,7 +112,7 @@ private:
     void sendImpaired(std::uint64_t now, iax2::Outbox &voice);
     iax2::Bytes receiverReport(const Dialog &d) const;
     void openDialog(std::uint64_t now, const iax2::Address &from, const iax2::FullFrame &f);
-    void sendStateless(const iax2::Address &to, const iax2::FullFrame &about, std::uint8_t subclass,
+    void sendStateless(std::uint64_t now, const iax2::Address &to, const iax2::FullFrame &about, std::uint8_t subclass,
                        iax2::Bytes payload);
     void onRegistrationFrame(std::uint64_t now, Dialog &d, const iax2::FullFrame &f);
     void onCallFrame(std::uint64_t now, Dialog &d, const iax2::FullFrame &f);
@@ -130,12 +132,12 @@ private:
     IaxBackend &backend_;
     ServerCoreOptions options_;
     EpochClock epochSeconds_;
-    std::mt19937_64 random_;
     iax2::CallTokenIssuer tokens_;
+    iax2::ReplyLimiter replies_;
+    iax2::CallNumbers callNumbers_;
     std::map<std::uint16_t, Dialog> dialogs_;
     std::map<std::pair<iax2::Address, std::uint16_t>, std::uint16_t> byPeerCall_;
     std::map<std::string, Binding> bindings_;
-    std::uint16_t lastCallNumber_ = 0;
     std::vector<iax2::Transmit> transmits_;
     std::mt19937_64 impairRandom_;
     std::multimap<std::uint64_t, iax2::Transmit> delayed_; // impaired voice, by the time it goes out

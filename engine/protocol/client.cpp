@@ -38,22 +38,14 @@ void Client::text(const std::string &message)
     events_.push_back(std::move(e));
 }
 
-std::uint16_t Client::allocateCallNumber()
+Client::Dialog *Client::openDialog(std::uint64_t now, DialogKind kind, const Address &peer)
 {
     if (dialogs_.size() >= options_.maxDialogs)
-        return 0;
-    for (;;) {
-        lastCallNumber_ = static_cast<std::uint16_t>(lastCallNumber_ % kMaxCallNumber + 1);
-        if (!dialogs_.count(lastCallNumber_))
-            return lastCallNumber_;
-    }
-}
-
-Client::Dialog &Client::openDialog(std::uint64_t now, DialogKind kind, const Address &peer)
-{
-    const std::uint16_t number = allocateCallNumber();
-    auto it = dialogs_.emplace(number, Dialog{kind, Leg(number, peer, now, options_.retransmit)}).first;
-    return it->second;
+        return nullptr;
+    const std::uint16_t number = callNumbers_.allocate([this](std::uint16_t n) { return dialogs_.count(n) != 0; });
+    if (number == 0)
+        return nullptr;
+    return &dialogs_.emplace(number, Dialog{kind, Leg(number, peer, now, options_.retransmit)}).first->second;
 }
 
 void Client::sendRequest(std::uint64_t now, Dialog &d, const std::string *token)
@@ -116,13 +108,30 @@ bool Client::removeRegistration(std::uint64_t now, int id)
     return true;
 }
 
+void Client::removeAllRegistrations(std::uint64_t now)
+{
+    while (!registrations_.empty())
+        removeRegistration(now, registrations_.begin()->first);
+}
+
+bool Client::farewellsPending() const
+{
+    return std::any_of(dialogs_.begin(), dialogs_.end(), [](const auto &entry) {
+        const Dialog &d = entry.second;
+        if (d.leg.failed())
+            return false;
+        return (d.kind == DialogKind::Release && !d.finished) || (d.hungUp && !d.leg.idle());
+    });
+}
+
 void Client::startRegisterRequest(std::uint64_t now, Registration &r)
 {
-    if (dialogs_.size() >= options_.maxDialogs) {
+    Dialog *opened = openDialog(now, DialogKind::Register, *r.address);
+    if (!opened) {
         registrationOutcome(now, r, RegistrationReply::Timeout, 0);
         return;
     }
-    Dialog &d = openDialog(now, DialogKind::Register, *r.address);
+    Dialog &d = *opened;
     d.registrationId = r.id;
     d.user = r.user;
     d.password = r.password;
@@ -135,9 +144,10 @@ void Client::startRegisterRequest(std::uint64_t now, Registration &r)
 
 void Client::startRelease(std::uint64_t now, const Registration &r)
 {
-    if (dialogs_.size() >= options_.maxDialogs)
+    Dialog *opened = openDialog(now, DialogKind::Release, *r.address);
+    if (!opened)
         return;
-    Dialog &d = openDialog(now, DialogKind::Release, *r.address);
+    Dialog &d = *opened;
     d.user = r.user;
     d.password = r.password;
     d.request = iaxcmd::RegRel;
@@ -261,11 +271,12 @@ Client::PlaceResult Client::placeCall(std::uint64_t now, const std::string &dial
 
 void Client::startCall(std::uint64_t now, const Address &peer)
 {
-    if (dialogs_.size() >= options_.maxDialogs) {
+    Dialog *opened = openDialog(now, DialogKind::Call, peer);
+    if (!opened) {
         endCall(now, callstate::Free, "Cannot place the call: too many dialogs open", std::nullopt);
         return;
     }
-    Dialog &d = openDialog(now, DialogKind::Call, peer);
+    Dialog &d = *opened;
     d.user = call_->dial.user;
     d.password = call_->dial.password;
     d.request = iaxcmd::New;
@@ -399,6 +410,7 @@ void Client::takeLinkFigures(Dialog &d, const FullFrame &f, std::uint64_t now)
 void Client::receiveVoice(std::uint32_t timestamp, const Bytes &data)
 {
     call_->receivedVoiceTimestamp = timestamp;
+    call_->heardVoice = true;
     if (voice_.size() >= kMaxQueuedVoice)
         return; // nobody is taking it: better lose voice than grow without bound
     voice_.push_back({timestamp, call_->receivedVoiceFormat, data});
@@ -575,7 +587,8 @@ void Client::handleFull(std::uint64_t now, const Address &from, FullFrame &f)
     }
     auto it = dialogs_.find(f.destCall);
     if (it == dialogs_.end()) {
-        if (!isUnsequenced(f.type, f.subclass) && !isIax(f, iaxcmd::CallToken) && f.sourceCall != 0) {
+        if (!isUnsequenced(f.type, f.subclass) && !isIax(f, iaxcmd::CallToken) && f.sourceCall != 0
+            && replies_.allow(from, now)) {
             // Tell the peer we know no such call, so it stops repeating.
             transmits_.push_back({from, encodeFullFrame(invalFor(f))});
         }
@@ -603,7 +616,7 @@ void Client::handleFull(std::uint64_t now, const Address &from, FullFrame &f)
 
 void Client::onCallToken(std::uint64_t now, Dialog &d, const FullFrame &f)
 {
-    if (d.finished || d.kind == DialogKind::RejectIncoming || d.leg.heardFromPeer() || d.tokenAttempts >= 2)
+    if (d.finished || d.leg.heardFromPeer() || d.tokenAttempts >= 2)
         return;
     const auto ies = IeList::parse(f.payload);
     const auto token = ies ? ies->text(ie::CallToken) : std::nullopt;
@@ -624,33 +637,22 @@ void Client::onFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
     case DialogKind::Call:
         onCallFrame(now, d, f);
         break;
-    case DialogKind::RejectIncoming:
-        break;
     }
 }
 
 void Client::rejectIncoming(std::uint64_t now, const Address &from, const FullFrame &f)
 {
-    if (f.sourceCall == 0)
+    // Refused without keeping anything: no dialog, no retransmission. A
+    // caller that missed the REJECT repeats its NEW and gets another, within
+    // what the limiter lets each host have.
+    if (f.sourceCall == 0 || !replies_.allow(from, now))
         return;
-    for (auto &entry : dialogs_) {
-        Dialog &d = entry.second;
-        if (d.kind == DialogKind::RejectIncoming && d.leg.peer() == from && d.leg.remoteCall() == f.sourceCall) {
-            d.leg.receive(now, f, transmits_); // a repeat: acknowledge it again
-            return;
-        }
-    }
-    if (dialogs_.size() >= options_.maxDialogs)
-        return;
-    Dialog &d = openDialog(now, DialogKind::RejectIncoming, from);
-    if (d.leg.receive(now, f, transmits_) != Leg::Receipt::Deliver) {
-        dialogs_.erase(d.leg.localCall());
-        return;
-    }
-    d.leg.send(now, frametype::Iax, iaxcmd::Reject,
-               IeBuilder().text(ie::Cause, "Incoming calls are not accepted").u8(ie::CauseCode, cause::CallRejected).take(),
-               transmits_);
-    finish(now, d);
+    transmits_.push_back({from, encodeFullFrame(replyOutsideDialog(
+                                    f, iaxcmd::Reject,
+                                    IeBuilder()
+                                        .text(ie::Cause, "Incoming calls are not accepted")
+                                        .u8(ie::CauseCode, cause::CallRejected)
+                                        .take()))});
     text("Refused an incoming call from " + from.toString());
 }
 

@@ -5,6 +5,7 @@
 
 #include "address.h"
 #include "dial_string.h"
+#include "guard.h"
 #include "leg.h"
 #include "receiver_report.h"
 
@@ -38,7 +39,7 @@ struct ClientOptions {
     std::uint32_t retryAfterRejectMs = 60000;  // registration: refused
     std::uint32_t pingIntervalMs = 20000;      // keeps a silent call's peer checked
     std::uint32_t lingerMs = 3000;             // an ended dialog still acknowledges late repeats
-    std::size_t maxDialogs = 256;              // bounds what a flood of incoming NEWs can cost
+    std::size_t maxDialogs = 256;              // registrations, releases, the call, and their lingering ends
 };
 
 struct ClientEvent {
@@ -80,6 +81,11 @@ public:
                          const std::string &host);
     // Withdraws a registration; the server hears REGREL when we were registered.
     bool removeRegistration(std::uint64_t now, int id);
+    // Withdraws every registration, as on shutdown.
+    void removeAllRegistrations(std::uint64_t now);
+    // Whether a REGREL or our HANGUP still awaits the server's answer: worth
+    // a moment's wait before the socket closes.
+    bool farewellsPending() const;
 
     enum class PlaceResult { Placed, LineBusy, InvalidDialString };
     // Places a call on the line. LineBusy changes nothing; a dial string that
@@ -122,11 +128,14 @@ public:
     std::vector<VoiceFrame> takeVoice() { return std::exchange(voice_, {}); }
 
     bool callOnLine() const { return call_.has_value(); }
+    // Whether the call's voice path should be open: once answered, or as soon
+    // as voice comes before the answer (ringback, announcements).
+    bool callHasVoice() const { return call_ && ((call_->state & callstate::Complete) || call_->heardVoice); }
     int callState() const { return call_ ? call_->state : callstate::Free; }
     std::size_t dialogCount() const { return dialogs_.size(); }
 
 private:
-    enum class DialogKind { Register, Release, Call, RejectIncoming };
+    enum class DialogKind { Register, Release, Call };
 
     struct Dialog {
         Dialog(DialogKind k, Leg l) : kind(k), leg(std::move(l)) {}
@@ -174,13 +183,14 @@ private:
         std::uint32_t sentVoiceFormat = 0;
         std::uint32_t receivedVoiceTimestamp = 0;
         std::uint32_t receivedVoiceFormat = 0; // 0 until the first full voice frame
+        bool heardVoice = false;
         // statistics
         Link link;
         std::optional<ReceiverReport> ourReport;
     };
 
-    std::uint16_t allocateCallNumber();
-    Dialog &openDialog(std::uint64_t now, DialogKind kind, const Address &peer);
+    // Null when no dialog can be opened now (too many open).
+    Dialog *openDialog(std::uint64_t now, DialogKind kind, const Address &peer);
     void sendRequest(std::uint64_t now, Dialog &d, const std::string *token);
     void finish(std::uint64_t now, Dialog &d);
     void requestResolve(std::uint64_t &ticket, const HostPort &server);
@@ -213,7 +223,8 @@ private:
     std::map<std::uint16_t, Dialog> dialogs_;
     std::map<int, Registration> registrations_;
     std::optional<Call> call_;
-    std::uint16_t lastCallNumber_ = 0;
+    CallNumbers callNumbers_;
+    ReplyLimiter replies_;
     std::uint64_t lastTicket_ = 0;
 
     std::vector<Transmit> transmits_;

@@ -161,4 +161,18 @@ FullFrame invalFor(const FullFrame &frame)
     return inval;
 }
 
+FullFrame replyOutsideDialog(const FullFrame &about, std::uint8_t subclass, Bytes payload)
+{
+    FullFrame f;
+    f.sourceCall = 0;
+    f.destCall = about.sourceCall;
+    f.timestamp = about.timestamp;
+    f.oseqno = 0;
+    f.iseqno = static_cast<std::uint8_t>(about.oseqno + 1);
+    f.type = frametype::Iax;
+    f.subclass = subclass;
+    f.payload = std::move(payload);
+    return f;
+}
+
 } // namespace iax2

@@ -64,6 +64,10 @@ bool isUnsequenced(std::uint8_t type, std::uint32_t subclass);
 // the peer stops repeating it.
 FullFrame invalFor(const FullFrame &frame);
 
+// A reply sent outside any dialog (source call 0) to a frame that opens
+// one: CALLTOKEN, or a refusal. Nothing is kept, so nothing is repeated.
+FullFrame replyOutsideDialog(const FullFrame &about, std::uint8_t subclass, Bytes payload);
+
 // A mini frame carries the low 16 bits of its timestamp: put back the high
 // bits from the last voice timestamp, taking the nearer of the candidates
 // around a wrap, so late frames from before it stay in the past.

@@ -29,6 +29,7 @@ void copyText(char (&dest)[IAXC_EVENT_BUFSIZ], const std::string &src)
 
 constexpr std::uint64_t kStatisticsIntervalMs = 1000;
 constexpr std::uint64_t kLevelsIntervalMs = 100; // a level meter's pace
+constexpr std::uint64_t kFarewellWaitMs = 1000;
 
 media::ProcessingMode processingFromEnvironment()
 {
@@ -133,10 +134,29 @@ void Engine::shutdown()
     session.reset(); // the devices stop here, unless a loop left running detached still holds it
     std::lock_guard<std::mutex> lock(mutex_);
     if (client_ && socket_.isOpen()) {
-        // A call left open would go on being charged until the server gave up on us.
+        // A call left open would go on being charged until the server gave up on us,
+        // and a registration left in place would have it route calls to a closed port.
         client_->hangup(now());
-        for (const auto &tx : client_->takeTransmits())
-            socket_.sendTo(tx.to, tx.bytes);
+        client_->removeAllRegistrations(now());
+        // Wait a moment for the server to take both (a REGREL is a few round trips).
+        const std::uint64_t giveUpAt = now() + kFarewellWaitMs;
+        std::vector<std::uint8_t> buffer;
+        for (;;) {
+            for (const auto &tx : client_->takeTransmits())
+                socket_.sendTo(tx.to, tx.bytes);
+            const std::uint64_t t = now();
+            if (!client_->farewellsPending() || t >= giveUpAt)
+                break;
+            std::uint64_t wakeAt = giveUpAt;
+            if (const auto next = client_->nextDeadline())
+                wakeAt = std::min(wakeAt, std::max(*next, t));
+            pollfd p = {socket_.fd(), POLLIN, 0};
+            ::poll(&p, 1, static_cast<int>(wakeAt - t));
+            iax2::Address from;
+            for (int i = 0; i < 256 && socket_.receive(&from, &buffer); ++i)
+                client_->handleDatagram(now(), from, buffer.data(), buffer.size());
+            client_->poll(now());
+        }
     }
     client_.reset();
     socket_.close();
@@ -407,6 +427,7 @@ void Engine::run(unsigned generation)
         std::optional<iaxc_event> netstat;
         std::optional<iaxc_event> levelsEvent;
         bool answered;
+        bool voiceOn;
         const std::uint64_t t = now();
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -420,6 +441,7 @@ void Engine::run(unsigned generation)
                 client_->handleDatagram(now(), from, buffer.data(), buffer.size());
             pump(*media, transmits, events);
             answered = (client_->callState() & iax2::callstate::Complete) != 0;
+            voiceOn = client_->callHasVoice();
             if (answered && media->running() && t >= nextStatsAt_)
                 netstat = statistics(*media, t, transmits);
             if (media->running() && t >= nextLevelsAt_)
@@ -437,7 +459,7 @@ void Engine::run(unsigned generation)
         }
         if (stopRequested_ || generation != generation_)
             break; // a callback shut the engine down: leave the devices to the session's last owner
-        syncMedia(*media, answered, t);
+        syncMedia(*media, voiceOn, t);
         std::vector<std::string> notices;
         {
             std::lock_guard<std::mutex> lock(noticeMutex_);
@@ -452,12 +474,13 @@ void Engine::run(unsigned generation)
     }
 }
 
-void Engine::syncMedia(media::MediaSession &media, bool answered, std::uint64_t t)
+void Engine::syncMedia(media::MediaSession &media, bool voiceOn, std::uint64_t t)
 {
+    // voiceOn: the call is answered, or its voice came before the answer.
     // A device test keeps the devices open between calls; a call answered
     // during one goes on with them as they are.
-    const bool wanted = answered || audioTest_;
-    const bool callStarts = answered && !callMedia_;
+    const bool wanted = voiceOn || audioTest_;
+    const bool callStarts = voiceOn && !callMedia_;
     if (wanted && (callStarts || !media.running())) {
         media.stop(); // each call starts on fresh paths, even where a test had the devices open
         media.start();
@@ -468,7 +491,7 @@ void Engine::syncMedia(media::MediaSession &media, bool answered, std::uint64_t 
     } else if (wanted) {
         media.checkDevices();
     }
-    if (!answered) {
+    if (!voiceOn) {
         callMedia_ = false;
     } else if (callStarts) {
         callMedia_ = true;

@@ -62,7 +62,7 @@ private:
     void deliver(const iax2::ClientEvent &event);
     void wake();
     // The processing thread's media duties, outside the core's lock.
-    void syncMedia(media::MediaSession &media, bool answered, std::uint64_t now);
+    void syncMedia(media::MediaSession &media, bool voiceOn, std::uint64_t now);
     std::optional<iaxc_event> levels(media::MediaSession &media, std::uint64_t now);
     std::optional<iaxc_event> statistics(media::MediaSession &media, std::uint64_t now,
                                          std::vector<iax2::Transmit> &transmits);

@@ -174,8 +174,14 @@ TEST_F(EngineLoopback, RegistrationEventSaysWhetherTheCredentialsWereRight)
     EXPECT_NE(bad, good);
     EXPECT_EQ(recorder.registrationReply(bad), IAXC_REGISTRATION_REPLY_REJ);
 
+    EXPECT_TRUE(server->registeredAddress("alice"));
     EXPECT_EQ(iaxc_unregister(good), 0);
     EXPECT_EQ(iaxc_unregister(bad), 0);
+    // Logging out releases the registration: the server forgets the address.
+    const auto released = std::chrono::steady_clock::now() + 5s;
+    while (server->registeredAddress("alice") && std::chrono::steady_clock::now() < released)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(server->registeredAddress("alice"));
     EXPECT_EQ(iaxc_register("alice", "x", ""), 0); // no host at all
     EXPECT_EQ(iaxc_register(nullptr, "x", host.c_str()), 0);
 }
@@ -270,9 +276,12 @@ TEST_F(EngineLoopback, AnotherInitialiseAfterLogoutAndAfterShutdown)
     EXPECT_EQ(threadCount(), threads);
     const int again = iaxc_register("alice", "wonder:l@nd", host.c_str());
     EXPECT_EQ(recorder.registrationReply(again), IAXC_REGISTRATION_REPLY_ACK);
+    EXPECT_TRUE(server->registeredAddress("alice"));
 
-    // A full shutdown, then a fresh start.
+    // A full shutdown, then a fresh start. The server forgets us at once:
+    // shutdown waits for its REGREL to be taken.
     iaxc_shutdown();
+    EXPECT_FALSE(server->registeredAddress("alice"));
     ASSERT_EQ(iaxc_initialize(1), 0);
     iaxc_set_event_callback(onEvent);
     iaxc_start_processing_thread();

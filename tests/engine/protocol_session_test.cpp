@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 
 using namespace iax2;
@@ -512,26 +513,90 @@ TEST(Strangers, IncomingCallIsRefusedWithoutDisturbingOurCall)
     s.client.placeCall(s.now, kDial + "999", format::Gsm, format::Gsm);
     s.settle();
     const auto before = s.events.size();
+    const std::size_t dialogs = s.client.dialogCount();
     const Address caller = Address::v4(203, 0, 113, 9, 4569);
     const Bytes incoming = frameBytes(321, 0, frametype::Iax, iaxcmd::New,
                                       IeBuilder().u16(ie::Version, 2).text(ie::CalledNumber, "alice").take());
     s.toClient(caller, incoming);
-    s.toClient(caller, incoming); // repeated: refused once, acknowledged twice
+    s.toClient(caller, incoming); // repeated: refused again, nothing kept either time
+    EXPECT_EQ(s.client.dialogCount(), dialogs);
     int rejects = 0;
     for (const auto &d : s.wire) {
         if (d.to != caller)
             continue;
         const auto f = decodeFullFrame(d.bytes.data(), d.bytes.size());
-        if (f->subclass == iaxcmd::Reject) {
-            ++rejects;
-            EXPECT_EQ(f->destCall, 321);
-            EXPECT_EQ(IeList::parse(f->payload)->u8(ie::CauseCode), cause::CallRejected);
-        }
+        EXPECT_EQ(f->subclass, iaxcmd::Reject);
+        ++rejects;
+        EXPECT_EQ(f->destCall, 321);
+        EXPECT_EQ(f->iseqno, 1);
+        EXPECT_EQ(IeList::parse(f->payload)->u8(ie::CauseCode), cause::CallRejected);
     }
-    EXPECT_EQ(rejects, 1);
+    EXPECT_EQ(rejects, 2);
+    // Never repeated: a REJECT is not kept for retransmission.
+    s.advance(20000);
+    std::size_t later = 0;
+    for (const auto &d : s.wire)
+        later += d.to == caller;
+    EXPECT_EQ(later, 2u);
     for (std::size_t i = before; i < s.events.size(); ++i)
         EXPECT_NE(s.events[i].kind, ClientEvent::Kind::CallState);
     EXPECT_EQ(s.client.callState(), 0x16);
+}
+
+TEST(Strangers, AFloodOfForgedCallsDelaysNeitherRegistrationNorOurCall)
+{
+    // 20,000 NEWs from five hosts and thousands of ports over 46 seconds,
+    // while we register, renew the registration and place a call.
+    Session s;
+    s.client.addRegistration(s.now, 1, "alice", "wonderland", "server");
+    const std::uint64_t start = s.now;
+    const Bytes ies = IeBuilder().u16(ie::Version, 2).text(ie::CalledNumber, "alice").take();
+    std::mt19937 random(3);
+    std::map<std::string, std::size_t> rejectsPerHost;
+    std::size_t sent = 0;
+    std::uint64_t answeredAt = 0;
+    std::uint64_t placedAt = 0;
+    while (s.now < start + 46000) {
+        // About 435 a second, in the same ticks as everything else.
+        const std::size_t due = static_cast<std::size_t>((s.now - start + 10) * 20000 / 46000);
+        for (; sent < due && sent < 20000; ++sent) {
+            const Address forged = Address::v4(198, 51, 100, static_cast<std::uint8_t>(1 + random() % 5),
+                                               static_cast<std::uint16_t>(1024 + random() % 60000));
+            const Bytes forgedNew =
+                frameBytes(static_cast<std::uint16_t>(1 + random() % 32767), 0, frametype::Iax, iaxcmd::New, ies);
+            s.client.handleDatagram(s.now, forged, forgedNew.data(), forgedNew.size());
+        }
+        for (const auto &t : s.client.takeTransmits()) {
+            if (t.to.bytes[0] == 198) {
+                const auto f = decodeFullFrame(t.bytes.data(), t.bytes.size());
+                EXPECT_EQ(f->subclass, iaxcmd::Reject);
+                ++rejectsPerHost[t.to.toString(false)];
+            } else {
+                s.wire.push_back({s.now, s.clientAddress, t.to, t.bytes});
+                s.server.handleDatagram(s.now, s.clientAddress, t.bytes.data(), t.bytes.size());
+            }
+        }
+        if (placedAt == 0 && s.now >= start + 30000) {
+            placedAt = s.now;
+            s.client.placeCall(s.now, kDial + "004930123456", format::Gsm, format::Gsm);
+        }
+        s.advance(10);
+        if (answeredAt == 0 && s.client.callState() == 0x16)
+            answeredAt = s.now;
+        ASSERT_LE(s.client.dialogCount(), 4u) << "a forged NEW took a dialog";
+    }
+    EXPECT_EQ(sent, 20000u);
+    // Registered at once, renewed at 45 s as granted (60 s), both accepted.
+    EXPECT_EQ(s.registrationReplies(),
+              (std::vector<RegistrationReply>{RegistrationReply::Accepted, RegistrationReply::Accepted}));
+    EXPECT_TRUE(s.server.registeredAddress("alice", s.now));
+    // The call rang for the server's two seconds and was answered, no later.
+    ASSERT_NE(answeredAt, 0u);
+    EXPECT_LE(answeredAt - placedAt, 2100u);
+    // Replies to the flood stay within each host's allowance.
+    ASSERT_EQ(rejectsPerHost.size(), 5u);
+    for (const auto &[host, count] : rejectsPerHost)
+        EXPECT_LE(count, 5u + 5u * 46u + 1u) << host;
 }
 
 TEST(Strangers, FramesFromAnotherAddressAreIgnored)
