@@ -316,6 +316,14 @@ int Engine::refreshDevices()
     std::lock_guard<std::mutex> lock(mediaMutex_);
     if (!media_ || media_->running())
         return -1; // open streams hold the sound system; it cannot look again under them
+    // A side that used the old default uses the new one (a headset that
+    // appeared becomes the device, as the desktop says); a device chosen by
+    // identifier stays chosen while it exists.
+    const int oldInput = media_->input();
+    const int oldOutput = media_->output();
+    const bool inputFollowsDefault = oldInput == registry_->defaultInput();
+    const bool outputFollowsDefault = oldOutput == registry_->defaultOutput();
+    const bool ringFollowsDefault = ringDevice_ == registry_->defaultOutput();
     // PortAudio only looks for cards when it starts, and it starts afresh
     // only once the last device of the old list is gone.
     auto builtIns = std::make_shared<media::DeviceRegistry>();
@@ -329,8 +337,11 @@ int Engine::refreshDevices()
     media_->setRegistry(fresh);
     registry_ = fresh;
     rebuildDeviceList();
-    if (!registry_->find(ringDevice_))
-        ringDevice_ = registry_->defaultOutput();
+    media_->selectDevices(inputFollowsDefault ? fresh->defaultInput() : oldInput,
+                          outputFollowsDefault ? fresh->defaultOutput() : oldOutput);
+    const media::DeviceEntry *ring = fresh->find(ringDevice_);
+    if (ringFollowsDefault || !ring || !ring->canPlay)
+        ringDevice_ = fresh->defaultOutput();
     return 0;
 }
 

@@ -11,6 +11,7 @@
 #include "devserver_process.h"
 #include "account/tlogin.h"
 #include "soundserver.h"
+#include "telephony/audiodevices.h"
 #include "telephony/tsettings.h"
 #include "testsupport.h"
 
@@ -166,6 +167,17 @@ void TestSoundDevices::soundServerStartedLaterIsListedWhenTheSettingsOpen()
     QVERIFY2(outputs.contains(QStringLiteral("headset_speaker")), qPrintable(outputs.join(QLatin1String(", "))));
     // The built-in devices stay as the fallbacks.
     QVERIFY(inputs.contains(QStringLiteral("Silent microphone (built in)")));
+    // Nothing was chosen yet, so the engine now uses the desktop's default
+    // devices rather than staying on the silent fallbacks it started with.
+    const EngineDevices engine = engineDevices();
+    auto nameOf = [&engine](int id) {
+        for (const DeviceEntry &device : engine.devices)
+            if (device.id == id)
+                return device.name;
+        return QString();
+    };
+    QCOMPARE(nameOf(engine.input), QStringLiteral("default"));
+    QCOMPARE(nameOf(engine.output), QStringLiteral("default"));
 }
 
 void TestSoundDevices::chosenHeadsetCarriesTheEchoCall()
