@@ -4,9 +4,19 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <glob.h>
 #include <mutex>
 #include <unistd.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ONDAVOX_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ONDAVOX_LEAK_CHECKED 1
+#endif
+#endif
 
 namespace media {
 
@@ -44,10 +54,29 @@ std::uint64_t msSince(SteadyClock::time_point epoch)
 
 } // namespace
 
+#ifdef ONDAVOX_LEAK_CHECKED
+// ALSA loads each of its plugins to probe it and unloads it at once; what a
+// plugin's libraries keep in their own static data (the A52 encoder's codec
+// library does) then looks lost to the leak checker, which can no longer see
+// the unloaded data. In leak-checked builds the plugins stay loaded.
+void keepSoundPluginsLoaded()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        glob_t found{};
+        if (::glob("/usr/lib/*/alsa-lib/libasound_module_*.so", 0, nullptr, &found) == 0) {
+            for (std::size_t i = 0; i < found.gl_pathc; ++i)
+                ::dlopen(found.gl_pathv[i], RTLD_NOW | RTLD_NODELETE);
+        }
+        ::globfree(&found);
+    });
+}
+#endif
+
 // PortAudio stays up while any device or stream of it is alive.
 class PortAudioSystem {
 public:
-    PortAudioSystem() : ok_(quietly([] { return Pa_Initialize(); }) == paNoError) {}
+    PortAudioSystem() : ok_(start()) {}
     ~PortAudioSystem()
     {
         if (ok_)
@@ -56,6 +85,14 @@ public:
     bool ok() const { return ok_; }
 
 private:
+    static bool start()
+    {
+#ifdef ONDAVOX_LEAK_CHECKED
+        keepSoundPluginsLoaded();
+#endif
+        return quietly([] { return Pa_Initialize(); }) == paNoError;
+    }
+
     bool ok_;
 };
 
