@@ -218,7 +218,10 @@ void TestSoundDevices::chosenHeadsetCarriesTheEchoCall()
     const audiotest::Likeness heard = audiotest::compare(mouth, ear, 8000);
     std::printf("mouth to ear through the sound server: %d ms, likeness %.3f whole, %.3f median window\n",
                 heard.lag / 8, heard.whole, heard.medianWindow);
-    QVERIFY2(heard.medianWindow > 0.6, qPrintable(QString::number(heard.medianWindow)));
+    // GSM, echo cancelling and noise suppression, and the sound server's
+    // underruns on a busy machine: 0.48 to 0.84 seen here; unrelated audio
+    // scores below 0.1.
+    QVERIFY2(heard.medianWindow > 0.35, qPrintable(QString::number(heard.medianWindow)));
     // Two sound-server hops, the network and the jitter buffer, but well under a second.
     QVERIFY2(heard.lag > 0 && heard.lag < 8000, qPrintable(QString::number(heard.lag)));
 }
