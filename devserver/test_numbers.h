@@ -16,6 +16,7 @@ enum class CallScript {
     RingUntilCancelled,
     AnswerThenHangUp,  // after ServerCoreOptions::answeredHangupMs
     RingThenAnswer,    // after ServerCoreOptions::ringBeforeAnswerMs; every other number
+    ToneThenAnswer,    // PROGRESS and a ringback tone as voice before the answer (early media)
 };
 
 struct TestNumber {
@@ -31,6 +32,7 @@ inline constexpr TestNumber kTestNumbers[] = {
     {"0015550101", CallScript::RingUntilCancelled},
     {"0015550102", CallScript::Congestion},
     {"0015550103", CallScript::AnswerThenHangUp},
+    {"0015550104", CallScript::ToneThenAnswer},
 };
 
 inline const TestNumber *findTestNumber(std::string_view number)

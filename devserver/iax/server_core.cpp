@@ -5,7 +5,10 @@
 #include "md5.h"
 #include "test_numbers.h"
 
+#include <gsm.h>
+
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <iterator>
 
@@ -39,6 +42,31 @@ bool validDigit(std::uint32_t d)
 }
 
 constexpr std::size_t kMaxDelayedVoice = 4096;
+constexpr std::uint32_t kToneFrameMs = 20;
+
+// One second of a 425 Hz ringback tone in GSM frames: 425 whole periods, so
+// it repeats without a click.
+const std::vector<Bytes> &ringbackTone()
+{
+    static const std::vector<Bytes> frames = [] {
+        std::vector<Bytes> out;
+        gsm encoder = gsm_create();
+        constexpr int kSamples = 160;
+        for (int f = 0; f < 1000 / int(kToneFrameMs); ++f) {
+            gsm_signal pcm[kSamples];
+            for (int i = 0; i < kSamples; ++i) {
+                const double t = double(f * kSamples + i) / 8000.0;
+                pcm[i] = static_cast<gsm_signal>(8000.0 * std::sin(2.0 * M_PI * 425.0 * t));
+            }
+            Bytes frame(sizeof(gsm_frame));
+            gsm_encode(encoder, pcm, frame.data());
+            out.push_back(std::move(frame));
+        }
+        gsm_destroy(encoder);
+        return out;
+    }();
+    return frames;
+}
 
 
 } // namespace
@@ -412,6 +440,34 @@ void ServerCore::onAuthenticatedCall(std::uint64_t now, Dialog &d, const IaxAcco
         d.phase = Phase::Ringing;
         d.answerAt = now + options_.ringBeforeAnswerMs;
         break;
+    case CallScript::ToneThenAnswer:
+        // As Asterisk after Progress(): the ringback is the server's own
+        // audio, sent as voice before the answer.
+        sendControl(now, d, control::Progress);
+        d.phase = Phase::Ringing;
+        d.answerAt = now + options_.ringBeforeAnswerMs;
+        d.toneTimestamp = d.leg.elapsed(now);
+        d.nextToneAt = now;
+        sendTone(now, d);
+        break;
+    }
+}
+
+void ServerCore::sendTone(std::uint64_t now, Dialog &d)
+{
+    const auto &tone = ringbackTone();
+    while (d.nextToneAt && now >= *d.nextToneAt) {
+        const Bytes &frame = tone[d.toneFrame++ % tone.size()];
+        Outbox voice;
+        if (needsFullVoiceFrame(d.sentVoiceTimestamp, d.sentVoiceFormat, format::Gsm, d.toneTimestamp))
+            d.leg.send(now, frametype::Voice, format::Gsm, frame, voice, d.toneTimestamp);
+        else
+            d.leg.sendMini(d.toneTimestamp, frame, voice);
+        d.sentVoiceTimestamp = d.toneTimestamp;
+        d.sentVoiceFormat = format::Gsm;
+        d.toneTimestamp += kToneFrameMs;
+        *d.nextToneAt += kToneFrameMs;
+        sendImpaired(now, voice);
     }
 }
 
@@ -422,6 +478,8 @@ void ServerCore::sendControl(std::uint64_t now, Dialog &d, std::uint32_t subclas
 
 void ServerCore::answer(std::uint64_t now, Dialog &d)
 {
+    d.nextToneAt.reset();
+    d.nextLagAt = now + options_.lagIntervalMs;
     // As Asterisk does: -1 (stop the indication) when ringing ends and
     // again after the answer, so clients meet that frame here first.
     if (d.phase == Phase::Ringing)
@@ -492,8 +550,14 @@ void ServerCore::poll(std::uint64_t now)
             finish(now, d);
             continue;
         }
+        if (d.nextToneAt)
+            sendTone(now, d);
         if (d.answerAt && now >= *d.answerAt)
             answer(now, d);
+        if (d.phase == Phase::Answered && now >= d.nextLagAt) {
+            d.leg.send(now, frametype::Iax, iaxcmd::LagRq, {}, transmits_);
+            d.nextLagAt = now + options_.lagIntervalMs;
+        }
         if (d.hangupAt && now >= *d.hangupAt) {
             hangup(now, d, "Normal Clearing", cause::NormalClearing);
             continue;
@@ -542,6 +606,10 @@ std::optional<std::uint64_t> ServerCore::nextDeadline() const
         }
         if (d.answerAt)
             consider(*d.answerAt);
+        if (d.nextToneAt)
+            consider(*d.nextToneAt);
+        if (d.phase == Phase::Answered)
+            consider(d.nextLagAt);
         if (d.hangupAt)
             consider(*d.hangupAt);
         if (d.kind == Kind::Call && d.phase != Phase::Authenticating)
@@ -560,6 +628,14 @@ std::optional<Address> ServerCore::registeredAddress(const std::string &user, st
     if (it == bindings_.end() || now >= it->second.expires)
         return std::nullopt;
     return it->second.address;
+}
+
+std::size_t ServerCore::queuedFrames() const
+{
+    std::size_t n = delayed_.size();
+    for (const auto &entry : dialogs_)
+        n += entry.second.leg.unacknowledged();
+    return n;
 }
 
 std::size_t ServerCore::openCallCount() const

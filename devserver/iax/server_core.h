@@ -43,6 +43,7 @@ struct ServerCoreOptions {
     std::uint32_t answeredHangupMs = 3000;   // the number that hangs up by itself
     std::uint32_t unansweredGiveUpMs = 30000; // busy or congested caller that never hangs up
     std::uint32_t pingIntervalMs = 20000;
+    std::uint32_t lagIntervalMs = 10000; // LAGRQ on answered calls, as Asterisk sends them
     std::uint32_t lingerMs = 3000;
     std::size_t maxDialogs = 4096;
     std::size_t maxDialogsPerHost = 128;
@@ -68,6 +69,8 @@ public:
     // Where a user is registered now, if anywhere.
     std::optional<iax2::Address> registeredAddress(const std::string &user, std::uint64_t now) const;
     std::size_t dialogCount() const { return dialogs_.size(); }
+    // Frames awaiting acknowledgement over all dialogs, and voice held back.
+    std::size_t queuedFrames() const;
     std::size_t openCallCount() const;
 
 private:
@@ -91,6 +94,10 @@ private:
         std::optional<std::uint64_t> answerAt;
         std::optional<std::uint64_t> hangupAt;
         std::uint64_t nextPingAt = 0;
+        std::uint64_t nextLagAt = 0;
+        std::optional<std::uint64_t> nextToneAt; // early media: the next tone frame
+        std::uint32_t toneTimestamp = 0;
+        std::size_t toneFrame = 0;
         // voice
         iax2::ReceptionStats reception;
         std::uint32_t receivedVoiceFormat = 0; // 0 until the first full voice frame
@@ -120,6 +127,7 @@ private:
     void refuse(std::uint64_t now, Dialog &d, std::uint8_t subclass, const std::string &why, std::uint8_t code);
     void sendControl(std::uint64_t now, Dialog &d, std::uint32_t subclass);
     void answer(std::uint64_t now, Dialog &d);
+    void sendTone(std::uint64_t now, Dialog &d);
     void hangup(std::uint64_t now, Dialog &d, const std::string &why, std::uint8_t code);
     void endRecord(Dialog &d);
     void finish(std::uint64_t now, Dialog &d);

@@ -114,6 +114,14 @@ void Client::removeAllRegistrations(std::uint64_t now)
         removeRegistration(now, registrations_.begin()->first);
 }
 
+std::size_t Client::queuedFrames() const
+{
+    std::size_t n = 0;
+    for (const auto &entry : dialogs_)
+        n += entry.second.leg.unacknowledged();
+    return n;
+}
+
 bool Client::farewellsPending() const
 {
     return std::any_of(dialogs_.begin(), dialogs_.end(), [](const auto &entry) {

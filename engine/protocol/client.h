@@ -133,6 +133,8 @@ public:
     bool callHasVoice() const { return call_ && ((call_->state & callstate::Complete) || call_->heardVoice); }
     int callState() const { return call_ ? call_->state : callstate::Free; }
     std::size_t dialogCount() const { return dialogs_.size(); }
+    // Frames of ours awaiting acknowledgement, over all dialogs.
+    std::size_t queuedFrames() const;
 
 private:
     enum class DialogKind { Register, Release, Call };

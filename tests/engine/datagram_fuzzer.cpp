@@ -13,6 +13,28 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+// Datagrams as long as an Ethernet payload: a two-byte length, then the bytes.
+std::size_t nextLength(const std::uint8_t *data, std::size_t size, std::size_t pos)
+{
+    if (pos + 2 > size)
+        return 0;
+    const std::size_t wanted = ((std::size_t(data[pos]) << 8) | data[pos + 1]) % 1501;
+    return std::min(wanted, size - pos - 2);
+}
+
+// What must hold after every datagram, whatever came in: dialogs within
+// their cap and every queue bounded.
+void check(bool holds)
+{
+    if (!holds)
+        std::abort();
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -40,19 +62,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             client.resolved(now, r.ticket, peer);
         media::ReceivePath playout;
         // Length-prefixed datagrams, each at a later instant.
+        const iax2::ClientOptions limits;
         std::size_t pos = 0;
         while (pos < size) {
-            const std::size_t len = std::min<std::size_t>(data[pos], size - pos - 1);
-            client.handleDatagram(now, (selector & 2) ? peer : iax2::Address::v4(10, 0, 0, 3, 1), data + pos + 1, len);
-            for (const auto &voice : client.takeVoice())
-                playout.put(voice.timestamp, voice.format, voice.data, now);
+            const std::size_t len = nextLength(data, size, pos);
+            client.handleDatagram(now, (selector & 2) ? peer : iax2::Address::v4(10, 0, 0, 3, 1), data + pos + 2, len);
+            const auto voice = client.takeVoice();
+            check(voice.size() <= 500);
+            for (const auto &v : voice)
+                playout.put(v.timestamp, v.format, v.data, now);
             std::int16_t pcm[media::kFrameSamples];
             playout.pull(now, pcm);
             now += 300;
             client.poll(now);
-            client.takeTransmits();
+            check(client.takeTransmits().size() <= 2 * iax2::kMaxUnacknowledged);
             client.takeEvents();
-            pos += 1 + len;
+            check(client.dialogCount() <= limits.maxDialogs);
+            check(client.queuedFrames() <= client.dialogCount() * iax2::kMaxUnacknowledged);
+            pos += 2 + len;
         }
     } else {
         MemoryBackend backend;
@@ -98,12 +125,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
         std::size_t pos = 0;
         while (pos < size) {
-            const std::size_t len = std::min<std::size_t>(data[pos], size - pos - 1);
-            server.handleDatagram(now, peer, data + pos + 1, len);
+            const std::size_t len = nextLength(data, size, pos);
+            server.handleDatagram(now, peer, data + pos + 2, len);
             now += 300;
             server.poll(now);
             server.takeTransmits();
-            pos += 1 + len;
+            check(server.dialogCount() <= options.maxDialogsPerHost);
+            check(server.queuedFrames() <= server.dialogCount() * iax2::kMaxUnacknowledged + 4100);
+            pos += 2 + len;
         }
     }
     return 0;

@@ -10,6 +10,8 @@
 #include "test_backend.h"
 #include "wav_file.h"
 
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -293,6 +295,40 @@ TEST_F(MediaLoopback, EchoReturnsTheSentAudioWithDtmfAndStatistics)
     EXPECT_LE(last.local.losspct, 10);
     EXPECT_LE(last.remote.losspct, 10);
     EXPECT_GT(last.local.delay, 0);
+}
+
+TEST_F(MediaLoopback, EarlyMediaIsHeardBeforeTheAnswer)
+{
+    // The number sends PROGRESS and a 425 Hz tone as voice for two seconds,
+    // then answers. We hang up at the answer: what the speaker got is the
+    // tone from before it.
+    ASSERT_EQ(iaxc_call(clean->dial("0015550104").c_str()), 0);
+    const auto placed = std::chrono::steady_clock::now();
+    ASSERT_TRUE(events.waitFor([](const auto &all) { return stateSeen(all, 0x16); }, 10s));
+    EXPECT_GE(std::chrono::steady_clock::now() - placed, 1800ms);
+    iaxc_dump_call();
+    ASSERT_TRUE(events.waitFor(lineFree, 5s));
+    media::PcmAudio audio;
+    std::string error;
+    ASSERT_TRUE(media::readWav(*speakerPath, &audio, &error)) << error;
+    ASSERT_GE(audio.samples.size(), 8000u * 3 / 2) << "less than 1.5 s of tone reached the speaker";
+    // In 50 ms blocks past the jitter buffer's start, the tone's own
+    // frequency carries most of the power (about half of it, for a pure tone,
+    // measured this way).
+    std::size_t toneBlocks = 0, blocks = 0;
+    for (std::size_t b = 4000; b + 400 <= audio.samples.size(); b += 400, ++blocks) {
+        double re = 0, im = 0, energy = 0;
+        for (std::size_t i = b; i < b + 400; ++i) {
+            const double x = audio.samples[i];
+            re += x * std::cos(2 * M_PI * 425.0 * double(i) / 8000.0);
+            im += x * std::sin(2 * M_PI * 425.0 * double(i) / 8000.0);
+            energy += x * x;
+        }
+        const double atTone = (re * re + im * im) / 400.0;
+        toneBlocks += energy / 400.0 > 1.0e6 && atTone > 0.3 * energy;
+    }
+    ASSERT_GE(blocks, 20u);
+    EXPECT_GE(toneBlocks, blocks * 8 / 10) << "the speaker did not play the tone";
 }
 
 TEST_F(MediaLoopback, LossAndJitterStillCarryTheVoice)

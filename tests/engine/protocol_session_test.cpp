@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <random>
 
@@ -272,6 +273,40 @@ TEST(Call, StopIndicationFramesKeepBothSidesInStepWithoutAStorm)
         toServer += s.wire[i].from == s.clientAddress;
     EXPECT_EQ(toServer, 1u); // the HANGUP itself
     EXPECT_EQ(s.client.dialogCount(), 0u);
+}
+
+TEST(Call, EarlyMediaIsDeliveredBeforeTheAnswer)
+{
+    Session s;
+    s.client.placeCall(s.now, kDial + "0015550104", format::Gsm, format::Gsm);
+    s.settle();
+    const auto frames = framesTo(s, s.clientAddress);
+    EXPECT_TRUE(std::any_of(frames.begin(), frames.end(), [](const FullFrame &f) {
+        return f.type == frametype::Control && f.subclass == control::Progress;
+    }));
+    std::size_t early = 0;
+    std::uint32_t last = 0;
+    for (int tick = 0; tick < 95; ++tick) {
+        s.advance(20);
+        for (const auto &v : s.client.takeVoice()) {
+            EXPECT_EQ(v.format, format::Gsm);
+            EXPECT_EQ(v.data.size(), 33u);
+            if (early > 0)
+                EXPECT_EQ(v.timestamp, last + 20);
+            last = v.timestamp;
+            ++early;
+        }
+    }
+    // Nearly two seconds of tone, every 20 ms frame of it, and still not answered.
+    EXPECT_GE(early, 94u);
+    EXPECT_EQ(s.states(), (std::vector<int>{0x06}));
+    EXPECT_TRUE(s.client.callHasVoice());
+    s.advance(200);
+    EXPECT_EQ(s.states(), (std::vector<int>{0x06, 0x16}));
+    // Answered: the tone stops, the echo takes over.
+    s.client.takeVoice();
+    s.advance(200);
+    EXPECT_TRUE(s.client.takeVoice().empty());
 }
 
 TEST(Call, BusyNumberEndsTheCallWithoutAnAnswer)
