@@ -44,12 +44,27 @@ void keepPrivate(const QString &path)
 
 namespace Settings {
 
+bool isSystemFolder(const QString &folder)
+{
+    // The system's program folders belong to its package manager, even where
+    // the user (root) may write to them: a settings file left there would
+    // outlive the package and hold the login digest in a shared place.
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    const QString path = canonical.isEmpty() ? QDir::cleanPath(folder) : canonical;
+    for (const char *system : {"/usr", "/bin", "/sbin"}) {
+        const QString prefix = QString::fromLatin1(system);
+        if (path == prefix || path.startsWith(prefix + QLatin1Char('/')))
+            return true;
+    }
+    return false;
+}
+
 QString folderFor(const QString &executableDir)
 {
     const QFileInfo dir(executableDir);
     const QFileInfo file(executableDir + QStringLiteral("/Settings.ini"));
     const bool usable = file.exists() ? file.isWritable() : (dir.isDir() && dir.isWritable());
-    if (usable)
+    if (usable && !isSystemFolder(executableDir))
         return executableDir;
     return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
 }

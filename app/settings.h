@@ -19,6 +19,10 @@ QString filePath();
 // The folder the file lives in for a program installed in executableDir.
 QString folderFor(const QString &executableDir);
 
+// Whether folder lies in the system's own program tree (/usr, /bin, /sbin),
+// where no settings are kept, whoever runs the program.
+bool isSystemFolder(const QString &folder);
+
 // Opens the file in INI format, for reading or writing; opening creates
 // nothing.
 std::unique_ptr<QSettings> open();

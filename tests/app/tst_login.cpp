@@ -332,6 +332,15 @@ void TestLogin::settingsMoveWhenProgramFolderIsNotWritable()
     QVERIFY(notAFolder.open(QIODevice::WriteOnly));
     notAFolder.close();
     QCOMPARE(Settings::folderFor(notAFolder.fileName()), configFolder);
+
+    // An installed program keeps nothing in the system's folders, not even
+    // when its user may write there (root); a look-alike path elsewhere is
+    // no system folder.
+    QCOMPARE(Settings::folderFor(QStringLiteral("/usr/bin")), configFolder);
+    QVERIFY(Settings::isSystemFolder(QStringLiteral("/usr/local/bin/")));
+    QVERIFY(Settings::isSystemFolder(QStringLiteral("/bin")));
+    QVERIFY(!Settings::isSystemFolder(QStringLiteral("/usrdata/bin")));
+    QVERIFY(!Settings::isSystemFolder(programFolder.path()));
 }
 
 QTEST_MAIN(TestLogin)
