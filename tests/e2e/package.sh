@@ -9,7 +9,8 @@
 # from its tray menu; removing and purging the package afterwards leaves no
 # file of it behind and the user's settings untouched.
 #   package.sh BUILD_DIR DEVSERVER SHOTS_DIR
-# Exits 77 (skipped) without lintian or without root.
+# Exits 77 (skipped) without lintian, root or overlay mounts, or when the
+# package's dependencies are not installed here.
 set -eu
 if ! command -v lintian > /dev/null; then
     echo "SKIP: lintian is not installed (scripts/install-deps.sh installs it)"
@@ -103,7 +104,10 @@ appstreamcli validate --no-net "$work/unpacked/usr/share/metainfo/com.ondavox.On
 # 3. The throw-away root: this system below, every change kept apart in
 # $work/changes, with its own /proc, /dev/shm and /tmp.
 mkdir -p "$work/changes" "$work/overlay" "$root"
-mount -t overlay overlay -o "lowerdir=/,upperdir=$work/changes,workdir=$work/overlay" "$root" || fail "overlay mount"
+if ! mount -t overlay overlay -o "lowerdir=/,upperdir=$work/changes,workdir=$work/overlay" "$root" 2> "$work/mount.log"; then
+    echo "SKIP: this system cannot be laid under an overlay here: $(cat "$work/mount.log")"
+    exit 77
+fi
 mount -t proc proc "$root/proc"
 mount --rbind /dev "$root/dev"
 mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
