@@ -611,15 +611,13 @@ void Client::handleFull(std::uint64_t now, const Address &from, FullFrame &f)
     }
     if (d.leg.remoteCall() != 0 && f.sourceCall != d.leg.remoteCall())
         return;
-    if (d.closed)
-        return; // the peer has let the call go: anything we sent now would be to nobody
+    if (d.hungUp && !isUnsequenced(f.type, f.subclass))
+        return; // the peer drops the call as our HANGUP arrives: even an ACK now would reach nobody
     const auto receipt = d.leg.receive(now, f, transmits_);
     if (receipt == Leg::Receipt::Deliver && !d.finished)
         onFrame(now, d, f);
     else if (receipt == Leg::Receipt::Invalidated && !d.finished)
         onDialogFailed(now, d); // the peer knows no such call
-    if (d.finished && d.hungUp && d.leg.idle())
-        d.closed = true; // our HANGUP is acknowledged: the peer has forgotten the call
 }
 
 void Client::onCallToken(std::uint64_t now, Dialog &d, const FullFrame &f)

@@ -151,8 +151,7 @@ private:
         int tokenAttempts = 0;
         bool answeredChallenge = false;
         bool finished = false;
-        bool hungUp = false; // we sent HANGUP on it
-        bool closed = false; // the peer is done with it: nothing more goes out
+        bool hungUp = false; // we sent HANGUP on it: only its ACK matters now
         std::uint64_t lingerUntil = 0;
     };
 

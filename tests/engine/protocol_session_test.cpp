@@ -263,9 +263,19 @@ TEST(Call, StopIndicationFramesKeepBothSidesInStepWithoutAStorm)
     EXPECT_LE(up, 550u);
     EXPECT_LE(down, 550u);
 
-    // The server hangs up: we acknowledge, and then say nothing more to that call.
+    // We hang up while the server's LAGRQ is on its way: Asterisk drops the
+    // call as our HANGUP arrives, so that frame gets no ACK (it would reach
+    // nobody), and nothing else goes to the call after the HANGUP.
+    const auto toClient = framesTo(s, s.clientAddress);
+    const FullFrame &last = toClient.back();
+    std::uint8_t next = 0;
+    for (const auto &f : toClient)
+        if (f.sourceCall == last.sourceCall && !isUnsequenced(f.type, f.subclass))
+            next = static_cast<std::uint8_t>(f.oseqno + 1);
     s.client.hangup(s.now);
     const std::size_t afterHangup = s.wire.size();
+    const Bytes crossing = frameBytes(last.sourceCall, last.destCall, frametype::Iax, iaxcmd::LagRq, {}, next);
+    s.client.handleDatagram(s.now, s.serverAddress, crossing.data(), crossing.size());
     s.settle();
     s.advance(10000);
     std::size_t toServer = 0;
