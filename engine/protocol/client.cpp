@@ -16,12 +16,39 @@ bool isIax(const FullFrame &f, std::uint8_t subclass)
     return f.type == frametype::Iax && f.subclass == subclass;
 }
 
+// Q.850 causes a server may give as a code alone (Asterisk's Hangup(n) does).
+const char *causeText(std::uint8_t code)
+{
+    switch (code) {
+    case 1: return "Unallocated number";
+    case 3: return "No route to destination";
+    case 17: return "User busy";
+    case 18: return "No user responding";
+    case 19: return "No answer";
+    case 21: return "Call rejected";
+    case 22: return "Number changed";
+    case 27: return "Destination out of order";
+    case 28: return "Invalid number format";
+    case 31: return "Normal, unspecified";
+    case 34: return "No circuit available";
+    case 38: return "Network out of order";
+    case 41: return "Temporary failure";
+    case 42: return "Switching equipment congestion";
+    case 58: return "Bearer capability not available";
+    case 88: return "Incompatible destination";
+    default: return nullptr;
+    }
+}
+
 std::string causeOf(const FullFrame &f, const std::string &fallback)
 {
     const auto ies = IeList::parse(f.payload);
     if (ies) {
         if (auto cause = ies->text(ie::Cause); cause && !cause->empty())
             return *cause;
+        if (auto code = ies->u8(ie::CauseCode))
+            if (const char *text = causeText(*code))
+                return fallback + ": " + text;
     }
     return fallback;
 }

@@ -550,6 +550,28 @@ TEST(Call, PingAndLagRequestsAreAnswered)
     EXPECT_TRUE(answered);
 }
 
+TEST(Call, AHangupCarryingOnlyACauseCodeIsExplained)
+{
+    // Asterisk's Hangup(21) before the answer sends the code without a text.
+    Session s;
+    s.client.placeCall(s.now, kDial + "0015550101", format::Gsm, format::Gsm);
+    s.settle();
+    const auto toClient = framesTo(s, s.clientAddress);
+    const FullFrame &last = toClient.back();
+    std::uint8_t next = 0;
+    for (const auto &f : toClient)
+        if (f.sourceCall == last.sourceCall && !isUnsequenced(f.type, f.subclass))
+            next = static_cast<std::uint8_t>(f.oseqno + 1);
+    s.toClient(s.serverAddress, frameBytes(last.sourceCall, last.destCall, frametype::Iax, iaxcmd::Hangup,
+                                           IeBuilder().u8(ie::CauseCode, cause::CallRejected).take(), next));
+    EXPECT_EQ(s.states().back(), 0);
+    std::vector<std::string> texts;
+    for (const auto &e : s.events)
+        if (e.kind == ClientEvent::Kind::Text)
+            texts.push_back(e.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"Hung up: Call rejected"}));
+}
+
 // ---------------------------------------------------------------- strangers
 
 TEST(Strangers, IncomingCallIsRefusedWithoutDisturbingOurCall)
