@@ -4,11 +4,7 @@
 #include "account/servicerequest.h"
 #include "app/deployment.h"
 #include "views/tcontactinfo.h"
-#include "views/tcontactwidget.h"
-#include "views/tgroupwidget.h"
 #include "views/thistorylist.h"
-#include "views/titemdelegate.h"
-#include "views/tphonewidget.h"
 
 #include <QDate>
 #include <QEventLoop>
@@ -17,7 +13,6 @@
 #include <QNetworkReply>
 #include <QTime>
 #include <QTimer>
-#include <QTreeWidget>
 
 namespace {
 
@@ -56,23 +51,9 @@ TAccount::TAccount(QObject *parent)
     connect(creditManager, &QNetworkAccessManager::finished, this, &TAccount::onCreditAccessManagerFinished);
 }
 
-void TAccount::setContactsTree(QTreeWidget *tree)
-{
-    contactsTree = tree;
-}
-
 void TAccount::setHistoryList(THistoryList *list)
 {
     historyList = list;
-}
-
-QList<TGroupWidget *> TAccount::groups() const
-{
-    QList<TGroupWidget *> entries;
-    for (const QPointer<TGroupWidget> &group : groups_)
-        if (group)
-            entries.append(group);
-    return entries;
 }
 
 void TAccount::handle(QNetworkReply *reply, void (TAccount::*handler)(QNetworkReply *))
@@ -147,79 +128,45 @@ void TAccount::onContactsAccessManagerFinished(QNetworkReply *networkReply)
     if (reply.isFalse())
         return;
     // A failed transfer says nothing about the phonebook: keep what is shown.
-    if (reply.transportFailed() || !contactsTree)
+    if (reply.transportFailed())
         return;
 
-    // The view releases the entries of the removed rows by deferred
-    // deletion, so an entry whose action is still running outlives this.
-    QTreeWidget *tree = contactsTree;
-    tree->clear();
-    groups_.clear();
-
-    // Rows are made apart from the tree and added to it at once: every row
-    // added to a shown tree one by one would lay out all rows before it.
-    QList<QTreeWidgetItem *> groupRows;
-    QList<QPair<QTreeWidgetItem *, QWidget *>> entries;
+    QList<TContactGroup> phonebook;
     const auto groupList = reply["result"].elements();
     for (const ReplyValue &groupValue : groupList) {
-        const QString groupID = groupValue["id"].toText();
-        const QString groupName = groupValue["name"].toText();
-        if (groupName.isEmpty())
+        TContactGroup group;
+        group.groupID = groupValue["id"].toText();
+        group.groupName = groupValue["name"].toText();
+        if (group.groupName.isEmpty())
             continue;
-        auto *group = new TGroupWidget;
-        group->setGroupID(groupID);
-        group->setGroupName(groupName);
-        groupRows.append(group->item());
-        entries.append({group->item(), group});
-        groups_.append(group);
-
         const auto contacts = groupValue["contacts"].elements();
         for (const ReplyValue &contactValue : contacts) {
-            const QString name = contactValue["name"].toText();
-            if (name.isEmpty())
+            TContact contact;
+            contact.name = contactValue["name"].toText();
+            if (contact.name.isEmpty())
                 continue;
-            auto *entry = new TContactWidget;
-            // Queued: the edit and delete requests wait in a local event loop
-            // and must not run inside the entry's own menu or question.
-            connect(entry, &TContactWidget::editContact, this, &TAccount::onEditContact, Qt::QueuedConnection);
-            connect(entry, &TContactWidget::deleteContact, this, &TAccount::onDeleteContact, Qt::QueuedConnection);
-            entry->setPictureManager(pictureManager);
-            entry->setLogin(key_);
-            entry->setContactID(decimalId(contactValue["id"].toText()));
-            entry->setName(name);
-            entry->setTitle(contactValue["title"].toText());
-            entry->setCompany(contactValue["company"].toText());
-            entry->setGroupID(groupID);
-
-            QTreeWidgetItem *row = group->addContact(entry);
-            row->setData(0, ROLE_ITEM_TYPE, int(ITEM_CONTACT));
-            row->setData(0, ROLE_EXPANDED, false);
-            entries.append({row, entry});
-
+            contact.contactID = decimalId(contactValue["id"].toText());
+            contact.title = contactValue["title"].toText();
+            contact.company = contactValue["company"].toText();
+            contact.groupID = group.groupID;
             const auto phones = contactValue["phones"].elements();
             for (const ReplyValue &phoneValue : phones) {
-                const QString wholePhone = phoneValue["wholePhone"].toText();
-                if (wholePhone.isEmpty())
+                TContactPhone phone;
+                phone.wholePhone = phoneValue["wholePhone"].toText();
+                if (phone.wholePhone.isEmpty())
                     continue;
-                auto *line = new TPhoneWidget;
-                line->setPhoneID(decimalId(phoneValue["id"].toText()));
-                line->setCountryCode(phoneValue["countryCode"].toText());
-                line->setNumber(phoneValue["phone"].toText());
-                line->setType(phoneValue["type"].toText());
-                line->setWholePhone(wholePhone);
-                entry->addPhone(line);
+                phone.phoneID = decimalId(phoneValue["id"].toText());
+                phone.countryCode = phoneValue["countryCode"].toText();
+                phone.number = phoneValue["phone"].toText();
+                phone.type = phoneValue["type"].toText();
+                contact.phones.append(phone);
             }
-            row->setData(0, ROLE_PHONE_COUNT, entry->phoneCount());
+            group.contacts.append(contact);
         }
+        phonebook.append(group);
     }
-
-    tree->addTopLevelItems(groupRows);
-    // A group row is open as soon as it has a contact.
-    for (QTreeWidgetItem *group : std::as_const(groupRows))
-        if (group->childCount() > 0)
-            tree->expandItem(group);
-    for (const auto &[row, entry] : std::as_const(entries))
-        tree->setItemWidget(row, 0, entry);
+    groups_ = phonebook;
+    emit phonebookChanged();
 }
 
 QNetworkReply *TAccount::postAndWait(const QString &path, const QByteArray &body)
@@ -322,16 +269,17 @@ void TAccount::finishChange(QNetworkReply *networkReply)
 void TAccount::onEditContact(TContact contact)
 {
     TContactInfo editor(nullptr, true);
-    const QList<TGroupWidget *> groupEntries = groups();
+    // A copy: a phonebook download while the editor is open replaces groups_.
+    const QList<TContactGroup> groupEntries = groups_;
     editor.setGroups(groupEntries);
     editor.setContactID(contact.contactID);
     editor.setName(contact.name);
     editor.setTitle(contact.title);
     editor.setCompany(contact.company);
     editor.setGroup(contact.groupID);
-    for (const TGroupWidget *group : groupEntries) {
-        if (group->groupID() == contact.groupID) {
-            editor.setGroup(group->groupName());
+    for (const TContactGroup &group : groupEntries) {
+        if (group.groupID == contact.groupID) {
+            editor.setGroup(group.groupName);
             break;
         }
     }

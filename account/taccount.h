@@ -9,9 +9,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
-class QTreeWidget;
 class ServiceReply;
-class TGroupWidget;
 class THistoryList;
 
 // The program's client of the Ondavox web service and the holder of the
@@ -33,12 +31,16 @@ public:
     void setEmail(const QString &email) { email_ = email; }
     void setPassword(const QString &password) { password_ = password; }
 
-    // The widgets that the phonebook and call-history downloads fill; they
-    // belong to the main window.
-    void setContactsTree(QTreeWidget *tree);
+    // The list that the call-history download fills; it belongs to the
+    // main window.
     void setHistoryList(THistoryList *list);
-    // The group entries of the last phonebook download, in its order.
-    QList<TGroupWidget *> groups() const;
+    // The phonebook of the last download, in the service's order; the
+    // contact tree shows it and the contact editor lists its groups.
+    const QList<TContactGroup> &groups() const { return groups_; }
+    // The manager that contact photos are fetched through: apart from the
+    // others, so that thousands of photos never hold up a request the user
+    // waits for.
+    QNetworkAccessManager *photoManager() const { return pictureManager; }
 
     void login();
     void sendTextMessage(const QString &countryCode, const QString &number, const QString &text);
@@ -55,11 +57,16 @@ signals:
     // unreadable answer); message says why in a sentence for the user.
     void loginError(const QString &message);
     void creditUpdated(QString amount);
+    // A phonebook download replaced groups().
+    void phonebookChanged();
 
 public slots:
     void loadContacts();
     void getCreditBallance();
     void getCallHistory();
+    // Runs the contact editor on the record and sends the edit when saved.
+    void onEditContact(TContact contact);
+    void onDeleteContact(int ContactID);
 
 private slots:
     void onLoginAccessManagerFinished(QNetworkReply *reply);
@@ -68,8 +75,6 @@ private slots:
     int onAddContactAccessManagerFinished(QNetworkReply *reply);
     void onCreditAccessManagerFinished(QNetworkReply *reply);
     void onCallHistoryAccessManagerFinished(QNetworkReply *reply);
-    void onEditContact(TContact contact);
-    void onDeleteContact(int ContactID);
 
 private:
     // Sends the reply, once finished, to one of this object's handlers.
@@ -92,13 +97,9 @@ private:
     QString username_;
     QString password_;
     QString key_;
-    QPointer<QTreeWidget> contactsTree;
     QPointer<THistoryList> historyList;
-    QList<QPointer<TGroupWidget>> groups_;
+    QList<TContactGroup> groups_;
     QNetworkAccessManager *creditManager;
     QNetworkAccessManager *network;
-    // Every contact entry's photo request goes through this one manager;
-    // apart from the others, so that thousands of photos never hold up a
-    // request the user waits for.
     QNetworkAccessManager *pictureManager;
 };

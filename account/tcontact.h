@@ -4,17 +4,20 @@
 #include <QMetaType>
 #include <QString>
 
-// One phone line of a phonebook contact, as the contact editor and the
-// add and edit requests see it.
+// One phone line of a phonebook contact.
 struct TContactPhone
 {
     qint32 phoneID = 0; // 0 for a line added in the editor and not stored yet
     QString countryCode;
     QString number;
     QString type;
+    // What the line's call and text buttons dial; the add and edit requests
+    // never send it.
+    QString wholePhone;
 };
 
-// One phonebook contact on its way into and out of the contact editor.
+// One phonebook contact: what the tree shows, what the contact editor
+// starts from and what the add and edit requests send.
 struct TContact
 {
     qint32 contactID = 0;
@@ -23,6 +26,14 @@ struct TContact
     QString title;
     QString company;
     QList<TContactPhone> phones;
+};
+
+// A group of the phonebook with its contacts, in the service's order.
+struct TContactGroup
+{
+    QString groupID;
+    QString groupName;
+    QList<TContact> contacts;
 };
 
 Q_DECLARE_METATYPE(TContactPhone)

@@ -11,8 +11,7 @@
 #include "telephony/tsettings.h"
 #include "telephony/ttextdialog.h"
 #include "views/tcontactinfo.h"
-#include "views/tcontactwidget.h"
-#include "views/titemdelegate.h"
+#include "views/tcontacttree.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -54,7 +53,8 @@ TMainWindow::TMainWindow(QWidget *parent)
     // The balance goes on the credit button; the downloads fill the tree and
     // the history list.
     connect(account, &TAccount::creditUpdated, this, &TMainWindow::onCreditUpdated);
-    account->setContactsTree(ui->twContacts);
+    contactTree = new TContactTree(ui->twContacts);
+    contactTree->attach(account);
     account->setHistoryList(ui->twCallHistory);
 
     // Until the login succeeds, closing the last window ends the program.
@@ -101,9 +101,6 @@ TMainWindow::TMainWindow(QWidget *parent)
         // The first history and balance without waiting for the timers.
         QTimer::singleShot(500, account, &TAccount::getCallHistory);
         QTimer::singleShot(500, account, &TAccount::getCreditBallance);
-
-        // Row heights of the contact tree follow its items' data.
-        ui->twContacts->setItemDelegate(new TItemDelegate(ui->twContacts));
 
         // The tray icon and its menu: the way back to a closed window, and
         // the way to log out or exit.
@@ -340,20 +337,10 @@ void TMainWindow::on_twContacts_currentItemChanged(QTreeWidgetItem *current, QTr
 {
     if (!current)
         return;
-    QTreeWidget *tree = ui->twContacts;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        QTreeWidgetItem *group = tree->topLevelItem(i);
-        for (int j = 0; j < group->childCount(); ++j) {
-            QTreeWidgetItem *row = group->child(j);
-            const bool expanded = row == current;
-            if (auto *entry = qobject_cast<TContactWidget *>(tree->itemWidget(row, 0)))
-                entry->setExpanded(expanded);
-            row->setData(0, ROLE_EXPANDED, expanded);
-        }
-    }
+    contactTree->expand(current);
     // Lays the rows out again with their new heights. (Growing the list by a
     // pixel, as was once done for this, leaves it a pixel taller each time.)
-    tree->doItemsLayout();
+    ui->twContacts->doItemsLayout();
 }
 
 void TMainWindow::on_twContacts_itemSelectionChanged()

@@ -15,6 +15,7 @@ class QLabel;
 class QTimer;
 class QTreeWidgetItem;
 class TAccount;
+class TContactTree;
 class TTextDialog;
 class QWebEngineView;
 
@@ -93,6 +94,8 @@ private:
     PhoneState phoneState;
     QLabel *registrationStatus = nullptr;
     QPointer<TAccount> account;
+    // Shows the account's phonebook in twContacts; owned by the tree.
+    TContactTree *contactTree = nullptr;
     QTimer *creditTimer = nullptr;
     QTimer *callHistoryTimer = nullptr;
     QMenu creditMenu;

@@ -652,7 +652,14 @@ bool Store::contactBelongs(std::int64_t accountId, std::int64_t contactId)
     return st.step();
 }
 
-ChangeResult Store::validateContact(std::int64_t accountId, const ContactInput &input,
+bool Store::phoneHasType(std::int64_t contactId, std::int64_t phoneId, const std::string &type)
+{
+    Statement st(db_, "SELECT 1 FROM phones WHERE id = ? AND contact_id = ? AND type = ?");
+    st.bind(1, phoneId).bind(2, contactId).bind(3, type);
+    return st.step();
+}
+
+ChangeResult Store::validateContact(std::int64_t accountId, std::int64_t contactId, const ContactInput &input,
                                     std::int64_t *groupId, std::vector<Phone> *phones)
 {
     if (trimmed(input.groupId).empty())
@@ -680,8 +687,11 @@ ChangeResult Store::validateContact(std::int64_t accountId, const ContactInput &
             return ChangeResult::failure("A phone number may have at most 26 digits.");
         if (p.type.empty())
             p.type = "Other";
+        // A phone keeps a type it already has, even one the list lacks (the
+        // web phonebook has more types than the softphone's editor).
         if (std::none_of(std::begin(kPhoneTypes), std::end(kPhoneTypes),
-                         [&](const char *t) { return p.type == t; }))
+                         [&](const char *t) { return p.type == t; })
+            && !(contactId != 0 && p.id != 0 && phoneHasType(contactId, p.id, p.type)))
             return ChangeResult::failure("Unknown phone type \"" + p.type + "\".");
         phones->push_back(std::move(p));
     }
@@ -698,7 +708,7 @@ ChangeResult Store::addContact(std::int64_t accountId, const ContactInput &input
     Transaction tx(*this);
     std::int64_t groupId = 0;
     std::vector<Phone> phones;
-    ChangeResult checked = validateContact(accountId, input, &groupId, &phones);
+    ChangeResult checked = validateContact(accountId, 0, input, &groupId, &phones);
     if (!checked.ok)
         return checked;
     const auto contactId = insertContact(accountId, groupId, trimmed(input.name),
@@ -718,7 +728,7 @@ ChangeResult Store::editContact(std::int64_t accountId, std::int64_t contactId,
         return ChangeResult::failure("Unknown contact.");
     std::int64_t groupId = 0;
     std::vector<Phone> phones;
-    ChangeResult checked = validateContact(accountId, input, &groupId, &phones);
+    ChangeResult checked = validateContact(accountId, contactId, input, &groupId, &phones);
     if (!checked.ok)
         return checked;
 

@@ -187,8 +187,11 @@ private:
                                const std::string &iaxUsername,
                                const std::string &iaxPassword, std::int64_t creditCents);
     std::string nextIaxUsername();
-    ChangeResult validateContact(std::int64_t accountId, const ContactInput &input,
+    // contactId is the contact being edited, 0 when adding one.
+    ChangeResult validateContact(std::int64_t accountId, std::int64_t contactId, const ContactInput &input,
                                  std::int64_t *groupId, std::vector<Phone> *phones);
+    // Whether the contact's phone is stored with exactly this type.
+    bool phoneHasType(std::int64_t contactId, std::int64_t phoneId, const std::string &type);
 
     std::mutex mutex_;
     sqlite3 *db_ = nullptr;

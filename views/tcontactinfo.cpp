@@ -2,7 +2,6 @@
 #include "ui_tcontactinfo.h"
 
 #include "views/tcontactphonewidget.h"
-#include "views/tgroupwidget.h"
 
 #include <QMessageBox>
 #include <QVBoxLayout>
@@ -31,13 +30,11 @@ TContactInfo::~TContactInfo()
     delete ui;
 }
 
-void TContactInfo::setGroups(const QList<TGroupWidget *> &groupEntries)
+void TContactInfo::setGroups(const QList<TContactGroup> &groupEntries)
 {
-    for (const TGroupWidget *entry : groupEntries) {
-        if (!entry)
-            continue;
-        groups.append({entry->groupID(), entry->groupName()});
-        ui->cbGroup->addItem(entry->groupName());
+    for (const TContactGroup &entry : groupEntries) {
+        groups.append({entry.groupID, entry.groupName});
+        ui->cbGroup->addItem(entry.groupName);
     }
 }
 
@@ -63,8 +60,11 @@ void TContactInfo::setGroup(const QString &text)
 
 void TContactInfo::addPhone(int phoneID, const QString &countryCode, const QString &number, const QString &type)
 {
-    if (phoneWidgets.size() >= MaxPhoneRows)
+    if (phoneWidgets.size() >= MaxPhoneRows) {
+        if (phoneID != 0)
+            unshownPhones.append({phoneID, countryCode, number, type, QString()});
         return;
+    }
     auto *row = new TContactPhoneWidget;
     row->setPhoneID(phoneID);
     row->setCountryCode(countryCode);
@@ -72,6 +72,7 @@ void TContactInfo::addPhone(int phoneID, const QString &countryCode, const QStri
     row->setType(type);
     connect(row, &TContactPhoneWidget::deletePhone, this, &TContactInfo::onDeletePhone);
     phoneWidgets.append(row);
+    givenPhones.insert(row, {phoneID, countryCode, number, type, QString()});
     // Above the trailing spacer, so rows stack from the top.
     auto *rows = static_cast<QVBoxLayout *>(ui->wPhones->layout());
     rows->insertWidget(rows->count() - 1, row);
@@ -93,6 +94,7 @@ void TContactInfo::onDeletePhone(QWidget *phoneWidget)
         return;
     TContactPhoneWidget *removed = *row;
     phoneWidgets.erase(row);
+    givenPhones.remove(removed);
     // Later: the row's own button click is still being delivered.
     removed->hide();
     removed->deleteLater();
@@ -118,9 +120,15 @@ void TContactInfo::on_pbSave_clicked()
         }
     }
 
-    for (const TContactPhoneWidget *row : std::as_const(phoneWidgets)) {
-        if (row->countryCode().trimmed().isEmpty() || row->number().trimmed().isEmpty())
+    for (TContactPhoneWidget *row : std::as_const(phoneWidgets)) {
+        if (row->countryCode().trimmed().isEmpty() || row->number().trimmed().isEmpty()) {
+            // A stored phone that came incomplete and was left so is still
+            // the contact's: leaving it out would delete it at the service.
+            const TContactPhone given = givenPhones.value(row);
+            if (given.phoneID != 0 && row->countryCode() == given.countryCode && row->number() == given.number)
+                record.phones.append(given);
             continue;
+        }
         TContactPhone phone;
         phone.phoneID = row->phoneID();
         phone.countryCode = row->countryCode();
@@ -132,6 +140,7 @@ void TContactInfo::on_pbSave_clicked()
         QMessageBox::critical(this, tr("Error"), tr("You must enter a phone number."), QMessageBox::Ok);
         return;
     }
+    record.phones.append(unshownPhones);
 
     contact_ = record;
     accept();

@@ -42,7 +42,14 @@ QString TContactPhoneWidget::number() const
 
 void TContactPhoneWidget::setType(const QString &type)
 {
-    ui->cbType->setCurrentIndex(ui->cbType->findText(type, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    int index = ui->cbType->findText(type, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    // A type the service knows but the list lacks is offered on this row,
+    // so that an edit shows it and sends it back rather than an empty one.
+    if (index < 0 && !type.isEmpty()) {
+        ui->cbType->addItem(type);
+        index = ui->cbType->count() - 1;
+    }
+    ui->cbType->setCurrentIndex(index);
 }
 
 QString TContactPhoneWidget::type() const

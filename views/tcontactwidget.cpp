@@ -131,11 +131,17 @@ void TContactWidget::on_actionDelete_Contact_triggered()
 void TContactWidget::confirmDeletion()
 {
     const QPointer<TContactWidget> self(this);
-    const auto answer = QMessageBox::question(nullptr, tr("Remove"), tr("Are you sure you want to remove this contact?"),
-                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (!self || answer == QMessageBox::No)
+    const bool confirmed = confirmRemoval();
+    if (!self || !confirmed)
         return;
     emit deleteContact(contactID_);
+}
+
+bool TContactWidget::confirmRemoval()
+{
+    return QMessageBox::question(nullptr, tr("Remove"), tr("Are you sure you want to remove this contact?"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        != QMessageBox::No;
 }
 
 void TContactWidget::on_actionEdit_Contact_triggered()

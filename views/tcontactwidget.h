@@ -53,6 +53,10 @@ public:
 
     void setExpanded(bool expanded);
 
+    // The "Remove" question asked before a contact is deleted; true when
+    // the user did not answer No.
+    static bool confirmRemoval();
+
 signals:
     void editContact(TContact contact);
     void deleteContact(int contactID);

@@ -8,10 +8,17 @@
 TGroupWidget::TGroupWidget(QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::TGroupWidget)
-    , item_(new QTreeWidgetItem)
 {
     ui->setupUi(this);
-    item_->setData(0, ROLE_ITEM_TYPE, ITEM_GROUP);
+}
+
+QTreeWidgetItem *TGroupWidget::item()
+{
+    if (!item_) {
+        item_ = new QTreeWidgetItem;
+        item_->setData(0, ROLE_ITEM_TYPE, ITEM_GROUP);
+    }
+    return item_;
 }
 
 TGroupWidget::~TGroupWidget()
@@ -30,7 +37,7 @@ void TGroupWidget::setGroupName(const QString &groupName)
 QTreeWidgetItem *TGroupWidget::addContact(TContactWidget *)
 {
     auto *child = new QTreeWidgetItem;
-    item_->addChild(child);
+    item()->addChild(child);
     if (QTreeWidget *tree = item_->treeWidget())
         tree->expandItem(item_);
     return child;

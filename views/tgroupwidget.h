@@ -10,9 +10,9 @@ namespace Ui {
 class TGroupWidget;
 }
 
-// The entry shown on a group row of the contact tree: the group's name on a
-// band. It makes its own row item; the contacts download adds that item to
-// the tree, which then owns it.
+// The entry form of a group row of the contact tree: the group's name on a
+// band. The tree paints its group rows with it. It makes its own row item
+// when first asked for one; whoever adds that item to a tree hands it over.
 class TGroupWidget : public QWidget
 {
     Q_OBJECT
@@ -26,7 +26,7 @@ public:
     void setGroupName(const QString &groupName);
     QString groupName() const { return groupName_; }
 
-    QTreeWidgetItem *item() const { return item_; }
+    QTreeWidgetItem *item();
 
     // Makes the child row for a contact entry at the bottom of the group and
     // returns it; placing the entry on it and its item data are the
@@ -37,5 +37,5 @@ private:
     Ui::TGroupWidget *ui;
     QString groupID_;
     QString groupName_;
-    QTreeWidgetItem *item_;
+    QTreeWidgetItem *item_ = nullptr;
 };

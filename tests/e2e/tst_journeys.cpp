@@ -16,9 +16,11 @@
 #include "audio_analysis.h"
 #include "devserver_process.h"
 #include "testsupport.h"
+#include "../views/contacttreesupport.h"
 #include "views/tcontactinfo.h"
+#include "views/tcontactphotos.h"
+#include "views/tcontacttree.h"
 #include "views/tcontactwidget.h"
-#include "views/tgroupwidget.h"
 #include "views/thistorylist.h"
 #include "views/tphonewidget.h"
 #include "wavfile.h"
@@ -107,11 +109,12 @@ QMap<QString, Shown> contactsOf(QTreeWidget *tree)
 {
     QMap<QString, Shown> contacts;
     for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        auto *group = qobject_cast<TGroupWidget *>(tree->itemWidget(tree->topLevelItem(i), 0));
+        const QString group = tree->topLevelItem(i)->data(0, ROLE_GROUP_NAME).toString();
         for (int j = 0; j < tree->topLevelItem(i)->childCount(); ++j) {
             QTreeWidgetItem *row = tree->topLevelItem(i)->child(j);
-            if (auto *entry = qobject_cast<TContactWidget *>(tree->itemWidget(row, 0)))
-                contacts.insert(entry->name(), {row, entry, group ? group->groupName() : QString()});
+            // Only the expanded contact has an entry widget of its own.
+            contacts.insert(TContactTree::contactOf(row).name,
+                            {row, qobject_cast<TContactWidget *>(tree->itemWidget(row, 0)), group});
         }
     }
     return contacts;
@@ -322,13 +325,16 @@ TContactWidget *TestJourneys::openContact(const QString &name)
     if (tree()->currentItem() != shown.row)
         return nullptr;
     // Its lines are on screen once the row has grown.
+    auto *entry = qobject_cast<TContactWidget *>(tree()->itemWidget(shown.row, 0));
+    if (!entry)
+        return nullptr;
     const bool linesShown = QTest::qWaitFor(
-        [&shown] {
-            const auto lines = shown.entry->findChildren<TPhoneWidget *>();
+        [entry] {
+            const auto lines = entry->findChildren<TPhoneWidget *>();
             return !lines.isEmpty() && lines.first()->isVisible();
         },
         kLong);
-    return linesShown ? shown.entry : nullptr;
+    return linesShown ? entry : nullptr;
 }
 
 void TestJourneys::waitForAnswer(const QSignalSpy &status)
@@ -353,15 +359,11 @@ void TestJourneys::phonebookAfterLogin()
     QTRY_COMPARE_WITH_TIMEOUT(contactsOf(tree()).size(), contactCount, kLong);
     QCOMPARE(tree()->topLevelItemCount(), db(QStringLiteral("SELECT COUNT(*) FROM contact_groups")).toInt());
     QTRY_COMPARE_WITH_TIMEOUT(creditShown(), dollars(creditCents()), kLong);
-    // Every photo arrived.
+    // The photos of the rows in view arrived.
     QTRY_VERIFY_WITH_TIMEOUT(
-        [this] {
-            for (const Shown &shown : contactsOf(tree()))
-                if (shown.entry->isPhotoPending())
-                    return false;
-            return true;
-        }(),
+        !tree()->findChild<TContactTree *>()->photos()->photo(TContactTree::contactOf(tree()->topLevelItem(0)->child(0))).isNull(),
         kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(tree()->findChild<TContactTree *>()->photos()->pending(), 0, kLong);
     shot(journey, QStringLiteral("logged-in"));
     QVERIFY(openContact(QStringLiteral("François Dubois")));
     shot(journey, QStringLiteral("contact-open"));
@@ -670,8 +672,9 @@ void TestJourneys::contactAddedEditedDeleted()
             QTest::mouseClick(editor->findChild<QPushButton *>(QStringLiteral("pbSave")), Qt::LeftButton);
         },
         kLong);
-    // Edit Contact, from the entry's menu; the editor opens from the event loop.
-    contactsOf(tree()).value(QStringLiteral("Alex Journey")).entry->actions().at(0)->trigger();
+    // Edit Contact, from the row's menu; the editor opens from the event loop.
+    onContextMenu(tree(), contactsOf(tree()).value(QStringLiteral("Alex Journey")).row,
+                  [](QMenu *menu) { chooseInMenu(menu, QStringLiteral("Edit Contact")); });
     QTRY_VERIFY_WITH_TIMEOUT(edited, kLong);
     QCOMPARE(nameShown, QStringLiteral("Alex Journey"));
     QVERIFY2(refusal.isEmpty(), qPrintable(refusal));

@@ -21,20 +21,10 @@
 
 namespace {
 
-// Group entries as the phonebook download makes them, kept in a tree that
-// owns their rows.
+// Groups as the phonebook download lists them.
 struct Groups {
-    QTreeWidget tree;
-    QList<TGroupWidget *> entries;
-    void add(const QString &id, const QString &name)
-    {
-        auto *group = new TGroupWidget;
-        group->setGroupID(id);
-        group->setGroupName(name);
-        tree.addTopLevelItem(group->item());
-        tree.setItemWidget(group->item(), 0, group);
-        entries.append(group);
-    }
+    QList<TContactGroup> entries;
+    void add(const QString &id, const QString &name) { entries.append({id, name, {}}); }
 };
 
 QList<TContactPhoneWidget *> rows(const TContactInfo &editor)
@@ -142,7 +132,11 @@ void TestContactEditor::phoneRowForm()
 
     row.setType(QStringLiteral("Work Fax"));
     QCOMPARE(row.type(), QStringLiteral("Work Fax"));
+    // A type outside the list is offered on the row, so it is kept.
     row.setType(QStringLiteral("work fax"));
+    QCOMPARE(types->count(), 8);
+    QCOMPARE(row.type(), QStringLiteral("work fax"));
+    row.setType(QString());
     QCOMPARE(types->currentIndex(), -1);
     QCOMPARE(row.type(), QString());
 }
@@ -251,7 +245,7 @@ void TestContactEditor::saveBuildsTheRecord()
     editor.setName(QStringLiteral("  Ada  "));
     editor.setTitle(QStringLiteral(" Dr "));
     editor.setCompany(QStringLiteral("Engines & Co"));
-    editor.addPhone(7, "44", "", "Home");       // dropped: no number
+    editor.addPhone(0, "44", "", "Home");       // dropped: new, no number
     editor.addPhone(8, "1", "5550100", "Page"); // kept
     editor.addPhone(0, "39", "06123", "Other"); // kept, new
     QCOMPARE(save(editor), QString());
@@ -334,16 +328,29 @@ void TestContactEditor::editModeLoadsARecord()
     QCOMPARE(editor.findChild<QLabel *>("lblFormTitle")->text(), QStringLiteral("Edit contact"));
     QCOMPARE(rows(editor).size(), 0);
     editor.setName(QStringLiteral("Lin"));
-    for (int i = 1; i <= 4; ++i)
-        editor.addPhone(i, "44", QString::number(i), i == 2 ? "Fax" : "Mobile");
+    for (int i = 1; i <= 5; ++i)
+        editor.addPhone(i, i == 3 ? "" : "44", QString::number(i), i == 2 ? "Fax" : "Mobile");
     QCOMPARE(rows(editor).size(), 3);
-    QCOMPARE(rows(editor).at(1)->type(), QString());
+    QCOMPARE(rows(editor).at(1)->type(), QStringLiteral("Fax"));
     QCOMPARE(save(editor), QString());
+    // Nothing the user did not change is lost: the unusual type, the stored
+    // phone that came without a country code, the phones not shown.
     const TContact record = editor.contact();
-    QCOMPARE(record.phones.size(), 3);
-    QCOMPARE(record.phones.at(0).phoneID, 1);
-    QCOMPARE(record.phones.at(1).type, QString());
-    QCOMPARE(record.phones.at(2).phoneID, 3);
+    QCOMPARE(record.phones.size(), 5);
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(record.phones.at(i).phoneID, i + 1);
+        QCOMPARE(record.phones.at(i).number, QString::number(i + 1));
+    }
+    QCOMPARE(record.phones.at(1).type, QStringLiteral("Fax"));
+    QCOMPARE(record.phones.at(2).countryCode, QString());
+    QCOMPARE(record.phones.at(4).type, QStringLiteral("Mobile"));
+
+    // A row the user empties is left out, as is an empty new row.
+    rows(editor).at(2)->setNumber(QString());
+    editor.addPhone(0, QString(), QString(), QStringLiteral("Home"));
+    QCOMPARE(save(editor), QString());
+    QCOMPARE(editor.contact().phones.size(), 4);
+    QCOMPARE(editor.contact().phones.at(2).phoneID, 4);
 }
 
 QTEST_MAIN(TestContactEditor)

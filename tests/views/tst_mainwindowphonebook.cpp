@@ -2,19 +2,26 @@
 // requests, one expanded contact at a time, the text dialog opened from the
 // toolbar and from a phone line, and adding a contact.
 #include "account/tlogin.h"
+#include "contacttreesupport.h"
 #include "app/tevent.h"
 #include "app/tmainwindow.h"
 #include "httpresponder.h"
 #include "telephony/ttextdialog.h"
 #include "testsupport.h"
 #include "views/tcontactinfo.h"
+#include "views/tcontactphotos.h"
+#include "views/tcontacttree.h"
 #include "views/tcontactwidget.h"
+#include "views/tgroupwidget.h"
 #include "views/thistorylist.h"
 #include "views/titemdelegate.h"
 #include "views/tphonewidget.h"
 
 #include <QAction>
+#include <QBuffer>
 #include <QComboBox>
+#include <QImage>
+#include <QLabel>
 #include <QElapsedTimer>
 #include <QApplication>
 #include <QLineEdit>
@@ -22,6 +29,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTest>
@@ -58,6 +66,9 @@ private slots:
     void textFromTheToolbarStartsEmpty();
     void addContactFromTheToolbar();
     void callFromTheHistory();
+    void refreshWhileAContactMenuIsOpen();
+    void photosForRowsInViewKeptAcrossRefreshes();
+    void rowsPaintedAsTheirEntryWidgets();
 
 private:
     TMainWindow *loggedInWindow();
@@ -148,23 +159,29 @@ void TestMainWindowPhonebook::oneContactExpandedAtATime()
     QTreeWidgetItem *ada = tree->topLevelItem(0)->child(0);
     QTreeWidgetItem *babbage = tree->topLevelItem(0)->child(1);
     QTreeWidgetItem *grace = tree->topLevelItem(1)->child(0);
-    auto *adaEntry = qobject_cast<TContactWidget *>(tree->itemWidget(ada, 0));
-    auto *babbageEntry = qobject_cast<TContactWidget *>(tree->itemWidget(babbage, 0));
     const int height = tree->height();
     QTRY_COMPARE(tree->visualItemRect(ada).height(), 40);
+    QCOMPARE(tree->visualItemRect(tree->topLevelItem(0)).height(), 34);
+    // Collapsed rows are painted, not made of widgets.
+    QVERIFY(!tree->itemWidget(ada, 0));
 
     tree->setCurrentItem(ada);
     QVERIFY(ada->data(0, ROLE_EXPANDED).toBool());
     QVERIFY(!babbage->data(0, ROLE_EXPANDED).toBool());
+    QPointer<TContactWidget> adaEntry = qobject_cast<TContactWidget *>(tree->itemWidget(ada, 0));
+    QVERIFY(adaEntry);
     QCOMPARE(adaEntry->maximumHeight(), 90);
+    QCOMPARE(adaEntry->findChildren<TPhoneWidget *>().size(), 2);
     QTRY_COMPARE(tree->visualItemRect(ada).height(), 90);
     QTRY_COMPARE(adaEntry->height(), 90);
 
     tree->setCurrentItem(babbage);
     QVERIFY(!ada->data(0, ROLE_EXPANDED).toBool());
     QVERIFY(babbage->data(0, ROLE_EXPANDED).toBool());
-    QCOMPARE(adaEntry->maximumHeight(), 40);
+    auto *babbageEntry = qobject_cast<TContactWidget *>(tree->itemWidget(babbage, 0));
     QCOMPARE(babbageEntry->maximumHeight(), 60);
+    QVERIFY(!tree->itemWidget(ada, 0));
+    QTRY_VERIFY(!adaEntry);
     QTRY_COMPARE(tree->visualItemRect(ada).height(), 40);
     QTRY_COMPARE(tree->visualItemRect(babbage).height(), 60);
 
@@ -174,7 +191,8 @@ void TestMainWindowPhonebook::oneContactExpandedAtATime()
     // A group row collapses every contact.
     tree->setCurrentItem(tree->topLevelItem(0));
     QVERIFY(!grace->data(0, ROLE_EXPANDED).toBool());
-    QCOMPARE(babbageEntry->maximumHeight(), 40);
+    QVERIFY(!tree->itemWidget(grace, 0));
+    QTRY_COMPARE(tree->visualItemRect(grace).height(), 40);
     // Picking contacts does not make the list grow past its place.
     QTRY_COMPARE(tree->height(), height);
 }
@@ -187,7 +205,7 @@ void TestMainWindowPhonebook::textFromAPhoneLine()
     // The user picks the contact, which shows its lines.
     tree->setCurrentItem(tree->topLevelItem(0)->child(0));
     auto *entry = qobject_cast<TContactWidget *>(tree->itemWidget(tree->topLevelItem(0)->child(0), 0));
-    auto *line = entry->findChildren<TPhoneWidget *>().at(1);
+    QPointer<TPhoneWidget> line = entry->findChildren<TPhoneWidget *>().at(1);
 
     QStringList fields;
     QString success;
@@ -285,6 +303,206 @@ void TestMainWindowPhonebook::callFromTheHistory()
     QTest::mouseClick(history->viewport(), Qt::LeftButton, {}, button.center());
     // Not registered with the test engine: the number is shown, not dialled.
     QTRY_COMPARE(number->text(), QStringLiteral("999"));
+}
+
+namespace {
+
+QByteArray png(QColor colour)
+{
+    QImage image(50, 50, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// One group of `contacts` contacts, "Person 1" on, with IDs from 1001; the
+// name of `renamed` (an ID) gets a mark.
+QByteArray bigPhonebook(int contacts, int renamed = 0)
+{
+    QByteArray json = R"({"result":[{"id":"1","name":"Everyone","contacts":[)";
+    for (int i = 1; i <= contacts; ++i) {
+        const QByteArray id = QByteArray::number(1000 + i);
+        json += (i > 1 ? "," : "") + QByteArray(R"({"id":")") + id + R"(","name":"Person )" + QByteArray::number(i)
+                + (1000 + i == renamed ? " (new)" : "") + R"(","phones":[{"id":")" + id
+                + R"(","countryCode":"44","phone":"1","type":"Home","wholePhone":"441"}]})";
+    }
+    return json + "]}]}";
+}
+
+QSet<QByteArray> photosAsked(HttpResponder *responder)
+{
+    QSet<QByteArray> asked;
+    for (const auto &request : responder->requestsFor("/Phonebook/GetContactPhoto.html"))
+        asked.insert(request.query());
+    return asked;
+}
+
+} // namespace
+
+// Adds a contact through the toolbar's editor; the phonebook is downloaded
+// again once the service has stored it.
+void reloadByAdding(HttpResponder *responder, TMainWindow *window)
+{
+    responder->setReply("/Phonebook/AddContactAPI.html", R"({"Success":true,"Error":"","ContactID":13})");
+    onNextModal([](QWidget *modal) {
+        auto *editor = qobject_cast<TContactInfo *>(modal);
+        editor->setName(QStringLiteral("Lin"));
+        editor->findChild<QLineEdit *>("leCountryCode")->setText(QStringLiteral("86"));
+        editor->findChild<QLineEdit *>("lePhoneNumber")->setText(QStringLiteral("1012345"));
+        editor->findChild<QPushButton *>("pbSave")->click();
+    });
+    window->findChild<QPushButton *>("pbAddContact")->click();
+}
+
+// A phonebook download (the reload after an add) lands while the context
+// menu of a contact row is open: the rows go, the menu must not go with
+// them, and what the user then picks applies to the contact as the new
+// phonebook holds it. Both for a painted row and for the expanded one.
+void TestMainWindowPhonebook::refreshWhileAContactMenuIsOpen()
+{
+    std::unique_ptr<TMainWindow> window(loggedInWindow());
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    auto *tree = window->findChild<QTreeWidget *>("twContacts");
+
+    for (const QString &name : {QStringLiteral("Babbage"), QStringLiteral("Ada")}) {
+        tree->setCurrentItem(contactRow(tree, QStringLiteral("Ada")));
+        QTreeWidgetItem *row = contactRow(tree, name);
+        QVERIFY(row);
+        QByteArray after = Phonebook;
+        after.replace("\"name\":\"" + name.toUtf8() + '"', "\"name\":\"" + name.toUtf8() + "\",\"title\":\"Analyst\"");
+        responder->setReply("/Webservices/contacts.php", HttpResponder::Reply{200, after, 400, false});
+        const int loads = responder->requestsFor("/Webservices/contacts.php").size();
+        reloadByAdding(responder, window.get());
+        QTRY_COMPARE(responder->requestsFor("/Webservices/contacts.php").size(), loads + 1);
+
+        QStringList seen;
+        QString title = QStringLiteral("no editor");
+        bool replacedWhileOpen = false;
+        onContextMenu(tree, row, [&](QMenu *menu) {
+            for (QAction *action : menu->actions())
+                seen << action->text();
+            // The download replaces every row while the menu is open.
+            replacedWhileOpen = QTest::qWaitFor(
+                [&] { return TContactTree::contactOf(contactRow(tree, name)).title == QStringLiteral("Analyst"); }, 3000);
+            replacedWhileOpen = replacedWhileOpen && menu->isVisible();
+            onNextModal([&title](QWidget *modal) {
+                title = modal->findChild<QLineEdit *>("leTitle")->text();
+                qobject_cast<QDialog *>(modal)->reject();
+            });
+            chooseInMenu(menu, QStringLiteral("Edit Contact"));
+        });
+        QVERIFY(replacedWhileOpen);
+        QCOMPARE(seen, (QStringList{"Edit Contact", "Delete Contact"}));
+        QTRY_COMPARE(title, QStringLiteral("Analyst"));
+    }
+    // The tree still works.
+    tree->setCurrentItem(contactRow(tree, QStringLiteral("Babbage")));
+    QVERIFY(tree->itemWidget(contactRow(tree, QStringLiteral("Babbage")), 0));
+}
+
+// Photos are fetched for the rows in view, a few at a time, each given its
+// whole time-out from when it is sent; a refresh keeps those of unchanged
+// contacts.
+void TestMainWindowPhonebook::photosForRowsInViewKeptAcrossRefreshes()
+{
+    responder->setReply("/Webservices/contacts.php", bigPhonebook(400));
+    responder->setReply("/Phonebook/GetContactPhoto.html", HttpResponder::Reply{200, png(QColor(10, 120, 60)), 250, false});
+    std::unique_ptr<TMainWindow> window(new TMainWindow);
+    setMainWindow(window.get());
+    window->resize(360, 600);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    auto *tree = window->findChild<QTreeWidget *>("twContacts");
+    TContactPhotos *photos = tree->findChild<TContactTree *>()->photos();
+    // Each photo takes 250 ms and may take 600 once sent: the third round of
+    // six would run out of time if it counted from when it was queued.
+    photos->setTimeout(600);
+    QTRY_COMPARE_WITH_TIMEOUT(tree->topLevelItemCount(), 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!photosAsked(responder).isEmpty(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(photos->pending(), 0, 10000);
+
+    // Only rows in view asked, and every one of them got its photo.
+    const QSet<QByteArray> first = photosAsked(responder);
+    QVERIFY2(first.size() > 5 && first.size() <= tree->viewport()->height() / 40 + 2, qPrintable(QString::number(first.size())));
+    for (int i = 0; i < first.size(); ++i) {
+        const TContact contact = TContactTree::contactOf(tree->topLevelItem(0)->child(i));
+        QVERIFY(first.contains("ContactID=" + QByteArray::number(contact.contactID)));
+        QVERIFY2(!photos->photo(contact).isNull(), qPrintable(contact.name));
+    }
+    // A painted row shows its photo.
+    const QRect firstRow = tree->visualItemRect(tree->topLevelItem(0)->child(0));
+    QTRY_COMPARE(QColor(tree->viewport()->grab().toImage().pixel(firstRow.left() + 20, firstRow.top() + 20)),
+                 QColor(10, 120, 60));
+
+    // Scrolled to the end: the last rows' photos, not those in between.
+    tree->scrollToBottom();
+    QTRY_VERIFY(photosAsked(responder).contains("ContactID=1400"));
+    QVERIFY(!photosAsked(responder).contains("ContactID=1200"));
+    QTRY_COMPARE_WITH_TIMEOUT(photos->pending(), 0, 10000);
+
+    // A refresh in which one contact changed asks again for that one only.
+    const int asked = responder->requestsFor("/Phonebook/GetContactPhoto.html").size();
+    responder->setReply("/Webservices/contacts.php", bigPhonebook(400, 1399));
+    reloadByAdding(responder, window.get());
+    QTRY_COMPARE(TContactTree::contactOf(tree->topLevelItem(0)->child(398)).name, QStringLiteral("Person 399 (new)"));
+    tree->scrollToBottom();
+    QTRY_COMPARE(responder->requestsFor("/Phonebook/GetContactPhoto.html").size(), asked + 1);
+    QCOMPARE(responder->requestsFor("/Phonebook/GetContactPhoto.html").last().query(), QByteArray("ContactID=1399"));
+    tree->scrollToTop();
+    QTest::qWait(300);
+    QCOMPARE(responder->requestsFor("/Phonebook/GetContactPhoto.html").size(), asked + 1);
+}
+
+// The rows painted with stamps of their entry forms look, pixel for pixel,
+// as the same rows did when each carried its own entry widget.
+void TestMainWindowPhonebook::rowsPaintedAsTheirEntryWidgets()
+{
+    responder->setReply("/Phonebook/GetContactPhoto.html", png(QColor(200, 40, 90)));
+    std::unique_ptr<TMainWindow> window(loggedInWindow());
+    window->resize(420, 600);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    auto *tree = window->findChild<QTreeWidget *>("twContacts");
+    TContactPhotos *photos = tree->findChild<TContactTree *>()->photos();
+    QTRY_COMPARE_WITH_TIMEOUT(photos->pending(), 0, 5000);
+    QTRY_VERIFY(!photos->photo(TContactTree::contactOf(contactRow(tree, QStringLiteral("Ada")))).isNull());
+    tree->setCurrentItem(contactRow(tree, QStringLiteral("Babbage")));
+    QTest::qWait(100);
+    const QImage painted = tree->viewport()->grab().toImage();
+
+    // The same rows, each with the entry widget the tree used to put on it.
+    QList<QTreeWidgetItem *> rows;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        rows << tree->topLevelItem(i);
+        for (int j = 0; j < tree->topLevelItem(i)->childCount(); ++j)
+            if (!tree->itemWidget(tree->topLevelItem(i)->child(j), 0))
+                rows << tree->topLevelItem(i)->child(j);
+    }
+    for (QTreeWidgetItem *row : std::as_const(rows)) {
+        if (row->data(0, ROLE_ITEM_TYPE).toInt() == ITEM_GROUP) {
+            auto *group = new TGroupWidget;
+            group->setGroupName(row->data(0, ROLE_GROUP_NAME).toString());
+            tree->setItemWidget(row, 0, group);
+        } else {
+            const TContact contact = TContactTree::contactOf(row);
+            auto *entry = new TContactWidget;
+            entry->setName(contact.name);
+            entry->setPhoto(photos->photo(contact));
+            tree->setItemWidget(row, 0, entry);
+        }
+    }
+    tree->doItemsLayout();
+    QTest::qWait(100);
+    const QImage withWidgets = tree->viewport()->grab().toImage();
+    if (painted != withWidgets) {
+        painted.save(QStringLiteral("rows-painted.png"));
+        withWidgets.save(QStringLiteral("rows-with-widgets.png"));
+        QFAIL("painted rows differ from rows with entry widgets (both saved as PNG)");
+    }
 }
 
 QTEST_MAIN(TestMainWindowPhonebook)

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "account/tcontact.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPixmap>
+#include <QPointer>
+#include <QString>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// The contacts' photos, fetched when a row asks for one (that is, when it
+// is painted, so only for rows in view) and kept across phonebook
+// downloads unless the contact changed. A few requests are on the wire at
+// a time, the rest wait here; each request's time-out counts from when it
+// is sent, so a long queue on a slow link does not use up the later ones'
+// time before they start.
+class TContactPhotos : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TContactPhotos(QObject *parent = nullptr);
+    ~TContactPhotos() override;
+
+    void setManager(QNetworkAccessManager *manager) { manager_ = manager; }
+    void setLogin(const QString &login) { login_ = login; }
+    // How long one photo may take once sent, in milliseconds.
+    void setTimeout(int milliseconds) { timeout_ = milliseconds; }
+
+    // The contact's photo, or a null pixmap while there is none; the first
+    // call for a contact asks the service for it.
+    QPixmap photo(const TContact &contact);
+    // After a phonebook download: forgets the photos of contacts that are
+    // gone or changed (and stops their requests), and gives photos that
+    // failed another chance.
+    void keepOnly(const QList<TContactGroup> &phonebook);
+    // Requests waiting or on the wire.
+    int pending() const { return int(waiting.size()) + int(sent.size()); }
+
+signals:
+    void photoArrived(int contactID);
+
+private:
+    struct Photo {
+        size_t fingerprint = 0;
+        QPixmap picture;
+        bool failed = false;
+    };
+
+    static size_t fingerprintOf(const TContact &contact);
+    void sendWaiting();
+    void finished(int contactID, QNetworkReply *reply);
+    void drop(int contactID);
+
+    QPointer<QNetworkAccessManager> manager_;
+    QString login_;
+    int timeout_ = 20000;
+    QHash<int, Photo> photos;
+    QList<int> waiting;
+    // Guarded: the manager may go first (a logout), taking its replies.
+    QHash<int, QPointer<QNetworkReply>> sent;
+};
