@@ -75,6 +75,7 @@ private slots:
     void storedDevicesAppliedAfterRegistration();
     void settingsButtonRunsDialogOnce();
     void logoutUnregistersBeforeNextRegistration();
+    void logoutDuringACallHangsUpBeforeUnregistering();
     void initialisationFailureStopsProgram();
 
 private:
@@ -466,6 +467,17 @@ void TestTelephony::logoutUnregistersBeforeNextRegistration()
     EngineDouble::deliver(EngineDouble::registrationEvent(5, IAXC_REGISTRATION_REPLY_REJ));
     EngineDouble::deliver(EngineDouble::registrationEvent(6, IAXC_REGISTRATION_REPLY_ACK));
     QTRY_COMPARE(registrationText(), QStringLiteral("Registered"));
+}
+
+void TestTelephony::logoutDuringACallHangsUpBeforeUnregistering()
+{
+    loggedInWindow();
+    window->call(QStringLiteral("4420"));
+    EngineDouble::clearCalls();
+    setMainWindow(nullptr);
+    window.reset();
+    // Otherwise the call would run on, and be charged, with no window to end it.
+    QCOMPARE(EngineDouble::functions(), (std::vector<std::string>{"iaxc_dump_call", "iaxc_unregister"}));
 }
 
 void TestTelephony::initialisationFailureStopsProgram()
