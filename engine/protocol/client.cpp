@@ -459,7 +459,15 @@ void Client::handleMini(const Address &from, const MiniFrame &m)
     if (it == dialogs_.end() || it->second.finished || it->second.leg.peer() != from
         || it->second.leg.remoteCall() != m.sourceCall)
         return;
-    receiveVoice(unwrapMiniTimestamp(call_->receivedVoiceTimestamp, m.timestamp), m.payload);
+    std::uint32_t ts = unwrapMiniTimestamp(call_->receivedVoiceTimestamp, m.timestamp);
+    if (call_->voiceJump) {
+        const std::uint32_t onJump = unwrapMiniTimestamp(*call_->voiceJump, m.timestamp);
+        const auto distance = [](std::uint32_t a, std::uint32_t b) { return a > b ? a - b : b - a; };
+        if (distance(ts, call_->receivedVoiceTimestamp) > kVoiceJumpMs)
+            ts = onJump; // the sender's clock did jump: go on from the new one
+        call_->voiceJump.reset();
+    }
+    receiveVoice(ts, m.payload);
 }
 
 void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
@@ -561,7 +569,18 @@ void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
     if (f.type == frametype::Voice) {
         if (call_->accepted && f.subclass != 0) {
             call_->receivedVoiceFormat = f.subclass;
-            receiveVoice(f.timestamp, f.payload);
+            const std::uint32_t last = call_->receivedVoiceTimestamp;
+            const std::uint32_t distance = f.timestamp > last ? f.timestamp - last : last - f.timestamp;
+            if (call_->heardVoice && distance > kVoiceJumpMs) {
+                // Played as it is, but mini frames keep their old base until they show which clock is right.
+                call_->voiceJump = f.timestamp;
+                call_->heardVoice = true;
+                if (voice_.size() < kMaxQueuedVoice)
+                    voice_.push_back({f.timestamp, call_->receivedVoiceFormat, f.payload});
+            } else {
+                call_->voiceJump.reset();
+                receiveVoice(f.timestamp, f.payload);
+            }
         }
         return;
     }

@@ -183,6 +183,9 @@ private:
         std::optional<std::uint32_t> sentVoiceTimestamp;
         std::uint32_t sentVoiceFormat = 0;
         std::uint32_t receivedVoiceTimestamp = 0;
+        // A full voice frame far off the stream: the new clock if the mini
+        // frames after it agree, a wild stamp if they go on from the old one.
+        std::optional<std::uint32_t> voiceJump;
         std::uint32_t receivedVoiceFormat = 0; // 0 until the first full voice frame
         bool heardVoice = false;
         // statistics
@@ -219,6 +222,8 @@ private:
     void takeLinkFigures(Dialog &d, const FullFrame &f, std::uint64_t now);
 
     static constexpr std::size_t kMaxQueuedVoice = 500;
+    // Voice timestamps further apart than this are a jump of the sender's clock.
+    static constexpr std::uint32_t kVoiceJumpMs = 1000;
 
     ClientOptions options_;
     std::map<std::uint16_t, Dialog> dialogs_;

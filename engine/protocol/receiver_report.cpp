@@ -49,6 +49,18 @@ ReceptionStats::Arrival ReceptionStats::received(std::uint32_t timestamp, std::u
         recent_.insert(ts);
         return Arrival::InOrder;
     }
+    if (ts > highest_ + kJumpMs || ts < highest_ - kJumpMs) {
+        // Count on from here: measured against the old clock, every frame
+        // from now on would look like an old repeat and never play.
+        lostBefore_ += lost();
+        uniqueBefore_ += unique_;
+        first_ = highest_ = ts;
+        lastTransit_ = transit;
+        unique_ = 1;
+        recent_.clear();
+        recent_.insert(ts);
+        return Arrival::InOrder;
+    }
     if (recent_.count(ts) || ts < first_ || ts < highest_ - 2000)
         return Arrival::Duplicate; // too old to tell from a repeat: counted as one
     // Interarrival jitter, smoothed over sixteen packets as RTP receivers do.
@@ -73,7 +85,7 @@ std::uint32_t ReceptionStats::lost() const
     if (!started_)
         return 0;
     const std::int64_t expected = (highest_ - first_ + frameMs_ / 2) / frameMs_ + 1;
-    return static_cast<std::uint32_t>(std::max<std::int64_t>(0, expected - unique_));
+    return lostBefore_ + static_cast<std::uint32_t>(std::max<std::int64_t>(0, expected - unique_));
 }
 
 ReceiverReport ReceptionStats::report(std::uint32_t delayMs) const
@@ -81,7 +93,7 @@ ReceiverReport ReceptionStats::report(std::uint32_t delayMs) const
     ReceiverReport r;
     r.jitter = jitterMs();
     r.lossCount = lost();
-    const std::uint32_t expected = unique_ + r.lossCount;
+    const std::uint32_t expected = uniqueBefore_ + unique_ + r.lossCount;
     r.lossPercent = expected ? (r.lossCount * 100 + expected / 2) / expected : 0;
     r.packets = packets_;
     r.delay = delayMs;

@@ -40,8 +40,14 @@ public:
     std::uint32_t lost() const;
 
 private:
+    // Further than this from the newest timestamp is a jump of the sender's
+    // clock (a restart, or one wild frame), not a late or early frame.
+    static constexpr std::int64_t kJumpMs = 10000;
+
     std::uint32_t frameMs_;
     bool started_ = false;
+    std::uint32_t lostBefore_ = 0;   // in the stretches before the last jump
+    std::uint32_t uniqueBefore_ = 0;
     std::int64_t first_ = 0;
     std::int64_t highest_ = 0;
     std::int64_t lastTransit_ = 0;

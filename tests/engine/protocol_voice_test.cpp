@@ -5,10 +5,12 @@
 #include "pcap_writer.h"
 
 #include "iax2_constants.h"
+#include "jitter_buffer.h"
 #include "receiver_report.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <unistd.h>
@@ -33,6 +35,16 @@ void talk(Session &s, int count, std::uint32_t first = 100)
         s.client.sendVoice(s.now, format::Gsm, gsmLike(static_cast<std::uint8_t>(i)), first + 20u * i);
         s.advance(20);
     }
+}
+
+std::vector<FullFrame> framesToAddress(const Session &s, const Address &to)
+{
+    std::vector<FullFrame> out;
+    for (const auto &d : s.wire)
+        if (d.to == to)
+            if (auto f = decodeFullFrame(d.bytes.data(), d.bytes.size()))
+                out.push_back(*f);
+    return out;
 }
 
 void callEcho(Session &s)
@@ -161,4 +173,111 @@ TEST(Tshark, ReadsVoiceAndReceiverReports)
     EXPECT_NE(fields.find("0x00000005"), std::string::npos) << fields; // the reports' packet counts, read back
     std::remove(path.c_str());
     ::rmdir(dir);
+}
+
+TEST(PeerVoice, PlaysAcrossWrapsAFarFutureFrameAndAClockRestart)
+{
+    // We play the server ourselves once the call is up: 150 s of 20 ms
+    // voice as Asterisk sends it (a full voice frame first and at each wrap
+    // of the 16-bit mini-frame timestamp, mini frames otherwise), with one
+    // frame stamped far in the future at 30 s and the sender's clock
+    // starting again from zero at 100 s. What comes out goes through the
+    // jitter buffer, pulled every 20 ms: no silent stretch may pass 1 s, and
+    // away from those two faults none may pass 200 ms.
+    Session s;
+    callEcho(s);
+    ASSERT_EQ(s.client.callState(), 0x16);
+    const auto toClient = framesToAddress(s, s.clientAddress);
+    const FullFrame &last = toClient.back();
+    std::uint8_t next = 0;
+    for (const auto &f : toClient)
+        if (f.sourceCall == last.sourceCall && !isUnsequenced(f.type, f.subclass))
+            next = static_cast<std::uint8_t>(f.oseqno + 1);
+    s.drop = [&s](const Datagram &d) { return d.from == s.serverAddress; }; // the real server goes quiet
+
+    auto full = [&](std::uint32_t ts) {
+        FullFrame f;
+        f.sourceCall = last.sourceCall;
+        f.destCall = last.destCall;
+        f.timestamp = ts;
+        f.oseqno = next++;
+        f.iseqno = 0;
+        f.type = frametype::Voice;
+        f.subclass = format::Gsm;
+        f.payload = gsmLike(1);
+        return encodeFullFrame(f);
+    };
+    auto mini = [&](std::uint32_t ts) {
+        MiniFrame m;
+        m.sourceCall = last.sourceCall;
+        m.timestamp = static_cast<std::uint16_t>(ts);
+        m.payload = gsmLike(2);
+        return encodeMiniFrame(m);
+    };
+
+    media::JitterBuffer jitter;
+    std::uint32_t ts = 40;   // the sender's clock
+    bool first = true;
+    std::uint64_t silentSince = 0;
+    std::uint64_t longestNearFaults = 0, longestElsewhere = 0;
+    std::uint64_t played = 0;
+    const std::uint64_t start = s.now;
+    for (int i = 0; i < 150 * 50; ++i) {
+        const std::uint64_t sinceStart = s.now - start;
+        Bytes bytes;
+        if (i == 100 * 50) {
+            ts = 20; // the clock starts again
+            bytes = full(ts);
+        } else if (first || (ts & 0xffff) < 20) {
+            bytes = full(ts);
+        } else {
+            bytes = mini(ts);
+        }
+        first = false;
+        s.client.handleDatagram(s.now, s.serverAddress, bytes.data(), bytes.size());
+        if (i == 30 * 50) {
+            const Bytes stray = full(ts + 40000000);
+            s.client.handleDatagram(s.now, s.serverAddress, stray.data(), stray.size());
+        }
+        for (const auto &v : s.client.takeVoice())
+            jitter.put(v.timestamp, v.data, s.now);
+        const auto out = jitter.get(s.now);
+        if (out.kind == media::JitterBuffer::Output::Kind::Frame) {
+            ++played;
+            if (silentSince) {
+                const std::uint64_t gap = s.now - silentSince;
+                const bool nearFault = (sinceStart >= 29000 && sinceStart <= 33000)
+                                       || (sinceStart >= 99000 && sinceStart <= 103000);
+                (nearFault ? longestNearFaults : longestElsewhere) =
+                    std::max(nearFault ? longestNearFaults : longestElsewhere, gap);
+            }
+            silentSince = 0;
+        } else if (played > 0 && !silentSince) {
+            silentSince = s.now;
+        }
+        ts += 20;
+        const std::size_t mark = s.wire.size();
+        s.advance(20);
+        // And acknowledge what the client sends (its PINGs), as the server would.
+        for (std::size_t w = mark; w < s.wire.size(); ++w) {
+            const auto f = decodeFullFrame(s.wire[w].bytes.data(), s.wire[w].bytes.size());
+            if (s.wire[w].from != s.clientAddress || !f || isUnsequenced(f->type, f->subclass))
+                continue;
+            FullFrame ack;
+            ack.sourceCall = last.sourceCall;
+            ack.destCall = last.destCall;
+            ack.timestamp = f->timestamp;
+            ack.oseqno = next;
+            ack.iseqno = static_cast<std::uint8_t>(f->oseqno + 1);
+            ack.type = frametype::Iax;
+            ack.subclass = iaxcmd::Ack;
+            const Bytes a = encodeFullFrame(ack);
+            s.client.handleDatagram(s.now, s.serverAddress, a.data(), a.size());
+        }
+    }
+    ASSERT_EQ(silentSince, 0u) << "silent since " << silentSince - start << " ms into the call";
+    EXPECT_GT(played, 150u * 50u * 9 / 10);
+    EXPECT_LE(longestNearFaults, 1000u);
+    EXPECT_LE(longestElsewhere, 200u);
+    EXPECT_EQ(s.client.callState(), 0x16);
 }
