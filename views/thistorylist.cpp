@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLayout>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -176,11 +177,34 @@ void THistoryList::mouseReleaseEvent(QMouseEvent *event)
     if (!row)
         return;
     viewport()->update(visualItemRect(row));
-    if (callButtonRect(row).contains(event->position().toPoint())) {
-        // The entry's own button calls, with the row's number.
-        THistoryItem *entry = delegate->entryFor(indexFromItem(row));
-        THistoryDelegate::callButtonOf(entry)->click();
+    if (callButtonRect(row).contains(event->position().toPoint()))
+        call(row);
+}
+
+void THistoryList::keyPressEvent(QKeyEvent *event)
+{
+    // The keyboard's way to a row's Call button, which takes no focus of
+    // its own here.
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        if (QTreeWidgetItem *row = currentItem(); row && event->modifiers() == Qt::NoModifier) {
+            call(row);
+            return;
+        }
+        break;
+    default:
+        break;
     }
+    QTreeWidget::keyPressEvent(event);
+}
+
+void THistoryList::call(QTreeWidgetItem *row)
+{
+    // The entry's own button calls, with the row's number.
+    THistoryItem *entry = delegate->entryFor(indexFromItem(row));
+    THistoryDelegate::callButtonOf(entry)->click();
 }
 
 bool THistoryList::viewportEvent(QEvent *event)

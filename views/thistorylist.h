@@ -38,9 +38,13 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     bool viewportEvent(QEvent *event) override;
 
 private:
+    // The row's Call button, pressed.
+    void call(QTreeWidgetItem *row);
+
     // The row whose Call button is under the pointer, or null.
     QTreeWidgetItem *callButtonAt(const QPoint &position) const;
 

@@ -303,6 +303,11 @@ void TestMainWindowPhonebook::callFromTheHistory()
     QTest::mouseClick(history->viewport(), Qt::LeftButton, {}, button.center());
     // Not registered with the test engine: the number is shown, not dialled.
     QTRY_COMPARE(number->text(), QStringLiteral("999"));
+    // From the keyboard: Return on the chosen row.
+    number->clear();
+    history->setFocus();
+    QTest::keyClick(history, Qt::Key_Return);
+    QTRY_COMPARE(number->text(), QStringLiteral("999"));
 }
 
 namespace {
