@@ -38,12 +38,7 @@ Bytes frameBytes(std::uint16_t source, std::uint16_t dest, std::uint8_t type, st
 
 std::vector<FullFrame> framesTo(const Session &s, const Address &to)
 {
-    std::vector<FullFrame> out;
-    for (const auto &d : s.wire)
-        if (d.to == to)
-            if (auto f = decodeFullFrame(d.bytes.data(), d.bytes.size()))
-                out.push_back(*f);
-    return out;
+    return framesTo(s.wire, to);
 }
 
 } // namespace
@@ -266,15 +261,11 @@ TEST(Call, StopIndicationFramesKeepBothSidesInStepWithoutAStorm)
     // We hang up while the server's LAGRQ is on its way: Asterisk drops the
     // call as our HANGUP arrives, so that frame gets no ACK (it would reach
     // nobody), and nothing else goes to the call after the HANGUP.
-    const auto toClient = framesTo(s, s.clientAddress);
-    const FullFrame &last = toClient.back();
-    std::uint8_t next = 0;
-    for (const auto &f : toClient)
-        if (f.sourceCall == last.sourceCall && !isUnsequenced(f.type, f.subclass))
-            next = static_cast<std::uint8_t>(f.oseqno + 1);
+    const ServerEnd server = serverEnd(s.wire, s.clientAddress);
     s.client.hangup(s.now);
     const std::size_t afterHangup = s.wire.size();
-    const Bytes crossing = frameBytes(last.sourceCall, last.destCall, frametype::Iax, iaxcmd::LagRq, {}, next);
+    const Bytes crossing =
+        frameBytes(server.serverCall, server.clientCall, frametype::Iax, iaxcmd::LagRq, {}, server.next);
     s.client.handleDatagram(s.now, s.serverAddress, crossing.data(), crossing.size());
     s.settle();
     s.advance(10000);
@@ -531,15 +522,10 @@ TEST(Call, PingAndLagRequestsAreAnswered)
     Session s;
     s.client.placeCall(s.now, kDial + "999", format::Gsm, format::Gsm);
     s.settle();
-    const auto toClient = framesTo(s, s.clientAddress);
-    const auto &accept = toClient.back();
-    const std::uint16_t serverCall = accept.sourceCall;
-    const std::uint16_t clientCall = accept.destCall;
-    // The server's frames so far: CALLTOKEN is outside; count the sequenced ones.
-    std::uint8_t next = 0;
-    for (const auto &f : toClient)
-        if (f.sourceCall == serverCall && !isUnsequenced(f.type, f.subclass))
-            next = static_cast<std::uint8_t>(f.oseqno + 1);
+    const ServerEnd server = serverEnd(s.wire, s.clientAddress);
+    const std::uint16_t serverCall = server.serverCall;
+    const std::uint16_t clientCall = server.clientCall;
+    const std::uint8_t next = server.next;
     const std::size_t before = s.wire.size();
     s.toClient(s.serverAddress, frameBytes(serverCall, clientCall, frametype::Iax, iaxcmd::LagRq, {}, next));
     bool answered = false;
@@ -556,14 +542,9 @@ TEST(Call, AHangupCarryingOnlyACauseCodeIsExplained)
     Session s;
     s.client.placeCall(s.now, kDial + "0015550101", format::Gsm, format::Gsm);
     s.settle();
-    const auto toClient = framesTo(s, s.clientAddress);
-    const FullFrame &last = toClient.back();
-    std::uint8_t next = 0;
-    for (const auto &f : toClient)
-        if (f.sourceCall == last.sourceCall && !isUnsequenced(f.type, f.subclass))
-            next = static_cast<std::uint8_t>(f.oseqno + 1);
-    s.toClient(s.serverAddress, frameBytes(last.sourceCall, last.destCall, frametype::Iax, iaxcmd::Hangup,
-                                           IeBuilder().u8(ie::CauseCode, cause::CallRejected).take(), next));
+    const ServerEnd server = serverEnd(s.wire, s.clientAddress);
+    s.toClient(s.serverAddress, frameBytes(server.serverCall, server.clientCall, frametype::Iax, iaxcmd::Hangup,
+                                           IeBuilder().u8(ie::CauseCode, cause::CallRejected).take(), server.next));
     EXPECT_EQ(s.states().back(), 0);
     std::vector<std::string> texts;
     for (const auto &e : s.events)
@@ -793,13 +774,10 @@ TEST(Voice, ReceivedMiniFramesGetTheirHighBitsBackAcrossTheWrap)
     Session s;
     s.client.placeCall(s.now, kDial + "999", format::Gsm, format::Gsm);
     s.settle();
-    const auto answer = framesTo(s, s.clientAddress).back();
-    const std::uint16_t serverCall = answer.sourceCall;
-    const std::uint16_t clientCall = answer.destCall;
-    std::uint8_t next = 0;
-    for (const auto &f : framesTo(s, s.clientAddress))
-        if (f.sourceCall == serverCall && !isUnsequenced(f.type, f.subclass))
-            next = static_cast<std::uint8_t>(f.oseqno + 1);
+    const ServerEnd server = serverEnd(s.wire, s.clientAddress);
+    const std::uint16_t serverCall = server.serverCall;
+    const std::uint16_t clientCall = server.clientCall;
+    std::uint8_t next = server.next;
     auto mini = [&](std::uint16_t ts) {
         MiniFrame m;
         m.sourceCall = serverCall;

@@ -37,16 +37,6 @@ void talk(Session &s, int count, std::uint32_t first = 100)
     }
 }
 
-std::vector<FullFrame> framesToAddress(const Session &s, const Address &to)
-{
-    std::vector<FullFrame> out;
-    for (const auto &d : s.wire)
-        if (d.to == to)
-            if (auto f = decodeFullFrame(d.bytes.data(), d.bytes.size()))
-                out.push_back(*f);
-    return out;
-}
-
 void callEcho(Session &s)
 {
     s.client.placeCall(s.now, kEcho, format::Gsm, format::Gsm);
@@ -187,18 +177,14 @@ TEST(PeerVoice, PlaysAcrossWrapsAFarFutureFrameAndAClockRestart)
     Session s;
     callEcho(s);
     ASSERT_EQ(s.client.callState(), 0x16);
-    const auto toClient = framesToAddress(s, s.clientAddress);
-    const FullFrame &last = toClient.back();
-    std::uint8_t next = 0;
-    for (const auto &f : toClient)
-        if (f.sourceCall == last.sourceCall && !isUnsequenced(f.type, f.subclass))
-            next = static_cast<std::uint8_t>(f.oseqno + 1);
+    const ServerEnd server = serverEnd(s.wire, s.clientAddress);
+    std::uint8_t next = server.next;
     s.drop = [&s](const Datagram &d) { return d.from == s.serverAddress; }; // the real server goes quiet
 
     auto full = [&](std::uint32_t ts) {
         FullFrame f;
-        f.sourceCall = last.sourceCall;
-        f.destCall = last.destCall;
+        f.sourceCall = server.serverCall;
+        f.destCall = server.clientCall;
         f.timestamp = ts;
         f.oseqno = next++;
         f.iseqno = 0;
@@ -209,7 +195,7 @@ TEST(PeerVoice, PlaysAcrossWrapsAFarFutureFrameAndAClockRestart)
     };
     auto mini = [&](std::uint32_t ts) {
         MiniFrame m;
-        m.sourceCall = last.sourceCall;
+        m.sourceCall = server.serverCall;
         m.timestamp = static_cast<std::uint16_t>(ts);
         m.payload = gsmLike(2);
         return encodeMiniFrame(m);
@@ -264,8 +250,8 @@ TEST(PeerVoice, PlaysAcrossWrapsAFarFutureFrameAndAClockRestart)
             if (s.wire[w].from != s.clientAddress || !f || isUnsequenced(f->type, f->subclass))
                 continue;
             FullFrame ack;
-            ack.sourceCall = last.sourceCall;
-            ack.destCall = last.destCall;
+            ack.sourceCall = server.serverCall;
+            ack.destCall = server.clientCall;
             ack.timestamp = f->timestamp;
             ack.oseqno = next;
             ack.iseqno = static_cast<std::uint8_t>(f->oseqno + 1);

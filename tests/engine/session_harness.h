@@ -18,6 +18,39 @@ struct Datagram {
     iax2::Bytes bytes;
 };
 
+// Every full frame sent to one address, in order.
+inline std::vector<iax2::FullFrame> framesTo(const std::vector<Datagram> &wire, const iax2::Address &to)
+{
+    std::vector<iax2::FullFrame> out;
+    for (const auto &d : wire)
+        if (d.to == to)
+            if (auto f = iax2::decodeFullFrame(d.bytes.data(), d.bytes.size()))
+                out.push_back(*f);
+    return out;
+}
+
+// The server's end of the latest dialog as the client has seen it, for a
+// test that speaks as the server: its call numbers and its next OSeqno.
+struct ServerEnd {
+    std::uint16_t serverCall = 0;
+    std::uint16_t clientCall = 0;
+    std::uint8_t next = 0;
+};
+
+inline ServerEnd serverEnd(const std::vector<Datagram> &wire, const iax2::Address &client)
+{
+    const auto frames = framesTo(wire, client);
+    ServerEnd end;
+    if (frames.empty())
+        return end;
+    end.serverCall = frames.back().sourceCall;
+    end.clientCall = frames.back().destCall;
+    for (const auto &f : frames)
+        if (f.sourceCall == end.serverCall && !iax2::isUnsequenced(f.type, f.subclass))
+            end.next = static_cast<std::uint8_t>(f.oseqno + 1);
+    return end;
+}
+
 class Session {
 public:
     static iax2::ClientOptions clientOptions()
