@@ -134,6 +134,7 @@ private slots:
         QTest::newRow("relative path") << QStringList{"--fault", "x=false"} << "must start with";
         QTest::newRow("port") << QStringList{"--http-port", "70000"} << "--http-port";
         QTest::newRow("version") << QStringList{"--update-version", "new"} << "--update-version";
+        QTest::newRow("history limit") << QStringList{"--history-limit", "-1"} << "--history-limit";
     }
 
     void badOptionsStopWithAMessage()
