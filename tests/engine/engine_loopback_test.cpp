@@ -2,17 +2,24 @@
 // loopback: real sockets, real threads, the program's own calls.
 #include "iaxclient.h"
 
+#include "frame.h"
+#include "iax2_constants.h"
 #include "iax_server.h"
+#include "ie.h"
 #include "test_backend.h"
+#include "udp_socket.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <dirent.h>
 #include <mutex>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -378,4 +385,55 @@ TEST_F(EngineLoopback, SilenceThresholdKeepsASilentMicrophoneOffTheNetworkUnless
     for (int i = 0; i < 100 && netstats() < before + 2; ++i)
         std::this_thread::sleep_for(50ms);
     EXPECT_GT(remotePackets(), 20) << "-99 sends everything, even silence";
+}
+
+TEST_F(EngineLoopback, AFloodOfForgedCallsOnTheSocketDelaysNeitherRegistrationNorACall)
+{
+    // The server tells us where the engine listens once it has registered.
+    const int id = iaxc_register("alice", "wonder:l@nd", host.c_str());
+    ASSERT_EQ(recorder.registrationReply(id), IAXC_REGISTRATION_REPLY_ACK);
+    const auto engine = server->registeredAddress("alice");
+    ASSERT_TRUE(engine);
+
+    // 20,000 NEWs from 50 sockets (50 source ports), as fast as loopback takes them.
+    std::atomic<bool> flooding{true};
+    std::atomic<int> sent{0};
+    std::thread flood([&] {
+        std::vector<std::unique_ptr<iax2net::UdpSocket>> sockets;
+        for (int i = 0; i < 50; ++i) {
+            auto socket = std::make_unique<iax2net::UdpSocket>();
+            std::string error;
+            if (socket->open("127.0.0.1", 0, &error))
+                sockets.push_back(std::move(socket));
+        }
+        iax2::FullFrame f;
+        f.type = iax2::frametype::Iax;
+        f.subclass = iax2::iaxcmd::New;
+        f.payload = iax2::IeBuilder().u16(iax2::ie::Version, 2).text(iax2::ie::CalledNumber, "alice").take();
+        for (int i = 0; i < 20000 && !sockets.empty(); ++i) {
+            f.sourceCall = static_cast<std::uint16_t>(1 + i % 32767);
+            sockets[static_cast<std::size_t>(i) % sockets.size()]->sendTo(*engine, iax2::encodeFullFrame(f));
+            ++sent;
+            if (i % 500 == 499)
+                std::this_thread::sleep_for(1ms); // let the kernel's queue drain now and then
+        }
+        flooding = false;
+    });
+
+    // Meanwhile: a second registration, and a call that rings two seconds, then answers.
+    recorder.clear();
+    const auto start = std::chrono::steady_clock::now();
+    const int again = iaxc_register("alice", "wonder:l@nd", host.c_str());
+    ASSERT_EQ(iaxc_call(dial("004930123456").c_str()), 0);
+    EXPECT_EQ(recorder.registrationReply(again, 5s), IAXC_REGISTRATION_REPLY_ACK);
+    EXPECT_TRUE(recorder.waitForState(0x16, 5s));
+    const auto took = std::chrono::steady_clock::now() - start;
+    flood.join();
+    EXPECT_EQ(sent.load(), 20000);
+    // Two seconds of ringing, and little more than that.
+    EXPECT_LT(took, 3500ms);
+    iaxc_dump_call();
+    EXPECT_TRUE(recorder.waitForFreeLine());
+    iaxc_unregister(id);
+    iaxc_unregister(again);
 }
