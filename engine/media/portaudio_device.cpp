@@ -2,12 +2,15 @@
 
 #include <portaudio.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <glob.h>
 #include <mutex>
+#include <thread>
 #include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -98,29 +101,61 @@ private:
 
 namespace {
 
+// Opening and closing streams edit PortAudio's list of open streams, which
+// has no lock of its own. A stream whose device died can take PortAudio
+// many seconds to close (a dead sound server leaves its thread spinning), so
+// streams close on a thread of their own, and an open that cannot get the
+// lock soon fails over to the built-in devices rather than stall the
+// engine's thread, and with it the call's signalling.
+std::timed_mutex &streamListMutex()
+{
+    static std::timed_mutex mutex;
+    return mutex;
+}
+constexpr auto kOpenPatience = std::chrono::milliseconds(1500);
+
 class PortAudioStream : public AudioStream {
 public:
     PortAudioStream(std::shared_ptr<PortAudioSystem> system, SteadyClock::time_point epoch)
-        : system_(std::move(system)), epoch_(epoch)
+        : system_(std::move(system)), epoch_(epoch), link_(std::make_shared<Link>())
     {
+        link_->owner = this;
     }
     ~PortAudioStream() override
     {
-        if (stream_) {
-            quietly([this] { return Pa_CloseStream(stream_); });
+        // From here on no handler runs: a callback under way finishes first.
+        {
+            std::lock_guard<std::mutex> lock(link_->mutex);
+            link_->owner = nullptr;
         }
+        if (!stream_)
+            return;
+        // The link and the sound system stay until PortAudio has let go.
+        std::thread([stream = stream_, link = link_, system = system_] {
+            std::lock_guard<std::timed_mutex> lock(streamListMutex());
+            Pa_CloseStream(stream);
+        }).detach();
     }
 
     bool open(const PaStreamParameters *in, const PaStreamParameters *out, double rate, std::string *error)
     {
+        std::unique_lock<std::timed_mutex> lock(streamListMutex(), kOpenPatience);
+        if (!lock.owns_lock()) {
+            if (error)
+                *error = "the sound system is still closing a device";
+            return false;
+        }
         const PaError e = quietly([&] {
             PaError r = Pa_OpenStream(&stream_, in, out, rate, paFramesPerBufferUnspecified, paNoFlag,
-                                      &PortAudioStream::callback, this);
+                                      &PortAudioStream::callback, link_.get());
             if (r == paNoError)
                 r = Pa_StartStream(stream_);
             return r;
         });
         if (e != paNoError) {
+            if (stream_)
+                Pa_CloseStream(stream_);
+            stream_ = nullptr;
             if (error)
                 *error = Pa_GetErrorText(e);
             return false;
@@ -140,11 +175,24 @@ public:
     std::unique_ptr<Resampler> resampler;
 
 private:
+    // What PortAudio's thread reaches the stream through; it outlives the
+    // stream until PortAudio has closed it.
+    struct Link {
+        std::mutex mutex;
+        PortAudioStream *owner = nullptr;
+    };
+
     static int callback(const void *input, void *output, unsigned long frames, const PaStreamCallbackTimeInfo *,
-                        PaStreamCallbackFlags, void *self)
+                        PaStreamCallbackFlags, void *data)
     {
-        static_cast<PortAudioStream *>(self)->run(static_cast<const std::int16_t *>(input),
-                                                  static_cast<std::int16_t *>(output), frames);
+        auto *link = static_cast<Link *>(data);
+        std::lock_guard<std::mutex> lock(link->mutex);
+        if (!link->owner) {
+            if (output)
+                std::fill_n(static_cast<std::int16_t *>(output), frames, std::int16_t(0));
+            return paAbort; // closing
+        }
+        link->owner->run(static_cast<const std::int16_t *>(input), static_cast<std::int16_t *>(output), frames);
         return paContinue;
     }
 
@@ -175,6 +223,7 @@ private:
 
     std::shared_ptr<PortAudioSystem> system_;
     SteadyClock::time_point epoch_;
+    std::shared_ptr<Link> link_;
     PaStream *stream_ = nullptr;
     std::atomic<std::uint64_t> lastCallback_{0};
     std::vector<std::int16_t> pending_;
