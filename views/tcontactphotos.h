@@ -4,13 +4,12 @@
 
 #include <QHash>
 #include <QList>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QObject>
 #include <QPixmap>
 #include <QPointer>
 #include <QString>
-
-class QNetworkAccessManager;
-class QNetworkReply;
 
 // The contacts' photos, fetched when a row asks for one (that is, when it
 // is painted, so only for rows in view) and kept across phonebook

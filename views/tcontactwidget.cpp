@@ -1,15 +1,11 @@
 #include "views/tcontactwidget.h"
 #include "ui_tcontactwidget.h"
 
-#include "account/servicerequest.h"
 #include "views/tphonewidget.h"
 
 #include <QDebug>
-#include <QImage>
 #include <QMessageBox>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QPixmap>
+#include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -17,9 +13,6 @@ namespace {
 
 constexpr int CollapsedHeight = 40;
 constexpr int PhoneLineHeight = 30;
-// A contact photo is a small picture; anything far larger is not one and is
-// not worth the memory.
-constexpr qint64 MaxPhotoBytes = 2 * 1024 * 1024;
 
 } // namespace
 
@@ -38,49 +31,7 @@ TContactWidget::TContactWidget(QWidget *parent)
 
 TContactWidget::~TContactWidget()
 {
-    // A photo still on its way is of no use any more; stop the transfer so
-    // that a refreshed phonebook does not wait behind the old one's photos.
-    if (pictureReply) {
-        pictureReply->disconnect(this);
-        pictureReply->abort();
-    }
     delete ui;
-}
-
-void TContactWidget::setContactID(int contactID)
-{
-    contactID_ = contactID;
-    if (pictureReply) {
-        pictureReply->disconnect(this);
-        pictureReply->abort();
-    }
-    if (!pictureManager)
-        return;
-
-    const QUrl url = ServiceRequest::url(QStringLiteral("/Phonebook/GetContactPhoto.html"),
-                                         FormFields().add(QStringLiteral("ContactID"), contactID));
-    QNetworkReply *reply = pictureManager->post(ServiceRequest::formRequest(url),
-                                                FormFields().add(QStringLiteral("login"), login_).toQuery());
-    pictureReply = reply;
-    // The reply goes whatever happens to this entry; if the entry is gone
-    // first, the connection below is gone with it and the photo is dropped.
-    connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
-    connect(reply, &QNetworkReply::finished, this, [this, reply] { onPictureFinished(reply); });
-    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
-        if (received > MaxPhotoBytes)
-            reply->abort();
-    });
-}
-
-void TContactWidget::onPictureFinished(QNetworkReply *reply)
-{
-    if (reply == pictureReply)
-        pictureReply = nullptr;
-    if (reply->error() == QNetworkReply::OperationCanceledError)
-        return;
-    const QImage image = QImage::fromData(reply->readAll());
-    if (!image.isNull())
-        ui->lblPicture->setPixmap(QPixmap::fromImage(image));
 }
 
 void TContactWidget::setPhoto(const QPixmap &photo)

@@ -3,9 +3,7 @@
 #include "account/tcontact.h"
 
 #include <QList>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QPointer>
+#include <QPixmap>
 #include <QString>
 #include <QWidget>
 
@@ -26,13 +24,7 @@ public:
     explicit TContactWidget(QWidget *parent = nullptr);
     ~TContactWidget() override;
 
-    // Photo requests of every entry share one manager, so a large phonebook
-    // opens a handful of connections rather than one per contact. Both this
-    // and the login key must be set before the contact ID.
-    void setPictureManager(QNetworkAccessManager *manager) { pictureManager = manager; }
-    void setLogin(const QString &login) { login_ = login; }
-    // Stores the ID and asks the service for the contact's photo.
-    void setContactID(int contactID);
+    void setContactID(int contactID) { contactID_ = contactID; }
     int contactID() const { return contactID_; }
     void setName(const QString &name);
     QString name() const { return name_; }
@@ -49,7 +41,6 @@ public:
 
     void addPhone(TPhoneWidget *line);
     int phoneCount() const { return int(phones.size()); }
-    bool isPhotoPending() const { return !pictureReply.isNull(); }
 
     void setExpanded(bool expanded);
 
@@ -64,20 +55,16 @@ signals:
 private slots:
     void on_actionDelete_Contact_triggered();
     void on_actionEdit_Contact_triggered();
-    void onPictureFinished(QNetworkReply *reply);
 
 private:
     void confirmDeletion();
 
     Ui::TContactWidget *ui;
-    QPointer<QNetworkAccessManager> pictureManager;
-    QPointer<QNetworkReply> pictureReply;
     int contactID_ = 0;
     QString groupID_;
     QString name_;
     QString title_;
     QString company_;
-    QString login_;
     QList<TPhoneWidget *> phones;
 
     const int minimumWidth_ = 250;

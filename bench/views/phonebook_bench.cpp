@@ -142,17 +142,6 @@ QByteArray phonebookOf(int contacts, int phonesEach)
     return json + "]}";
 }
 
-QByteArray photo()
-{
-    QImage image(50, 50, QImage::Format_RGB32);
-    image.fill(QColor(90, 140, 200));
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -171,7 +160,7 @@ int main(int argc, char **argv)
     const QByteArray book = phonebookOf(contacts, phonesEach);
     responder.setReply("/Webservices/login.php", R"({"Username":"1000","Password":"pw","Key":"bench"})");
     responder.setReply("/Webservices/contacts.php", R"({"result":[]})");
-    responder.setReply("/Phonebook/GetContactPhoto.html", photo());
+    responder.setReply("/Phonebook/GetContactPhoto.html", pngOf(QSize(50, 50), QColor(90, 140, 200)));
 
     // The real main window, logged in at the responder, so that the rows
     // carry its style sheets and delegate; the benchmark's own client fills

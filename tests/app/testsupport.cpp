@@ -1,5 +1,10 @@
 #include "testsupport.h"
 
+#include <QBuffer>
+#include <QColor>
+#include <QImage>
+#include <QSize>
+
 #include "account/tlogin.h"
 #include "app/settings.h"
 #include "httpresponder.h"
@@ -90,4 +95,15 @@ LoginService::~LoginService()
 {
     qunsetenv("ONDAVOX_WEB_BASE");
     delete responder;
+}
+
+QByteArray pngOf(QSize size, QColor colour)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
 }

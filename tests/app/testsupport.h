@@ -4,7 +4,13 @@
 #include <QTemporaryDir>
 #include <functional>
 
+class QByteArray;
+class QColor;
+class QSize;
 class QWidget;
+
+// A PNG picture of one colour, as the service sends a contact's photo.
+QByteArray pngOf(QSize size, QColor colour);
 
 // Runs action on the next modal widget that opens (a message box, a dialog)
 // and returns at once; the action runs from the event loop.

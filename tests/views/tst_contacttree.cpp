@@ -3,6 +3,7 @@
 #include "account/tcontact.h"
 #include "httpresponder.h"
 #include "testsupport.h"
+#include "views/tcontactphotos.h"
 #include "views/tcontactwidget.h"
 #include "views/tgroupwidget.h"
 #include "views/titemdelegate.h"
@@ -27,17 +28,6 @@
 #include <QTreeWidget>
 
 namespace {
-
-QByteArray pngOf(QSize size, QColor colour)
-{
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
 
 TPhoneWidget *phoneLine(int id, const QString &countryCode, const QString &number, const QString &type)
 {
@@ -359,29 +349,48 @@ void TestContactTree::phoneLineShowsNumberAndType()
     QCOMPARE(line.findChild<QPushButton *>("pbText")->toolTip(), QStringLiteral("Text"));
 }
 
+namespace {
+
+TContact contactWithID(int id)
+{
+    TContact contact;
+    contact.contactID = id;
+    contact.name = QStringLiteral("Contact %1").arg(id);
+    return contact;
+}
+
+} // namespace
+
 void TestContactTree::photoRequestAndPicture()
 {
     HttpResponder responder;
     qputenv("ONDAVOX_WEB_BASE", responder.baseUrl().toUtf8());
     responder.setReply("/Phonebook/GetContactPhoto.html", pngOf(QSize(80, 60), Qt::red));
     QNetworkAccessManager manager;
+    TContactPhotos photos;
+    photos.setManager(&manager);
+    photos.setLogin(QStringLiteral("key-1"));
+    QSignalSpy arrived(&photos, &TContactPhotos::photoArrived);
 
-    TContactWidget entry;
-    entry.setPictureManager(&manager);
-    entry.setLogin(QStringLiteral("key-1"));
-    entry.setContactID(12);
-    QVERIFY(entry.isPhotoPending());
+    QVERIFY(photos.photo(contactWithID(12)).isNull());
+    QCOMPARE(photos.pending(), 1);
     QVERIFY(responder.waitForRequest("/Phonebook/GetContactPhoto.html"));
     const auto request = responder.requestsFor("/Phonebook/GetContactPhoto.html").at(0);
     QCOMPARE(request.method, QByteArray("POST"));
     QCOMPARE(request.query(), QByteArray("ContactID=12"));
     QCOMPARE(request.body, QByteArray("login=key-1"));
+    QVERIFY(arrived.wait(5000));
+    QCOMPARE(arrived.at(0).at(0).toInt(), 12);
+    QCOMPARE(photos.pending(), 0);
+    const QPixmap photo = photos.photo(contactWithID(12));
+    QCOMPARE(photo.size(), QSize(80, 60));
+    // Asked once: later calls are answered from what is kept.
+    QCOMPARE(responder.requestsFor("/Phonebook/GetContactPhoto.html").size(), 1);
 
-    auto *picture = entry.findChild<QLabel *>("lblPicture");
-    QTRY_VERIFY(!picture->pixmap().isNull());
-    QVERIFY(!entry.isPhotoPending());
-    QCOMPARE(picture->pixmap().size(), QSize(80, 60));
     // Collapsed it is squeezed into 28 x 28; expanded it is cut to 50 x 50.
+    TContactWidget entry;
+    entry.setPhoto(photo);
+    auto *picture = entry.findChild<QLabel *>("lblPicture");
     QVERIFY(picture->hasScaledContents());
     entry.setExpanded(true);
     QVERIFY(!picture->hasScaledContents());
@@ -395,25 +404,23 @@ void TestContactTree::photoRepliesForDeletedEntriesAreDropped()
     qputenv("ONDAVOX_WEB_BASE", responder.baseUrl().toUtf8());
     responder.setReply("/Phonebook/GetContactPhoto.html", HttpResponder::Reply{200, pngOf(QSize(50, 50), Qt::blue), 200, false});
     QNetworkAccessManager manager;
-    QList<QNetworkReply *> finished;
-    connect(&manager, &QNetworkAccessManager::finished, this, [&finished](QNetworkReply *reply) { finished.append(reply); });
-
-    QList<QPointer<TContactWidget>> entries;
+    TContactPhotos photos;
+    photos.setManager(&manager);
+    QList<TContact> kept;
     for (int i = 0; i < 20; ++i) {
-        auto *entry = new TContactWidget;
-        entry->setPictureManager(&manager);
-        entry->setLogin(QStringLiteral("k"));
-        entry->setContactID(i);
-        entries.append(entry);
+        photos.photo(contactWithID(i));
+        if (i % 2)
+            kept.append(contactWithID(i));
     }
-    // Half of them go before their photo arrives; the others still get it.
-    for (int i = 0; i < 20; i += 2)
-        delete entries.at(i);
-    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 20, 10000);
-    for (int i = 1; i < 20; i += 2)
-        QTRY_VERIFY(!entries.at(i)->findChild<QLabel *>("lblPicture")->pixmap().isNull());
-    for (int i = 1; i < 20; i += 2)
-        delete entries.at(i);
+    // Six on the wire, the rest waiting.
+    QCOMPARE(photos.pending(), 20);
+    QTRY_COMPARE(responder.requestsFor("/Phonebook/GetContactPhoto.html").size(), 6);
+    // A refresh without the even ones: their requests stop or never start.
+    photos.keepOnly({{QStringLiteral("1"), QStringLiteral("Odd"), kept}});
+    QTRY_COMPARE_WITH_TIMEOUT(photos.pending(), 0, 10000);
+    for (const TContact &contact : std::as_const(kept))
+        QVERIFY(!photos.photo(contact).isNull());
+    QVERIFY(responder.requestsFor("/Phonebook/GetContactPhoto.html").size() < 20);
     qunsetenv("ONDAVOX_WEB_BASE");
 }
 
@@ -421,23 +428,26 @@ void TestContactTree::brokenPhotoLeavesPictureEmpty()
 {
     HttpResponder responder;
     qputenv("ONDAVOX_WEB_BASE", responder.baseUrl().toUtf8());
-    responder.setReply("/Phonebook/GetContactPhoto.html", HttpResponder::Reply{404, QByteArray(), 0, false});
     QNetworkAccessManager manager;
-    TContactWidget entry;
-    entry.setPictureManager(&manager);
-    entry.setContactID(1);
-    QTRY_VERIFY(!entry.isPhotoPending());
-    QVERIFY(entry.findChild<QLabel *>("lblPicture")->pixmap().isNull());
-
-    responder.setReply("/Phonebook/GetContactPhoto.html", QByteArray("\x89PNG not really an image"));
-    entry.setContactID(2);
-    QTRY_VERIFY(!entry.isPhotoPending());
-    QVERIFY(entry.findChild<QLabel *>("lblPicture")->pixmap().isNull());
-
-    responder.setReply("/Phonebook/GetContactPhoto.html", HttpResponder::Reply{200, QByteArray(), 0, true});
-    entry.setContactID(3);
-    QTRY_VERIFY(!entry.isPhotoPending());
-    QVERIFY(entry.findChild<QLabel *>("lblPicture")->pixmap().isNull());
+    TContactPhotos photos;
+    photos.setManager(&manager);
+    const QList<HttpResponder::Reply> broken{{404, pngOf(QSize(10, 10), Qt::red), 0, false},
+                                             {200, QByteArray("\x89PNG not really an image"), 0, false},
+                                             {200, QByteArray(), 0, true}};
+    for (const HttpResponder::Reply &reply : broken) {
+        responder.setReply("/Phonebook/GetContactPhoto.html", reply);
+        const int asked = responder.requestsFor("/Phonebook/GetContactPhoto.html").size();
+        photos.keepOnly({{QStringLiteral("1"), QStringLiteral("G"), {contactWithID(1)}}});
+        QVERIFY(photos.photo(contactWithID(1)).isNull());
+        QTRY_COMPARE(photos.pending(), 0);
+        QVERIFY(responder.requestsFor("/Phonebook/GetContactPhoto.html").size() > asked);
+        QVERIFY(photos.photo(contactWithID(1)).isNull());
+    }
+    // A photo that failed is asked for again after the next download.
+    responder.setReply("/Phonebook/GetContactPhoto.html", pngOf(QSize(10, 10), Qt::red));
+    photos.keepOnly({{QStringLiteral("1"), QStringLiteral("G"), {contactWithID(1)}}});
+    photos.photo(contactWithID(1));
+    QTRY_VERIFY(!photos.photo(contactWithID(1)).isNull());
     qunsetenv("ONDAVOX_WEB_BASE");
 }
 

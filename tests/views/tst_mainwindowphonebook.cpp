@@ -312,17 +312,6 @@ void TestMainWindowPhonebook::callFromTheHistory()
 
 namespace {
 
-QByteArray png(QColor colour)
-{
-    QImage image(50, 50, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
 // One group of `contacts` contacts, "Person 1" on, with IDs from 1001; the
 // name of `renamed` (an ID) gets a mark.
 QByteArray bigPhonebook(int contacts, int renamed = 0)
@@ -415,7 +404,7 @@ void TestMainWindowPhonebook::refreshWhileAContactMenuIsOpen()
 void TestMainWindowPhonebook::photosForRowsInViewKeptAcrossRefreshes()
 {
     responder->setReply("/Webservices/contacts.php", bigPhonebook(400));
-    responder->setReply("/Phonebook/GetContactPhoto.html", HttpResponder::Reply{200, png(QColor(10, 120, 60)), 250, false});
+    responder->setReply("/Phonebook/GetContactPhoto.html", HttpResponder::Reply{200, pngOf(QSize(50, 50), QColor(10, 120, 60)), 250, false});
     std::unique_ptr<TMainWindow> window(new TMainWindow);
     setMainWindow(window.get());
     window->resize(360, 600);
@@ -466,7 +455,7 @@ void TestMainWindowPhonebook::photosForRowsInViewKeptAcrossRefreshes()
 // as the same rows did when each carried its own entry widget.
 void TestMainWindowPhonebook::rowsPaintedAsTheirEntryWidgets()
 {
-    responder->setReply("/Phonebook/GetContactPhoto.html", png(QColor(200, 40, 90)));
+    responder->setReply("/Phonebook/GetContactPhoto.html", pngOf(QSize(50, 50), QColor(200, 40, 90)));
     std::unique_ptr<TMainWindow> window(loggedInWindow());
     window->resize(420, 600);
     window->show();
