@@ -159,8 +159,11 @@ void TContactTree::expand(QTreeWidgetItem *current)
 
     const TContact contact = contactOf(current);
     auto *entry = new TContactWidget;
-    // The tree's own menu serves every row, this one too.
+    // The tree's own menu serves every row, this one too; the entry's
+    // actions, should they be triggered, lead to the same requests.
     entry->setContextMenuPolicy(Qt::NoContextMenu);
+    connect(entry, &TContactWidget::editContact, this, &TContactTree::editContact);
+    connect(entry, &TContactWidget::deleteContact, this, &TContactTree::deleteContact);
     entry->setContactID(contact.contactID);
     entry->setName(contact.name);
     entry->setTitle(contact.title);
