@@ -1,5 +1,7 @@
 #include "account/servicereply.h"
 
+#include "account/servicerequest.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -285,6 +287,11 @@ ServiceReply ServiceReply::fromBody(const QByteArray &body)
 
 ServiceReply ServiceReply::read(QNetworkReply *networkReply)
 {
+    if (ServiceRequest::exceededLimit(networkReply)) {
+        ServiceReply refused;
+        refused.tooLarge_ = true;
+        return refused;
+    }
     ServiceReply reply = fromBody(networkReply->readAll());
     if (networkReply->error() != QNetworkReply::NoError)
         reply.transportError_ = describeTransportError(networkReply);

@@ -54,6 +54,9 @@ public:
     ReplyValue operator[](const char *name) const { return root_[name]; }
 
     bool transportFailed() const { return !transportError_.isEmpty(); }
+    // The reply was dropped unread for being larger than its kind may be
+    // (ServiceRequest::limited); it is neither "false" nor an object.
+    bool tooLarge() const { return tooLarge_; }
     // A few words on what went wrong with the transfer, empty if nothing did.
     const QString &transportError() const { return transportError_; }
 
@@ -61,6 +64,7 @@ private:
     QString text_;
     ReplyValue root_;
     QString transportError_;
+    bool tooLarge_ = false;
 };
 
 // The script language's Number-to-text conversion (shortest round-trip form).

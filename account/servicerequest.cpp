@@ -2,6 +2,8 @@
 
 #include "app/deployment.h"
 
+#include <QNetworkReply>
+
 FormFields &FormFields::add(const QString &key, const QString &value)
 {
     fields_.append({encode(key), encode(value)});
@@ -34,6 +36,26 @@ QByteArray FormFields::toQuery() const
 }
 
 namespace ServiceRequest {
+
+namespace {
+const char OverLimit[] = "ondavoxOverLimit";
+}
+
+QNetworkReply *limited(QNetworkReply *reply, qint64 maxBytes)
+{
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply, maxBytes](qint64 received, qint64 total) {
+        if ((received > maxBytes || total > maxBytes) && !exceededLimit(reply)) {
+            reply->setProperty(OverLimit, true);
+            reply->abort();
+        }
+    });
+    return reply;
+}
+
+bool exceededLimit(const QNetworkReply *reply)
+{
+    return reply->property(OverLimit).toBool();
+}
 
 QUrl url(const QString &path, const FormFields &query)
 {

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QUrl>
 
+class QNetworkReply;
+
 // Builds every request the program sends to the web service.
 //
 // Values are converted to Latin-1 (characters outside it become "?") and then
@@ -35,6 +37,16 @@ namespace ServiceRequest {
 // A request can wait this long for its transfer to finish; after that it
 // ends as a transport failure, so nothing waits forever.
 constexpr int TransferTimeoutMs = 20000;
+
+// The most a reply may hold, by kind. Only the phonebook and the call
+// history grow with the account; every other reply is a few words.
+constexpr qint64 ListReplyMaxBytes = 16 * 1024 * 1024;
+constexpr qint64 SmallReplyMaxBytes = 64 * 1024;
+
+// Makes reply give up once it announces or delivers more than maxBytes: it
+// is aborted unread, and ServiceReply reads it as too large. Returns reply.
+QNetworkReply *limited(QNetworkReply *reply, qint64 maxBytes);
+bool exceededLimit(const QNetworkReply *reply);
 
 // The web base address followed by the path, and the query if one is given.
 QUrl url(const QString &path, const FormFields &query = FormFields());

@@ -68,7 +68,8 @@ void TAccount::login()
 {
     const QUrl url = ServiceRequest::url(QStringLiteral("/Webservices/login.php"),
                                          FormFields().add(QStringLiteral("email"), email_).add(QStringLiteral("password"), password_));
-    handle(network->get(ServiceRequest::request(url)), &TAccount::onLoginAccessManagerFinished);
+    handle(ServiceRequest::limited(network->get(ServiceRequest::request(url)), ServiceRequest::SmallReplyMaxBytes),
+           &TAccount::onLoginAccessManagerFinished);
 }
 
 void TAccount::onLoginAccessManagerFinished(QNetworkReply *networkReply)
@@ -113,13 +114,21 @@ void TAccount::showFailure(const ServiceReply &reply)
         text = tr("The Ondavox service sent an answer that cannot be read. Please try again later.");
     else
         text = reply["Error"].toText();
-    QMessageBox::critical(nullptr, tr("Error"), text, QMessageBox::Ok);
+    showError(nullptr, text);
+}
+
+void TAccount::showError(QWidget *parent, const QString &text)
+{
+    QMessageBox box(QMessageBox::Critical, tr("Error"), text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 void TAccount::loadContacts()
 {
     const QUrl url = ServiceRequest::url(QStringLiteral("/Webservices/contacts.php"), FormFields().add(QStringLiteral("login"), key_));
-    handle(network->get(ServiceRequest::request(url)), &TAccount::onContactsAccessManagerFinished);
+    handle(ServiceRequest::limited(network->get(ServiceRequest::request(url)), ServiceRequest::ListReplyMaxBytes),
+           &TAccount::onContactsAccessManagerFinished);
 }
 
 void TAccount::onContactsAccessManagerFinished(QNetworkReply *networkReply)
@@ -128,7 +137,7 @@ void TAccount::onContactsAccessManagerFinished(QNetworkReply *networkReply)
     if (reply.isFalse())
         return;
     // A failed transfer says nothing about the phonebook: keep what is shown.
-    if (reply.transportFailed())
+    if (reply.transportFailed() || reply.tooLarge())
         return;
 
     QList<TContactGroup> phonebook;
@@ -172,7 +181,8 @@ void TAccount::onContactsAccessManagerFinished(QNetworkReply *networkReply)
 QNetworkReply *TAccount::postAndWait(const QString &path, const QByteArray &body)
 {
     const QPointer<TAccount> self(this);
-    const QPointer<QNetworkReply> reply = network->post(ServiceRequest::formRequest(ServiceRequest::url(path)), body);
+    const QPointer<QNetworkReply> reply = ServiceRequest::limited(
+        network->post(ServiceRequest::formRequest(ServiceRequest::url(path)), body), ServiceRequest::SmallReplyMaxBytes);
     QEventLoop loop;
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     connect(reply, &QObject::destroyed, &loop, &QEventLoop::quit);
@@ -294,7 +304,9 @@ void TAccount::onEditContact(TContact contact)
 void TAccount::getCallHistory()
 {
     const QUrl url = ServiceRequest::url(QStringLiteral("/History/PlacedCallsDataAPI.html"));
-    handle(network->post(ServiceRequest::formRequest(url), FormFields().add(QStringLiteral("login"), key_).toBody()),
+    handle(ServiceRequest::limited(network->post(ServiceRequest::formRequest(url),
+                                                 FormFields().add(QStringLiteral("login"), key_).toBody()),
+                                   ServiceRequest::ListReplyMaxBytes),
            &TAccount::onCallHistoryAccessManagerFinished);
 }
 
@@ -302,7 +314,7 @@ void TAccount::onCallHistoryAccessManagerFinished(QNetworkReply *networkReply)
 {
     const ServiceReply reply = ServiceReply::read(networkReply);
     // A failed transfer says nothing about the calls: keep what is shown.
-    if (reply.transportFailed() || !historyList)
+    if (reply.transportFailed() || reply.tooLarge() || !historyList)
         return;
     historyList->clearHistory();
     const auto calls = reply["result"].elements();
@@ -318,17 +330,24 @@ void TAccount::onCallHistoryAccessManagerFinished(QNetworkReply *networkReply)
 
 void TAccount::getCreditBallance()
 {
+    // Asked every second: a slow service must not pile up requests.
+    if (creditReply)
+        return;
     const QUrl url = ServiceRequest::url(QStringLiteral("/Credit/GetCredit.html"));
-    creditManager->post(ServiceRequest::formRequest(url), FormFields().add(QStringLiteral("login"), key_).toBody());
+    creditReply = ServiceRequest::limited(
+        creditManager->post(ServiceRequest::formRequest(url), FormFields().add(QStringLiteral("login"), key_).toBody()),
+        ServiceRequest::SmallReplyMaxBytes);
 }
 
 void TAccount::onCreditAccessManagerFinished(QNetworkReply *networkReply)
 {
     networkReply->deleteLater();
+    if (networkReply == creditReply)
+        creditReply = nullptr;
     const ServiceReply reply = ServiceReply::read(networkReply);
     // A failed transfer says nothing about the balance: keep the last one
     // shown rather than blanking it.
-    if (reply.transportFailed())
+    if (reply.transportFailed() || reply.tooLarge())
         return;
     emit creditUpdated(reply["Credit"].toText());
 }
@@ -342,7 +361,8 @@ void TAccount::sendTextMessage(const QString &countryCode, const QString &number
                                 .add(QStringLiteral("SMSText"), text)
                                 .toQuery();
     const QUrl url = ServiceRequest::url(QStringLiteral("/Phonebook/Text.html"));
-    handle(network->post(ServiceRequest::formRequest(url), body), &TAccount::onTextAccessManagerFinished);
+    handle(ServiceRequest::limited(network->post(ServiceRequest::formRequest(url), body), ServiceRequest::SmallReplyMaxBytes),
+           &TAccount::onTextAccessManagerFinished);
 }
 
 void TAccount::onTextAccessManagerFinished(QNetworkReply *networkReply)

@@ -9,6 +9,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QWidget;
 class ServiceReply;
 class THistoryList;
 
@@ -41,6 +42,10 @@ public:
     // others, so that thousands of photos never hold up a request the user
     // waits for.
     QNetworkAccessManager *photoManager() const { return pictureManager; }
+
+    // The "Error" box. Its text may hold the service's own words, so it is
+    // shown as plain text: markup in it is never rendered.
+    static void showError(QWidget *parent, const QString &text);
 
     void login();
     void sendTextMessage(const QString &countryCode, const QString &number, const QString &text);
@@ -100,6 +105,8 @@ private:
     QPointer<THistoryList> historyList;
     QList<TContactGroup> groups_;
     QNetworkAccessManager *creditManager;
+    // The balance request on its way, if any: at most one at a time.
+    QPointer<QNetworkReply> creditReply;
     QNetworkAccessManager *network;
     QNetworkAccessManager *pictureManager;
 };

@@ -100,7 +100,7 @@ void TLogin::onLoginResult(bool success)
 void TLogin::onLoginError(const QString &message)
 {
     setWaiting(false);
-    QMessageBox::critical(this, tr("Error"), message);
+    TAccount::showError(this, message);
 }
 
 void TLogin::openPage(QPointer<QWebEngineView> &view, const QString &path)

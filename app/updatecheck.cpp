@@ -46,7 +46,7 @@ Offer fetch(const QObject *guard, int timeoutMs)
 
     QNetworkRequest request = ServiceRequest::formRequest(ServiceRequest::url(QStringLiteral("/update.php")));
     request.setTransferTimeout(timeoutMs);
-    QNetworkReply *reply = network.post(request, QByteArray());
+    QNetworkReply *reply = ServiceRequest::limited(network.post(request, QByteArray()), ServiceRequest::SmallReplyMaxBytes);
     loop.exec();
 
     // Left early (the window went, the application is quitting): the answer
