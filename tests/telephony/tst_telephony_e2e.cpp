@@ -170,6 +170,7 @@ void TestTelephonyEndToEnd::echoTestCall()
     QCOMPARE(connect.size(), 1);
     QVERIFY(connect.at(0) != QStringLiteral("Connect status: 0"));
     QVERIFY(lines.contains(QStringLiteral("\"1000:********@127.0.0.1:%1/999\"").arg(server->iaxPort())));
+    QVERIFY(lines.filter(QStringLiteral("s3cret-1000")).isEmpty());
     QVERIFY(lines.contains(QStringLiteral("Active call going on")));
     QVERIFY(child<QWidget>("wCall")->isEnabled());
 }
