@@ -17,12 +17,22 @@ namespace devserver {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+// 2: login keys remember when they were last used.
+constexpr int kSchemaVersion = 2;
 constexpr std::int64_t kWelcomeCreditCents = 100;
 constexpr std::size_t kMaxTextLength = 100;     // name, title, company (characters)
 constexpr std::size_t kMaxDigits = 26;          // as the softphone's number fields allow
 constexpr std::size_t kMaxPhonesPerContact = 10;
 constexpr std::size_t kMaxMessageLength = 1600;
+
+// What one request or one caller can make the database keep.
+constexpr std::size_t kMaxDtmfDigits = 256;       // per call record
+constexpr std::int64_t kMaxPendingPayments = 10;  // unpaid billing forms per account
+constexpr std::int64_t kPendingPaymentSeconds = 24 * 3600;
+// A login key that was not used for this long is forgotten; its last use
+// is written at most this often, not at every balance request.
+constexpr std::int64_t kLoginKeyIdleSeconds = 30 * 24 * 3600;
+constexpr std::int64_t kLoginKeyTouchSeconds = 3600;
 
 const char *const kPhoneTypes[] = {"Home", "Work", "Mobile", "Home Fax", "Work Fax", "Page", "Other"};
 
@@ -289,7 +299,7 @@ bool Store::createSchema(std::string *errorText)
     const auto current = version.integer(0);
     if (current == kSchemaVersion)
         return true;
-    if (current != 0) {
+    if (current > kSchemaVersion) {
         if (errorText)
             *errorText = "database has schema version " + std::to_string(current) +
                          ", this program knows version " + std::to_string(kSchemaVersion);
@@ -297,7 +307,8 @@ bool Store::createSchema(std::string *errorText)
     }
 
     Transaction tx(*this);
-    exec(R"sql(
+    if (current == 0)
+        exec(R"sql(
 CREATE TABLE accounts (
     id            INTEGER PRIMARY KEY,
     email         TEXT NOT NULL UNIQUE COLLATE NOCASE,
@@ -378,6 +389,9 @@ INSERT INTO rates (prefix, description, per_minute_cents, per_text_cents) VALUES
     ('00',    'All other destinations',  10, 10),
     ('999',   'Echo test',                0, NULL);
 )sql");
+    if (current < 2)
+        exec("ALTER TABLE sessions ADD COLUMN last_used INTEGER NOT NULL DEFAULT 0;"
+             "UPDATE sessions SET last_used = created;");
     exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
     tx.commit();
     return true;
@@ -554,22 +568,44 @@ std::optional<std::string> Store::login(const std::string &email, const std::str
         return std::nullopt;
 
     const std::string key = newKey();
-    Statement insert(db_, "INSERT INTO sessions (login_key, account_id, created) VALUES (?, ?, ?)");
-    insert.bind(1, key).bind(2, accountId).bind(3, static_cast<std::int64_t>(time(nullptr)));
+    const auto now = static_cast<std::int64_t>(time(nullptr));
+    Statement forget(db_, "DELETE FROM sessions WHERE last_used < ?");
+    forget.bind(1, now - kLoginKeyIdleSeconds);
+    forget.run();
+    Statement insert(db_, "INSERT INTO sessions (login_key, account_id, created, last_used) VALUES (?, ?, ?, ?)");
+    insert.bind(1, key).bind(2, accountId).bind(3, now).bind(4, now);
     insert.run();
     return key;
 }
 
 std::optional<std::int64_t> Store::accountForKey(const std::string &key)
 {
+    return accountForKey(key, static_cast<std::int64_t>(time(nullptr)));
+}
+
+std::optional<std::int64_t> Store::accountForKey(const std::string &key, std::int64_t now)
+{
     if (key.empty())
         return std::nullopt;
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement st(db_, "SELECT account_id FROM sessions WHERE login_key = ?");
+    Statement st(db_, "SELECT account_id, last_used FROM sessions WHERE login_key = ?");
     st.bind(1, key);
     if (!st.step())
         return std::nullopt;
-    return st.integer(0);
+    const auto accountId = st.integer(0);
+    const auto lastUsed = st.integer(1);
+    if (now - lastUsed > kLoginKeyIdleSeconds) {
+        Statement forget(db_, "DELETE FROM sessions WHERE login_key = ?");
+        forget.bind(1, key);
+        forget.run();
+        return std::nullopt;
+    }
+    if (now - lastUsed >= kLoginKeyTouchSeconds) {
+        Statement touch(db_, "UPDATE sessions SET last_used = ? WHERE login_key = ?");
+        touch.bind(1, now).bind(2, key);
+        touch.run();
+    }
+    return accountId;
 }
 
 namespace {
@@ -945,10 +981,23 @@ PendingPayment Store::createPendingPayment(std::int64_t accountId, std::int64_t 
                                            std::int64_t now)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    PendingPayment payment{newKey(), amountCents};
-    Statement st(db_, "INSERT INTO payments (token, account_id, amount_cents, created) VALUES (?, ?, ?, ?)");
-    st.bind(1, payment.token).bind(2, accountId).bind(3, amountCents).bind(4, now);
-    st.run();
+    Transaction tx(*this);
+    // Every view of a billing page would otherwise keep a row: the same
+    // amount shows the form still open, and only a few forms stay open.
+    Statement open(db_, "SELECT token FROM payments WHERE account_id = ? AND amount_cents = ? "
+                        "AND paid_time IS NULL AND created >= ? ORDER BY created DESC LIMIT 1");
+    open.bind(1, accountId).bind(2, amountCents).bind(3, now - kPendingPaymentSeconds);
+    PendingPayment payment{open.step() ? open.text(0) : newKey(), amountCents};
+    Statement keep(db_, "INSERT INTO payments (token, account_id, amount_cents, created) VALUES (?1, ?2, ?3, ?4) "
+                        "ON CONFLICT(token) DO UPDATE SET created = ?4");
+    keep.bind(1, payment.token).bind(2, accountId).bind(3, amountCents).bind(4, now);
+    keep.run();
+    Statement forget(db_, "DELETE FROM payments WHERE paid_time IS NULL AND (created < ?1 OR token IN ("
+                          "SELECT token FROM payments WHERE account_id = ?2 AND paid_time IS NULL "
+                          "ORDER BY created DESC, rowid DESC LIMIT -1 OFFSET ?3))");
+    forget.bind(1, now - kPendingPaymentSeconds).bind(2, accountId).bind(3, kMaxPendingPayments);
+    forget.run();
+    tx.commit();
     return payment;
 }
 
@@ -1040,8 +1089,8 @@ void Store::dtmfReceived(std::int64_t callId, char digit)
     if (std::string("0123456789*#ABCD").find(digit) == std::string::npos)
         return;
     std::lock_guard<std::mutex> lock(mutex_);
-    Statement st(db_, "UPDATE calls SET dtmf = dtmf || ? WHERE id = ? AND end_time IS NULL");
-    st.bind(1, std::string(1, digit)).bind(2, callId);
+    Statement st(db_, "UPDATE calls SET dtmf = dtmf || ? WHERE id = ? AND end_time IS NULL AND length(dtmf) < ?");
+    st.bind(1, std::string(1, digit)).bind(2, callId).bind(3, static_cast<std::int64_t>(kMaxDtmfDigits));
     st.run();
 }
 

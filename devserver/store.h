@@ -124,7 +124,10 @@ public:
     // Checks the e-mail and either the plain password or the 32-digit
     // lower-case MD5 digest of its Latin-1 bytes; returns a fresh login key.
     std::optional<std::string> login(const std::string &email, const std::string &password);
+    // The account a login key belongs to. A key unused for 30 days is
+    // forgotten; every use keeps it (its last use is noted hourly).
     std::optional<std::int64_t> accountForKey(const std::string &key);
+    std::optional<std::int64_t> accountForKey(const std::string &key, std::int64_t now);
     std::optional<Account> account(std::int64_t accountId);
     std::optional<Account> accountByIaxUsername(const std::string &username);
 
@@ -152,7 +155,8 @@ public:
                           std::int64_t now);
     std::vector<TextRecord> texts(std::int64_t accountId);
     // A payment page shows a one-time token so that a reloaded form cannot
-    // add the same amount twice.
+    // add the same amount twice. Views of the same amount share one open
+    // token; an account keeps at most 10 open ones, each for a day.
     PendingPayment createPendingPayment(std::int64_t accountId, std::int64_t amountCents,
                                         std::int64_t now);
     PaymentOutcome completePayment(std::int64_t accountId, const std::string &token,
@@ -164,6 +168,7 @@ public:
                              std::int64_t startTime);
     void callAnswered(std::int64_t callId, std::int64_t answerTime);
     void callEnded(std::int64_t callId, std::int64_t endTime);
+    // Keeps at most 256 digits per call.
     void dtmfReceived(std::int64_t callId, char digit);
     // Newest first.
     std::vector<CallRecord> calls(std::int64_t accountId);

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QFont>
 #include <QImage>
+#include <QImageReader>
 #include <QPainter>
 #include <QString>
 #include <QStringList>
@@ -85,10 +86,19 @@ std::string drawAvatarPng(const std::string &utf8Name)
 
 std::optional<std::string> normalisedPhotoPng(const std::string &bytes)
 {
+    if (bytes.empty())
+        return std::nullopt;
+    QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    // A small file can announce an enormous picture: the size is read from
+    // its header, and only a picture of reasonable size is decoded.
+    const QSize size = reader.size();
+    if (!size.isValid() || static_cast<qint64>(size.width()) * size.height() > kMaxPhotoPixels)
+        return std::nullopt;
     QImage image;
-    if (bytes.empty() ||
-        !image.loadFromData(reinterpret_cast<const uchar *>(bytes.data()), static_cast<int>(bytes.size())) ||
-        image.isNull())
+    if (!reader.read(&image) || image.isNull())
         return std::nullopt;
     const int side = std::min(image.width(), image.height());
     const QImage square = image.copy((image.width() - side) / 2, (image.height() - side) / 2, side, side);

@@ -283,7 +283,8 @@ void WebServer::uploadPhoto(const Request &req, Response &res)
                                            : std::nullopt;
     if (!png)
         return showPhonebookPage(*accountId, key,
-                                 "Please choose a picture file (PNG, JPEG, GIF or BMP).", true, res);
+                                 "Please choose a picture file (PNG, JPEG, GIF or BMP) of at most "
+                                 "4096 by 4096 pixels.", true, res);
     store_.setContactPhoto(*accountId, contactId, *png);
     showPhonebookPage(*accountId, key, "The photo of " + *name + " was saved.", false, res);
 }

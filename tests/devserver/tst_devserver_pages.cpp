@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <sqlite3.h>
+
 #include <httplib.h>
 
 namespace {
@@ -51,6 +53,23 @@ private:
     {
         return server_.post("/Account/Pay.html", "login=" + key + "&token=" + token + "&amount=20&holder=Demo+User&card=" +
                                                      card + "&expiry=12%2F30");
+    }
+
+    // Billing forms shown and not paid, as the server's database holds them.
+    int openPayments()
+    {
+        sqlite3 *db = nullptr;
+        int count = -1;
+        if (sqlite3_open_v2(server_.databasePath().toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_busy_timeout(db, 5000);
+            sqlite3_stmt *st = nullptr;
+            if (sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM payments WHERE paid_time IS NULL", -1, &st, nullptr) == SQLITE_OK
+                && sqlite3_step(st) == SQLITE_ROW)
+                count = sqlite3_column_int(st, 0);
+            sqlite3_finalize(st);
+        }
+        sqlite3_close(db);
+        return count;
     }
 
     HttpReply upload(const httplib::MultipartFormDataItems &items)
@@ -250,6 +269,24 @@ private slots:
                  QStringLiteral("$12.50"));
     }
 
+    void billingViewsKeepFewOpenForms()
+    {
+        // A page reloaded over and over, and every amount there is.
+        const std::string first = billingToken(key_, "30");
+        for (int i = 0; i < 30; ++i)
+            QCOMPARE(billingToken(key_, "30"), first);
+        for (int dollars = 1; dollars <= 40; ++dollars)
+            QVERIFY(!billingToken(key_, std::to_string(dollars) + ".01").empty());
+        QCOMPARE(openPayments(), 10);
+
+        // The newest forms still pay; one pushed out says so and charges nothing.
+        const QString before = credit(key_);
+        QVERIFY(pay(key_, first, "4242424242424242").body.find("not valid any more") != std::string::npos);
+        QCOMPARE(credit(key_), before);
+        QVERIFY(pay(key_, billingToken(key_, "40.01"), "4242424242424242").body.find("$40.01 was added") !=
+                std::string::npos);
+    }
+
     void uploadedPhotoReplacesTheAvatar()
     {
         const QJsonArray groups = server_.get("/Webservices/contacts.php?login=" + key_).object().value("result").toArray();
@@ -269,6 +306,14 @@ private slots:
         const HttpReply notImage = upload({{"login", key_, "", ""}, {"ContactID", id, "", ""},
                                            {"photo", "not a picture", "x.png", "image/png"}});
         QVERIFY(notImage.body.find("Please choose a picture file") != std::string::npos);
+        // A small file of an enormous picture is refused before it is decoded.
+        QImage huge(6000, 6000, QImage::Format_Mono);
+        huge.fill(0);
+        const HttpReply tooLarge = upload({{"login", key_, "", ""}, {"ContactID", id, "", ""},
+                                           {"photo", pngOf(huge), "huge.png", "image/png"}});
+        QVERIFY2(tooLarge.body.find("at most 4096 by 4096 pixels") != std::string::npos, tooLarge.body.c_str());
+        QVERIFY(photo.loadFromData(QByteArray::fromStdString(server_.post(photoPath, "login=" + key_ + "&").body)));
+        QCOMPARE(QColor(photo.pixel(0, 0)), QColor(Qt::red));
         QVERIFY(upload({{"login", "nope", "", ""}, {"ContactID", id, "", ""}}).status == 403);
 
         QVERIFY(upload({{"login", key_, "", ""}, {"ContactID", id, "", ""}, {"remove", "1", "", ""}})

@@ -161,8 +161,30 @@ private slots:
         backend.callAnswered(call, 1700000001);
         for (char digit : std::string("12*#ax\n9D"))
             backend.dtmfReceived(call, digit);
+        // A caller holding a key down keeps only the first digits.
+        for (int i = 0; i < 100000; ++i)
+            backend.dtmfReceived(call, '5');
         backend.callEnded(call, 1700000010);
-        QCOMPARE(recordOf(store, demo, call).dtmf, std::string("12*#A9D"));
+        QCOMPARE(recordOf(store, demo, call).dtmf, std::string("12*#A9D") + std::string(256 - 7, '5'));
+    }
+
+    void loginKeysLastThirtyDaysWithoutUse()
+    {
+        Store store;
+        const auto demo = openDemo(store);
+        const auto key = store.login("demo@ondavox.com", "ondavox-demo");
+        QVERIFY(key.has_value());
+        const std::int64_t day = 24 * 3600;
+        const std::int64_t now = QDateTime::currentSecsSinceEpoch();
+        // Each use keeps the key for another 30 days.
+        QCOMPARE(store.accountForKey(*key, now + 29 * day), std::optional<std::int64_t>(demo));
+        QCOMPARE(store.accountForKey(*key, now + 58 * day), std::optional<std::int64_t>(demo));
+        QCOMPARE(store.accountForKey(*key, now + 88 * day), std::optional<std::int64_t>(demo));
+        // Unused for 31 days: gone, also for a later look at an earlier time.
+        QVERIFY(!store.accountForKey(*key, now + 119 * day).has_value());
+        QVERIFY(!store.accountForKey(*key, now + 88 * day).has_value());
+        // A new login gives a working key.
+        QCOMPARE(store.accountForKey(*store.login("demo@ondavox.com", "ondavox-demo")), std::optional<std::int64_t>(demo));
     }
 
     void aCallNeverTakesMoreThanTheCreditLeft()
