@@ -56,15 +56,6 @@ std::size_t utf8Length(const std::string &s)
         std::count_if(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
-bool parseId(const std::string &text, std::int64_t *id)
-{
-    const std::string t = trimmed(text);
-    if (t.empty() || t.size() > 18 || !allDigits(t))
-        return false;
-    *id = std::stoll(t);
-    return true;
-}
-
 std::string md5Hex(const QByteArray &bytes)
 {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex().toStdString();
@@ -101,6 +92,14 @@ std::string randomText(int length, const char *alphabet)
 std::string newKey() { return randomText(32, "0123456789abcdef"); }
 
 } // namespace
+
+std::optional<std::int64_t> parseDecimal(const std::string &text)
+{
+    const std::string t = trimmed(text);
+    if (t.empty() || t.size() > 18 || !allDigits(t))
+        return std::nullopt;
+    return std::stoll(t);
+}
 
 std::string formatCents(std::int64_t cents)
 {
@@ -700,7 +699,10 @@ ChangeResult Store::validateContact(std::int64_t accountId, std::int64_t contact
 {
     if (trimmed(input.groupId).empty())
         return ChangeResult::failure("Please choose a group for the contact.");
-    if (!parseId(input.groupId, groupId) || !groupBelongs(accountId, *groupId))
+    const auto parsedGroup = parseDecimal(input.groupId);
+    if (parsedGroup)
+        *groupId = *parsedGroup;
+    if (!parsedGroup || !groupBelongs(accountId, *groupId))
         return ChangeResult::failure("Unknown group.");
     const std::string name = trimmed(input.name);
     if (name.empty())

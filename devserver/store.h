@@ -202,6 +202,10 @@ private:
     sqlite3 *db_ = nullptr;
 };
 
+// An id or a position as a form sends it: 1 to 18 decimal digits, blanks
+// around them allowed; nothing for anything else.
+std::optional<std::int64_t> parseDecimal(const std::string &text);
+
 // Money as the service shows it: "10.00".
 std::string formatCents(std::int64_t cents);
 // The number as the IAX2 side receives it for a phonebook or typed number:

@@ -39,15 +39,6 @@ std::int64_t now()
     return static_cast<std::int64_t>(std::time(nullptr));
 }
 
-bool parseNumber(const std::string &text, std::int64_t *value)
-{
-    if (text.empty() || text.size() > 18 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    *value = std::stoll(text);
-    return true;
-}
-
 // Phones come as AddContactCountryCode_<suffix>, Phone_<suffix> and
 // PhoneType_<suffix>, where the suffix is the position ("2") when adding and
 // the phone ID and position ("77_2") when editing. Rows are returned in
@@ -67,15 +58,12 @@ std::vector<Phone> phoneRows(const FormFields &fields)
                 continue;
             const std::string suffix = key.substr(p.size());
             const auto underscore = suffix.find('_');
-            std::int64_t id = 0;
-            std::int64_t position = 0;
-            const bool ok = underscore == std::string::npos
-                                ? parseNumber(suffix, &position)
-                                : parseNumber(suffix.substr(0, underscore), &id) &&
-                                      parseNumber(suffix.substr(underscore + 1), &position);
-            if (ok) {
-                Phone &phone = rows[{position, id}];
-                phone.id = id;
+            const auto id = underscore == std::string::npos ? std::optional<std::int64_t>(0)
+                                                            : parseDecimal(suffix.substr(0, underscore));
+            const auto position = parseDecimal(underscore == std::string::npos ? suffix : suffix.substr(underscore + 1));
+            if (id && position) {
+                Phone &phone = rows[{*position, *id}];
+                phone.id = *id;
                 phone.*member = value;
             }
             break;
@@ -202,10 +190,7 @@ namespace {
 // The contact an edit or delete names, if "ContactID" is a number.
 std::optional<std::int64_t> contactIdOf(const FormFields &f)
 {
-    std::int64_t id = 0;
-    if (!parseNumber(f.value("ContactID"), &id))
-        return std::nullopt;
-    return id;
+    return parseDecimal(f.value("ContactID"));
 }
 
 } // namespace
@@ -236,16 +221,14 @@ void WebServer::contactPhoto(const Request &req, Response &res)
 {
     const FormFields f = fields(req, Charset::Latin1);
     const auto accountId = loggedInAccount(f);
-    std::int64_t contactId = 0;
-    const auto name = accountId && parseNumber(f.value("ContactID"), &contactId)
-                          ? store_.contactName(*accountId, contactId)
-                          : std::nullopt;
+    const auto contactId = contactIdOf(f);
+    const auto name = accountId && contactId ? store_.contactName(*accountId, *contactId) : std::nullopt;
     if (!name) {
         res.status = 404;
         res.set_content("", "image/png");
         return;
     }
-    std::string png = store_.contactPhoto(*accountId, contactId);
+    std::string png = store_.contactPhoto(*accountId, *contactId);
     if (png.empty())
         png = drawAvatarPng(*name);
     res.set_content(png, "image/png");

@@ -265,13 +265,9 @@ void WebServer::uploadPhoto(const Request &req, Response &res)
     const auto accountId = store_.accountForKey(key);
     if (!accountId)
         return loginRequired(res);
-    const std::string idText = formValue(req, f, "ContactID");
-    std::int64_t contactId = 0;
-    const bool idOk = !idText.empty() && idText.size() < 19 &&
-                      std::all_of(idText.begin(), idText.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (idOk)
-        contactId = std::stoll(idText);
-    const auto name = idOk ? store_.contactName(*accountId, contactId) : std::nullopt;
+    const auto id = parseDecimal(formValue(req, f, "ContactID"));
+    const std::int64_t contactId = id.value_or(0);
+    const auto name = id ? store_.contactName(*accountId, contactId) : std::nullopt;
     if (!name)
         return showPhonebookPage(*accountId, key, "Unknown contact.", true, res);
 
