@@ -124,13 +124,10 @@ void WebServer::login(const Request &req, Response &res)
                        .add("Key", *key));
 }
 
-void WebServer::contacts(const Request &req, Response &res)
+void WebServer::contacts(const Request &, Response &res, const Caller &caller)
 {
-    const auto accountId = loggedInAccount(fields(req, Charset::Latin1));
-    if (!accountId)
-        return replyFalse(res);
     std::string groups = "[";
-    for (const ContactGroup &group : store_.phonebook(*accountId)) {
+    for (const ContactGroup &group : store_.phonebook(caller.accountId)) {
         std::string contacts = "[";
         for (const Contact &contact : group.contacts) {
             std::string phones = "[";
@@ -169,16 +166,13 @@ void WebServer::contacts(const Request &req, Response &res)
     replyJson(res, JsonObject().addRaw("result", groups));
 }
 
-void WebServer::addContact(const Request &req, Response &res)
+void WebServer::addContact(const Request &, Response &res, const Caller &caller)
 {
-    const FormFields f = fields(req, Charset::Latin1);
-    const auto accountId = loggedInAccount(f);
-    if (!accountId)
-        return replyFalse(res);
+    const FormFields &f = caller.fields;
     ContactInput input = contactInput(f);
     for (Phone &phone : input.phones)
         phone.id = 0;  // a new contact has only new phones
-    const ChangeResult result = store_.addContact(*accountId, input);
+    const ChangeResult result = store_.addContact(caller.accountId, input);
     replyJson(res, JsonObject()
                        .add("Success", result.ok)
                        .add("Error", result.error)
@@ -195,59 +189,48 @@ std::optional<std::int64_t> contactIdOf(const FormFields &f)
 
 } // namespace
 
-void WebServer::editContact(const Request &req, Response &res)
+void WebServer::editContact(const Request &, Response &res, const Caller &caller)
 {
-    const FormFields f = fields(req, Charset::Latin1);
-    const auto accountId = loggedInAccount(f);
-    if (!accountId)
-        return replyFalse(res);
+    const FormFields &f = caller.fields;
     const auto contactId = contactIdOf(f);
-    replyChange(res, contactId ? store_.editContact(*accountId, *contactId, contactInput(f))
+    replyChange(res, contactId ? store_.editContact(caller.accountId, *contactId, contactInput(f))
                                : ChangeResult::failure("Unknown contact."));
 }
 
-void WebServer::deleteContact(const Request &req, Response &res)
+void WebServer::deleteContact(const Request &, Response &res, const Caller &caller)
 {
-    const FormFields f = fields(req, Charset::Latin1);
-    const auto accountId = loggedInAccount(f);
-    if (!accountId)
-        return replyFalse(res);
+    const FormFields &f = caller.fields;
     const auto contactId = contactIdOf(f);
-    replyChange(res, contactId ? store_.deleteContact(*accountId, *contactId)
+    replyChange(res, contactId ? store_.deleteContact(caller.accountId, *contactId)
                                : ChangeResult::failure("Unknown contact."));
 }
 
-void WebServer::contactPhoto(const Request &req, Response &res)
+void WebServer::contactPhoto(const Request &, Response &res, const Caller &caller)
 {
-    const FormFields f = fields(req, Charset::Latin1);
-    const auto accountId = loggedInAccount(f);
-    const auto contactId = contactIdOf(f);
-    const auto name = accountId && contactId ? store_.contactName(*accountId, *contactId) : std::nullopt;
+    const auto contactId = contactIdOf(caller.fields);
+    const auto name = contactId ? store_.contactName(caller.accountId, *contactId) : std::nullopt;
     if (!name) {
         res.status = 404;
         res.set_content("", "image/png");
         return;
     }
-    std::string png = store_.contactPhoto(*accountId, *contactId);
+    std::string png = store_.contactPhoto(caller.accountId, *contactId);
     if (png.empty())
         png = drawAvatarPng(*name);
     res.set_content(png, "image/png");
 }
 
-void WebServer::placedCalls(const Request &req, Response &res)
+void WebServer::placedCalls(const Request &, Response &res, const Caller &caller)
 {
-    const auto accountId = loggedInAccount(fields(req, Charset::Latin1));
-    if (!accountId)
-        return replyFalse(res);
     const std::int64_t current = now();
     std::map<std::string, std::string> names;
     std::string calls = "[";
-    const auto records = store_.calls(*accountId);
+    const auto records = store_.calls(caller.accountId);
     for (std::size_t i = 0; i < records.size() && i < config_.historyLimit; ++i) {
         const CallRecord &call = records[i];
         auto known = names.find(call.number);
         if (known == names.end())
-            known = names.emplace(call.number, store_.nameForNumber(*accountId, call.number).value_or("")).first;
+            known = names.emplace(call.number, store_.nameForNumber(caller.accountId, call.number).value_or("")).first;
         // The number as the phonebook and the number field show it: without "00".
         const std::string whole = call.number.rfind("00", 0) == 0 ? call.number.substr(2) : call.number;
         const std::int64_t talk = call.answerTime ? call.endTime.value_or(current) - *call.answerTime : 0;
@@ -265,22 +248,18 @@ void WebServer::placedCalls(const Request &req, Response &res)
     replyJson(res, JsonObject().addRaw("result", calls));
 }
 
-void WebServer::credit(const Request &req, Response &res)
+void WebServer::credit(const Request &, Response &res, const Caller &caller)
 {
-    const auto accountId = loggedInAccount(fields(req, Charset::Latin1));
-    const auto cents = accountId ? store_.credit(*accountId) : std::nullopt;
+    const auto cents = store_.credit(caller.accountId);
     if (!cents)
         return replyFalse(res);
     replyJson(res, JsonObject().add("Credit", formatCents(*cents)));
 }
 
-void WebServer::text(const Request &req, Response &res)
+void WebServer::text(const Request &, Response &res, const Caller &caller)
 {
-    const FormFields f = fields(req, Charset::Latin1);
-    const auto accountId = loggedInAccount(f);
-    if (!accountId)
-        return replyFalse(res);
-    replyChange(res, store_.sendText(*accountId, f.value("TextCountryCode"), f.value("TextPhone"),
+    const FormFields &f = caller.fields;
+    replyChange(res, store_.sendText(caller.accountId, f.value("TextCountryCode"), f.value("TextPhone"),
                                      f.value("SMSText"), now()));
 }
 

@@ -59,7 +59,9 @@ std::string shownDialled(const std::string &number)
     return number.rfind("00", 0) == 0 ? "+" + number.substr(2) : number;
 }
 
-void loginRequired(httplib::Response &res)
+} // namespace
+
+void WebServer::replyLoginRequired(Response &res)
 {
     res.status = 403;
     res.set_content(renderPage("Login required",
@@ -70,6 +72,8 @@ void loginRequired(httplib::Response &res)
                                "Our <a href=\"/Home/Rates.html\">rates</a> are public.</p>"),
                     kHtml);
 }
+
+namespace {
 
 // Dollars with at most two decimals ("10", "12.5", "12.50") as cents.
 bool parseAmount(const std::string &text, std::int64_t *cents)
@@ -151,16 +155,14 @@ void WebServer::publicRates(const Request &, Response &res)
                     kHtml);
 }
 
-void WebServer::accountRates(const Request &req, Response &res)
+void WebServer::accountRates(const Request &, Response &res, const Caller &caller)
 {
-    const FormFields f = fields(req, Charset::Utf8);
-    const auto accountId = loggedInAccount(f);
-    const auto account = accountId ? store_.account(*accountId) : std::nullopt;
+    const auto account = store_.account(caller.accountId);
     if (!account)
-        return loginRequired(res);
+        return replyLoginRequired(res);
 
     std::string html = "<h1>Rates and charges</h1>\n<p>Your balance: <span class=\"balance\" id=\"balance\">" +
-                       dollars(account->creditCents) + "</span></p>\n" + amountButtons(f.value("login")) +
+                       dollars(account->creditCents) + "</span></p>\n" + amountButtons(caller.key) +
                        "<h2>Rates</h2>\n" + ratesTable();
 
     html += "<h2>Recent calls</h2>\n";
@@ -201,13 +203,9 @@ void WebServer::accountRates(const Request &req, Response &res)
     res.set_content(renderPage("Rates and charges", html, account->email), kHtml);
 }
 
-void WebServer::webPhonebook(const Request &req, Response &res)
+void WebServer::webPhonebook(const Request &, Response &res, const Caller &caller)
 {
-    const FormFields f = fields(req, Charset::Utf8);
-    const auto accountId = loggedInAccount(f);
-    if (!accountId)
-        return loginRequired(res);
-    showPhonebookPage(*accountId, f.value("login"), {}, false, res);
+    showPhonebookPage(caller.accountId, caller.key, {}, false, res);
 }
 
 void WebServer::showPhonebookPage(std::int64_t accountId, const std::string &key,
@@ -215,7 +213,7 @@ void WebServer::showPhonebookPage(std::int64_t accountId, const std::string &key
 {
     const auto account = store_.account(accountId);
     if (!account)
-        return loginRequired(res);
+        return replyLoginRequired(res);
     std::string html = "<h1>Your phonebook</h1>\n" + notice(message, messageIsError) +
                        "<p class=\"muted\">Add, change and remove contacts in the softphone. Here you "
                        "can give a contact a photo; without one, the softphone shows the initials.</p>\n";
@@ -258,41 +256,37 @@ void WebServer::showPhonebookPage(std::int64_t accountId, const std::string &key
     res.set_content(renderPage("Phonebook", html, account->email), kHtml);
 }
 
-void WebServer::uploadPhoto(const Request &req, Response &res)
+void WebServer::uploadPhoto(const Request &req, Response &res, const Caller &caller)
 {
-    const FormFields f = fields(req, Charset::Utf8);
-    const std::string key = formValue(req, f, "login");
-    const auto accountId = store_.accountForKey(key);
-    if (!accountId)
-        return loginRequired(res);
+    const FormFields &f = caller.fields;
+    const std::string &key = caller.key;
     const auto id = parseDecimal(formValue(req, f, "ContactID"));
     const std::int64_t contactId = id.value_or(0);
-    const auto name = id ? store_.contactName(*accountId, contactId) : std::nullopt;
+    const auto name = id ? store_.contactName(caller.accountId, contactId) : std::nullopt;
     if (!name)
-        return showPhonebookPage(*accountId, key, "Unknown contact.", true, res);
+        return showPhonebookPage(caller.accountId, key, "Unknown contact.", true, res);
 
     if (formValue(req, f, "remove") == "1") {
-        store_.setContactPhoto(*accountId, contactId, {});
-        return showPhonebookPage(*accountId, key, "The photo of " + *name + " was removed.", false, res);
+        store_.setContactPhoto(caller.accountId, contactId, {});
+        return showPhonebookPage(caller.accountId, key, "The photo of " + *name + " was removed.", false, res);
     }
     const auto png = req.has_file("photo") ? normalisedPhotoPng(req.get_file_value("photo").content)
                                            : std::nullopt;
     if (!png)
-        return showPhonebookPage(*accountId, key,
+        return showPhonebookPage(caller.accountId, key,
                                  "Please choose a picture file (PNG, JPEG, GIF or BMP) of at most "
                                  "4096 by 4096 pixels.", true, res);
-    store_.setContactPhoto(*accountId, contactId, *png);
-    showPhonebookPage(*accountId, key, "The photo of " + *name + " was saved.", false, res);
+    store_.setContactPhoto(caller.accountId, contactId, *png);
+    showPhonebookPage(caller.accountId, key, "The photo of " + *name + " was saved.", false, res);
 }
 
-void WebServer::billing(const Request &req, Response &res)
+void WebServer::billing(const Request &, Response &res, const Caller &caller)
 {
-    const FormFields f = fields(req, Charset::Utf8);
-    const auto accountId = loggedInAccount(f);
-    const auto account = accountId ? store_.account(*accountId) : std::nullopt;
+    const FormFields &f = caller.fields;
+    const auto account = store_.account(caller.accountId);
     if (!account)
-        return loginRequired(res);
-    const std::string key = f.value("login");
+        return replyLoginRequired(res);
+    const std::string &key = caller.key;
     std::string html = "<h1>Add credit</h1>\n<p>Your balance: <span class=\"balance\" id=\"balance\">" +
                        dollars(account->creditCents) + "</span></p>\n";
     std::int64_t cents = 0;
@@ -318,13 +312,10 @@ void WebServer::billing(const Request &req, Response &res)
     res.set_content(renderPage("Add credit", html, account->email), kHtml);
 }
 
-void WebServer::pay(const Request &req, Response &res)
+void WebServer::pay(const Request &, Response &res, const Caller &caller)
 {
-    const FormFields f = fields(req, Charset::Utf8);
-    const auto accountId = loggedInAccount(f);
-    if (!accountId)
-        return loginRequired(res);
-    const std::string key = f.value("login");
+    const FormFields &f = caller.fields;
+    const std::string &key = caller.key;
     std::string card;
     for (char c : f.value("card")) {
         if (c != ' ' && c != '-')
@@ -341,7 +332,7 @@ void WebServer::pay(const Request &req, Response &res)
                 "<button type=\"submit\">Try again</button></form>";
     } else {
         std::int64_t amount = 0;
-        switch (store_.completePayment(*accountId, f.value("token"), now(), &amount)) {
+        switch (store_.completePayment(caller.accountId, f.value("token"), now(), &amount)) {
         case PaymentOutcome::Paid:
             html += notice("Thank you! " + dollars(amount) + " was added to your credit.", false);
             break;
@@ -355,9 +346,9 @@ void WebServer::pay(const Request &req, Response &res)
             break;
         }
     }
-    const auto account = store_.account(*accountId);
+    const auto account = store_.account(caller.accountId);
     if (!account)
-        return loginRequired(res);
+        return replyLoginRequired(res);
     html += "<p>Your balance: <span class=\"balance\" id=\"balance\">" + dollars(account->creditCents) +
             "</span></p>\n";
     res.set_content(renderPage("Add credit", html, account->email), kHtml);

@@ -84,9 +84,35 @@ FormFields WebServer::fields(const Request &req, Charset charset)
     return result;
 }
 
-std::optional<std::int64_t> WebServer::loggedInAccount(const FormFields &fields)
+void WebServer::accountRoute(const char *pattern, Charset charset, LoggedOut loggedOut, AccountHandler handler)
 {
-    return store_.accountForKey(fields.value("login"));
+    auto call = [this, charset, loggedOut, handler](const Request &req, Response &res) {
+        Caller caller;
+        caller.fields = fields(req, charset);
+        caller.key = caller.fields.value("login");
+        if (caller.key.empty() && req.has_file("login"))
+            caller.key = req.get_file_value("login").content;
+        const auto accountId = store_.accountForKey(caller.key);
+        if (!accountId) {
+            switch (loggedOut) {
+            case LoggedOut::False:
+                res.set_content("false", "application/json");
+                break;
+            case LoggedOut::NoImage:
+                res.status = 404;
+                res.set_content("", "image/png");
+                break;
+            case LoggedOut::LoginPage:
+                replyLoginRequired(res);
+                break;
+            }
+            return;
+        }
+        caller.accountId = *accountId;
+        (this->*handler)(req, res, caller);
+    };
+    server_->Get(pattern, call);
+    server_->Post(pattern, call);
 }
 
 void WebServer::installRoutes()
@@ -98,23 +124,30 @@ void WebServer::installRoutes()
         s.Post(pattern, call);
     };
 
+    // The softphone's API speaks Latin-1; the pages UTF-8.
+    const auto api = [this](const char *pattern, AccountHandler handler) {
+        accountRoute(pattern, Charset::Latin1, LoggedOut::False, handler);
+    };
+    const auto page = [this](const char *pattern, AccountHandler handler) {
+        accountRoute(pattern, Charset::Utf8, LoggedOut::LoginPage, handler);
+    };
     route(R"(/Webservices/login\.php)", &WebServer::login);
-    route(R"(/Webservices/contacts\.php)", &WebServer::contacts);
-    route(R"(/Phonebook/AddContactAPI\.html)", &WebServer::addContact);
-    route(R"(/Phonebook/EditContactAPI\.html)", &WebServer::editContact);
-    route(R"(/Phonebook/DeleteContact\.html)", &WebServer::deleteContact);
-    route(R"(/Phonebook/GetContactPhoto\.html)", &WebServer::contactPhoto);
-    route(R"(/History/PlacedCallsDataAPI\.html)", &WebServer::placedCalls);
-    route(R"(/Credit/GetCredit\.html)", &WebServer::credit);
-    route(R"(/Phonebook/Text\.html)", &WebServer::text);
+    api(R"(/Webservices/contacts\.php)", &WebServer::contacts);
+    api(R"(/Phonebook/AddContactAPI\.html)", &WebServer::addContact);
+    api(R"(/Phonebook/EditContactAPI\.html)", &WebServer::editContact);
+    api(R"(/Phonebook/DeleteContact\.html)", &WebServer::deleteContact);
+    accountRoute(R"(/Phonebook/GetContactPhoto\.html)", Charset::Latin1, LoggedOut::NoImage, &WebServer::contactPhoto);
+    api(R"(/History/PlacedCallsDataAPI\.html)", &WebServer::placedCalls);
+    api(R"(/Credit/GetCredit\.html)", &WebServer::credit);
+    api(R"(/Phonebook/Text\.html)", &WebServer::text);
     route(R"(/update\.php)", &WebServer::update);
 
-    route(R"(/Rates/ViewRates\.html)", &WebServer::accountRates);
+    page(R"(/Rates/ViewRates\.html)", &WebServer::accountRates);
     route(R"(/Home/Rates\.html)", &WebServer::publicRates);
-    route(R"(/Phonebook/Phonebook\.html)", &WebServer::webPhonebook);
-    route(R"(/Phonebook/UploadPhoto\.html)", &WebServer::uploadPhoto);
-    route(R"(/Account/BillingInfo\.html)", &WebServer::billing);
-    route(R"(/Account/Pay\.html)", &WebServer::pay);
+    page(R"(/Phonebook/Phonebook\.html)", &WebServer::webPhonebook);
+    page(R"(/Phonebook/UploadPhoto\.html)", &WebServer::uploadPhoto);
+    page(R"(/Account/BillingInfo\.html)", &WebServer::billing);
+    page(R"(/Account/Pay\.html)", &WebServer::pay);
     s.Get(R"(/Account/Register\.html)", [this](const Request &req, Response &res) { registerForm(req, res); });
     s.Post(R"(/Account/Register\.html)", [this](const Request &req, Response &res) { registerAccount(req, res); });
     route(R"(/)", &WebServer::home);

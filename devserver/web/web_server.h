@@ -55,27 +55,40 @@ private:
 
     // The request's fields: body first, then the query.
     static FormFields fields(const Request &req, Charset charset);
-    std::optional<std::int64_t> loggedInAccount(const FormFields &fields);
+
+    // Who calls a route of an account: the request's fields and the account
+    // that its login key ("login", also as a multipart field) belongs to.
+    struct Caller {
+        std::int64_t accountId = 0;
+        std::string key;
+        FormFields fields;
+    };
+    using AccountHandler = void (WebServer::*)(const Request &, Response &, const Caller &);
+    // What a route of an account answers without a valid login key.
+    enum class LoggedOut { False, NoImage, LoginPage };
+    // Serves pattern (GET and POST) to logged-in callers only.
+    void accountRoute(const char *pattern, Charset charset, LoggedOut loggedOut, AccountHandler handler);
+    static void replyLoginRequired(Response &res);
 
     // Web API of the softphone.
     void login(const Request &req, Response &res);
-    void contacts(const Request &req, Response &res);
-    void addContact(const Request &req, Response &res);
-    void editContact(const Request &req, Response &res);
-    void deleteContact(const Request &req, Response &res);
-    void contactPhoto(const Request &req, Response &res);
-    void placedCalls(const Request &req, Response &res);
-    void credit(const Request &req, Response &res);
-    void text(const Request &req, Response &res);
+    void contacts(const Request &req, Response &res, const Caller &caller);
+    void addContact(const Request &req, Response &res, const Caller &caller);
+    void editContact(const Request &req, Response &res, const Caller &caller);
+    void deleteContact(const Request &req, Response &res, const Caller &caller);
+    void contactPhoto(const Request &req, Response &res, const Caller &caller);
+    void placedCalls(const Request &req, Response &res, const Caller &caller);
+    void credit(const Request &req, Response &res, const Caller &caller);
+    void text(const Request &req, Response &res, const Caller &caller);
     void update(const Request &req, Response &res);
 
     // Pages.
-    void accountRates(const Request &req, Response &res);
+    void accountRates(const Request &req, Response &res, const Caller &caller);
     void publicRates(const Request &req, Response &res);
-    void webPhonebook(const Request &req, Response &res);
-    void uploadPhoto(const Request &req, Response &res);
-    void billing(const Request &req, Response &res);
-    void pay(const Request &req, Response &res);
+    void webPhonebook(const Request &req, Response &res, const Caller &caller);
+    void uploadPhoto(const Request &req, Response &res, const Caller &caller);
+    void billing(const Request &req, Response &res, const Caller &caller);
+    void pay(const Request &req, Response &res, const Caller &caller);
     void registerForm(const Request &req, Response &res);
     void registerAccount(const Request &req, Response &res);
     void home(const Request &req, Response &res);
