@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs every Debian package that building, running and testing Ondavox needs.
+# Installs every Debian package that building, running and testing Ondavox needs
+# (libjansson4 to libbsd0: what the Asterisk test peer needs to run, where it is at hand).
 # Safe to run again: packages already present are left alone.
 set -eu
 
@@ -13,6 +14,7 @@ libgsm1-dev portaudio19-dev libspeexdsp-dev libsqlite3-dev libcpp-httplib-dev li
 sqlite3 tshark libgtest-dev xvfb xauth x11-utils xdotool trayer imagemagick librsvg2-bin
 fonts-dejavu-core dbus-x11 desktop-file-utils appstream libx11-dev lintian
 pulseaudio pulseaudio-utils libasound2-plugins
+libjansson4 libedit2 libxml2 libxslt1.1 libsqlite3-0 libssl3 libuuid1 libgsm1 libicu72 libbsd0
 "
 
 missing=""

@@ -1,0 +1,646 @@
+// The engine through its C interface against the real Asterisk: WAV files as
+// microphone and speaker, the dialplan of asterisk/extensions.conf as the far
+// end, Asterisk's own log and a capture read by tshark as the judges. Our
+// devserver shares the engine's protocol code; Asterisk does not, so what
+// passes here holds with the servers a real deployment runs.
+#include "iaxclient.h"
+
+#include "asterisk_peer.h"
+#include "audio_analysis.h"
+#include "gsm_codec.h"
+#include "wav_file.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+interop::AsteriskPeer peer;
+std::string workDir;
+std::string micPath;
+std::string speakerPath;
+
+struct Seen {
+    Clock::time_point at;
+    iaxc_event event;
+};
+
+struct Events {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Seen> all;
+
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        all.clear();
+    }
+    std::vector<Seen> ofType(int type)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        std::vector<Seen> out;
+        for (const auto &s : all)
+            if (s.event.type == type)
+                out.push_back(s);
+        return out;
+    }
+    std::vector<int> states()
+    {
+        std::vector<int> out;
+        for (const auto &s : ofType(IAXC_EVENT_STATE))
+            out.push_back(s.event.ev.call.state);
+        return out;
+    }
+    std::vector<std::string> texts()
+    {
+        std::vector<std::string> out;
+        for (const auto &s : ofType(IAXC_EVENT_TEXT))
+            out.push_back(s.event.ev.text.message);
+        return out;
+    }
+    // When the first event matching pred arrived; nothing if it did not in time.
+    template <typename Pred>
+    bool waitFor(Pred pred, std::chrono::milliseconds timeout, Clock::time_point *at = nullptr)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, timeout, [&] {
+            for (const auto &s : all)
+                if (pred(s.event)) {
+                    if (at)
+                        *at = s.at;
+                    return true;
+                }
+            return false;
+        });
+    }
+    bool waitForState(int state, std::chrono::milliseconds timeout, Clock::time_point *at = nullptr)
+    {
+        return waitFor([state](const iaxc_event &e) { return e.type == IAXC_EVENT_STATE && e.ev.call.state == state; },
+                       timeout, at);
+    }
+    bool waitForFreeLine(std::chrono::milliseconds timeout, Clock::time_point *at = nullptr)
+    {
+        return waitFor(
+            [](const iaxc_event &e) { return e.type == IAXC_EVENT_STATE && !(e.ev.call.state & IAXC_CALL_STATE_ACTIVE); },
+            timeout, at);
+    }
+    int registrationReply(int id, std::chrono::milliseconds timeout)
+    {
+        int reply = 0;
+        waitFor(
+            [&](const iaxc_event &e) {
+                if (e.type == IAXC_EVENT_REGISTRATION && e.ev.reg.id == id)
+                    reply = e.ev.reg.reply;
+                return reply != 0;
+            },
+            timeout);
+        return reply;
+    }
+};
+
+Events events;
+
+int onEvent(iaxc_event e)
+{
+    {
+        std::lock_guard<std::mutex> lock(events.mutex);
+        events.all.push_back({Clock::now(), e});
+    }
+    events.changed.notify_all();
+    return 0;
+}
+
+bool writeMicrophone(const std::vector<std::int16_t> &samples)
+{
+    media::WavWriter mic;
+    std::string error;
+    return mic.open(micPath, 8000, &error) && mic.append(samples.data(), samples.size()) && mic.finish();
+}
+
+std::vector<std::int16_t> speakerRecording()
+{
+    media::PcmAudio audio;
+    std::string error;
+    if (!media::readWav(speakerPath, &audio, &error))
+        ADD_FAILURE() << error;
+    return audio.samples;
+}
+
+std::vector<std::int16_t> afterGsm(const std::vector<std::int16_t> &pcm)
+{
+    media::GsmEncoder encoder;
+    media::GsmDecoder decoder;
+    std::vector<std::int16_t> out;
+    for (std::size_t i = 0; i + media::kFrameSamples <= pcm.size(); i += media::kFrameSamples) {
+        std::int16_t in[media::kFrameSamples];
+        std::copy_n(pcm.begin() + static_cast<std::ptrdiff_t>(i), media::kFrameSamples, in);
+        std::uint8_t bytes[media::kGsmFrameBytes];
+        encoder.encode(in, bytes);
+        std::int16_t decoded[media::kFrameSamples];
+        decoder.decode(bytes, sizeof bytes, decoded);
+        out.insert(out.end(), std::begin(decoded), std::end(decoded));
+    }
+    return out;
+}
+
+// A held vowel: 150 Hz with a slow vibrato and two formants, never a pause,
+// so any silence in what comes back is the path's.
+std::vector<std::int16_t> sustainedVowel(double seconds)
+{
+    const double pi = 3.14159265358979323846;
+    std::vector<std::int16_t> out(static_cast<std::size_t>(seconds * 8000));
+    double phase = 0;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const double t = double(i) / 8000;
+        const double f0 = 150 + 8 * std::sin(2 * pi * 0.7 * t);
+        phase += 2 * pi * f0 / 8000;
+        double v = 0;
+        for (int h = 1; h * f0 < 3400; ++h) {
+            const double f = h * f0;
+            v += (1.0 / (1.0 + std::pow((f - 700) / 150.0, 2)) + 0.5 / (1.0 + std::pow((f - 1200) / 200.0, 2)) + 0.02)
+                 * std::sin(h * phase);
+        }
+        out[i] = static_cast<std::int16_t>(std::clamp(v * 3000, -32000.0, 32000.0));
+    }
+    return out;
+}
+
+double rms(const std::int16_t *x, std::size_t n)
+{
+    double e = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        e += double(x[i]) * x[i];
+    return std::sqrt(e / double(n));
+}
+
+// The longest run of 10 ms blocks quieter than a whisper, in milliseconds,
+// between the first and the last loud block.
+int longestSilenceMs(const std::vector<std::int16_t> &x)
+{
+    const std::size_t block = 80;
+    std::vector<bool> quiet;
+    for (std::size_t i = 0; i + block <= x.size(); i += block)
+        quiet.push_back(rms(&x[i], block) < 100);
+    std::size_t first = 0, last = quiet.size();
+    while (first < quiet.size() && quiet[first])
+        ++first;
+    while (last > first && quiet[last - 1])
+        --last;
+    int longest = 0, run = 0;
+    for (std::size_t i = first; i < last; ++i) {
+        run = quiet[i] ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return longest * 10;
+}
+
+// What passed on the wire, as tshark's IAX2 dissector read it.
+struct WireFrame {
+    double time = 0;
+    bool fromPeer = false;
+    bool full = false;
+    bool voice = false;
+    bool vnak = false;
+    bool retransmitted = false;
+    std::string kind; // tshark's summary without call numbers and times, e.g. "IAX, PING"
+};
+
+std::vector<WireFrame> readWire(const std::string &capture)
+{
+    const std::string command = interop::shellQuote(TSHARK_PATH) + " -r " + interop::shellQuote(capture)
+                                + " -d udp.port==" + std::to_string(peer.port())
+                                + ",iax2 -T fields -e frame.time_relative -e udp.srcport -e iax2.packet_type"
+                                  " -e iax2.type -e iax2.iax.subclass -e iax2.retransmission -e _ws.col.Info"
+                                  " 2>/dev/null";
+    std::string out;
+    interop::runShell(command, &out);
+    const std::regex numbers("(source call# \\d+, )?timestamp \\d+ms,? ?");
+    std::vector<WireFrame> frames;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> f;
+        std::istringstream fields(line);
+        std::string field;
+        while (std::getline(fields, field, '\t'))
+            f.push_back(field);
+        f.resize(7);
+        WireFrame w;
+        w.time = std::atof(f[0].c_str());
+        w.fromPeer = std::atoi(f[1].c_str()) == peer.port();
+        w.full = f[2] == "1";
+        w.voice = !w.full || f[3] == "2";
+        w.vnak = w.full && f[3] == "6" && f[4] == "18";
+        w.retransmitted = f[5] == "1" || f[5] == "True";
+        w.kind = std::regex_replace(f[6], numbers, "");
+        frames.push_back(w);
+    }
+    return frames;
+}
+
+struct WireFigures {
+    double seconds = 0;
+    double toPeerPerSecond = 0;
+    double fromPeerPerSecond = 0;
+    int busiestSecond = 0;
+    int vnaks = 0;
+    int retransmitted = 0;
+};
+
+// Datagrams a second each way while voice flows (its first and last second
+// left out: call set-up and hang-up are not the steady state), and a count of
+// frame kinds for the record.
+WireFigures measureWire(const std::vector<WireFrame> &frames, const char *label)
+{
+    WireFigures out;
+    double firstVoice = -1, lastVoice = -1;
+    std::map<std::string, int> kinds;
+    for (const auto &f : frames) {
+        if (f.voice) {
+            if (firstVoice < 0)
+                firstVoice = f.time;
+            lastVoice = f.time;
+        }
+        ++kinds[std::string(f.fromPeer ? "Asterisk -> engine  " : "engine -> Asterisk  ") + f.kind];
+        out.vnaks += f.vnak;
+        out.retransmitted += f.retransmitted;
+    }
+    std::printf("%s: %zu datagrams, by kind:\n", label,
+                frames.size());
+    for (const auto &[kind, count] : kinds)
+        std::printf("  %-60s %6d\n", kind.c_str(), count);
+    const double from = firstVoice + 1, to = lastVoice - 1;
+    if (firstVoice < 0 || to <= from)
+        return out;
+    out.seconds = to - from;
+    int toPeer = 0, fromPeer = 0;
+    std::map<int, int> perSecond;
+    for (const auto &f : frames) {
+        if (f.time < from || f.time >= to)
+            continue;
+        (f.fromPeer ? fromPeer : toPeer) += 1;
+        ++perSecond[static_cast<int>(f.time) * 2 + f.fromPeer];
+    }
+    for (const auto &[second, count] : perSecond)
+        out.busiestSecond = std::max(out.busiestSecond, count);
+    out.toPeerPerSecond = toPeer / out.seconds;
+    out.fromPeerPerSecond = fromPeer / out.seconds;
+    std::printf("%s: steady state over %.1f s: %.1f datagrams/s to Asterisk, %.1f/s from it, busiest second %d; "
+                "%d VNAK, %d retransmitted\n",
+                label, out.seconds, out.toPeerPerSecond, out.fromPeerPerSecond, out.busiestSecond, out.vnaks,
+                out.retransmitted);
+    return out;
+}
+
+// Frames tshark calls malformed or marks with an error, one line each.
+std::string malformedFrames(const std::string &capture)
+{
+    std::string out;
+    interop::runShell(interop::shellQuote(TSHARK_PATH) + " -r " + interop::shellQuote(capture) + " -d udp.port=="
+                          + std::to_string(peer.port())
+                          + ",iax2 -Y '_ws.malformed || _ws.expert.severity == \"Error\"' 2>/dev/null",
+                      &out);
+    return out;
+}
+
+bool tsharkInstalled()
+{
+    const std::string tshark = TSHARK_PATH;
+    return !tshark.empty() && tshark.find("NOTFOUND") == std::string::npos;
+}
+
+// The peer's row in "iax2 show peers".
+std::string peerRow()
+{
+    std::istringstream lines(peer.cli("iax2 show peers"));
+    std::string line;
+    while (std::getline(lines, line))
+        if (line.rfind(peer.user() + " ", 0) == 0)
+            return line;
+    return "(no row for " + peer.user() + ")";
+}
+
+bool registeredFromHere() { return peerRow().find("127.0.0.1") != std::string::npos; }
+
+template <typename Pred>
+bool eventually(Pred pred, std::chrono::milliseconds timeout)
+{
+    const auto until = Clock::now() + timeout;
+    while (!pred()) {
+        if (Clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
+
+class Asterisk : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        events.clear();
+        logStart = peer.logSize();
+        ASSERT_TRUE(writeMicrophone(std::vector<std::int16_t>(800, 0)));
+    }
+
+    void TearDown() override
+    {
+        const auto states = events.states();
+        if (!states.empty() && (states.back() & IAXC_CALL_STATE_ACTIVE)) {
+            events.clear();
+            iaxc_dump_call();
+            EXPECT_TRUE(events.waitForFreeLine(5s));
+        }
+        // Anything still sent to a call that has ended shows up in Asterisk's
+        // log within a retransmission or two.
+        std::this_thread::sleep_for(1500ms);
+        const std::string log = peer.logSince(logStart);
+        std::map<std::string, int> warnings; // without the time stamp and thread
+        std::istringstream lines(log);
+        std::string line;
+        while (std::getline(lines, line))
+            if (line.find("WARNING") != std::string::npos || line.find("ERROR") != std::string::npos)
+                ++warnings[line.substr(std::min(line.size(), line.find(']', line.find(']') + 1) + 1))];
+        int dropped = 0;
+        for (const auto &[text, count] : warnings) {
+            std::printf("asterisk warned %d times:%s\n", count, text.c_str());
+            if (text.find("Silently dropping frame") != std::string::npos)
+                dropped += count;
+        }
+        EXPECT_EQ(dropped, 0) << "frames sent to calls that had ended";
+    }
+
+    std::string log() const { return peer.logSince(logStart); }
+
+    std::size_t logStart = 0;
+};
+
+} // namespace
+
+TEST_F(Asterisk, RegistersWithTheRightSecretNotTheWrongOneAndUnregisters)
+{
+    EXPECT_FALSE(registeredFromHere()) << peerRow();
+
+    const int wrong = iaxc_register(peer.user().c_str(), "not-the-secret", peer.host().c_str());
+    ASSERT_NE(wrong, 0);
+    EXPECT_EQ(events.registrationReply(wrong, 10s), IAXC_REGISTRATION_REPLY_REJ);
+    EXPECT_FALSE(registeredFromHere()) << peerRow();
+    EXPECT_EQ(iaxc_unregister(wrong), 0);
+
+    const int right = iaxc_register(peer.user().c_str(), peer.secret().c_str(), peer.host().c_str());
+    ASSERT_NE(right, 0);
+    EXPECT_EQ(events.registrationReply(right, 10s), IAXC_REGISTRATION_REPLY_ACK);
+    EXPECT_TRUE(registeredFromHere()) << peerRow();
+    EXPECT_NE(log().find("Registered IAX2 '" + peer.user() + "'"), std::string::npos) << log();
+
+    // At logout the server forgets where we were, rather than waiting for
+    // the registration to expire.
+    EXPECT_EQ(iaxc_unregister(right), 0);
+    EXPECT_TRUE(eventually([] { return !registeredFromHere(); }, 3s)) << peerRow();
+    EXPECT_NE(log().find("Unregistered IAX2 '" + peer.user() + "'"), std::string::npos) << log();
+}
+
+TEST_F(Asterisk, EchoReturnsTheVoiceAsSent)
+{
+    const auto sent = audiotest::speechLike(4.0, 7);
+    ASSERT_TRUE(writeMicrophone(sent));
+    ASSERT_EQ(iaxc_call(peer.dial("999").c_str()), 0);
+    ASSERT_TRUE(events.waitForState(0x16, 10s)) << ::testing::PrintToString(events.states());
+    std::this_thread::sleep_for(5200ms);
+    EXPECT_EQ(events.states().back(), 0x16) << "the call did not hold";
+    iaxc_dump_call();
+    ASSERT_TRUE(events.waitForFreeLine(5s));
+
+    const auto received = speakerRecording();
+    const auto codecOnly = audiotest::compare(sent, afterGsm(sent), 0);
+    const auto echo = audiotest::compare(sent, received, 8000);
+    std::printf("echo through Asterisk: lag %d ms, whole %.3f, median window %.3f, worst window %.3f; "
+                "GSM alone: median window %.3f\n",
+                echo.lag / 8, echo.whole, echo.medianWindow, echo.worstWindow, codecOnly.medianWindow);
+    // Asterisk's echo sends back the very GSM frames we sent, so the voice
+    // comes back as alike as the codec alone makes it, but for a rare slip
+    // of the jitter buffer on a loaded machine.
+    EXPECT_GE(echo.medianWindow, 0.9 * codecOnly.medianWindow);
+
+    const auto stats = events.ofType(IAXC_EVENT_NETSTAT);
+    ASSERT_FALSE(stats.empty());
+    const auto &last = stats.back().event.ev.netstats;
+    EXPECT_GE(last.rtt, 0) << "no round trip measured";
+    EXPECT_LT(last.rtt, 1000);
+    EXPECT_GT(last.local.packets, 150);
+}
+
+TEST_F(Asterisk, RingsAnswersAndTakesTheDigitsAsSent)
+{
+    ASSERT_EQ(iaxc_call(peer.dial("601").c_str()), 0);
+    ASSERT_TRUE(events.waitForState(0x16, 10s)) << ::testing::PrintToString(events.states());
+    EXPECT_EQ(events.states(), (std::vector<int>{0x06, 0x0E, 0x16}));
+    std::this_thread::sleep_for(500ms); // Read() starts listening once answered
+    for (char digit : std::string("7*30#")) {
+        iaxc_send_dtmf(digit);
+        std::this_thread::sleep_for(150ms);
+    }
+    // The dialplan hangs up a second after the last digit.
+    ASSERT_TRUE(events.waitForFreeLine(5s)) << ::testing::PrintToString(events.states());
+
+    const std::string text = log();
+    EXPECT_NE(text.find("ONDAVOX-DIGITS 7*30\n"), std::string::npos) << text;
+    std::string logged;
+    const std::regex dtmfEnd("DTMF end '(.)' received");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), dtmfEnd); it != std::sregex_iterator(); ++it)
+        logged += (*it)[1].str();
+    EXPECT_EQ(logged, "7*30#") << text;
+}
+
+TEST_F(Asterisk, BusyCongestionAndACauseEndTheCallBeforeAnswer)
+{
+    struct Case {
+        const char *number;
+        int finalState;
+        const char *text;
+    };
+    for (const Case &c : {Case{"602", IAXC_CALL_STATE_BUSY, "Busy"}, Case{"603", IAXC_CALL_STATE_FREE, "Congestion"},
+                          Case{"604", IAXC_CALL_STATE_FREE, nullptr}}) {
+        SCOPED_TRACE(c.number);
+        events.clear();
+        const auto start = Clock::now();
+        ASSERT_EQ(iaxc_call(peer.dial(c.number).c_str()), 0);
+        Clock::time_point ended;
+        ASSERT_TRUE(events.waitForFreeLine(8s, &ended)) << ::testing::PrintToString(events.states());
+        const auto states = events.states();
+        EXPECT_EQ(states.front(), 0x06);
+        EXPECT_EQ(states.back(), c.finalState);
+        for (int s : states)
+            EXPECT_FALSE(s & IAXC_CALL_STATE_COMPLETE) << "answered";
+        // Busy() and Congestion() would hold the line for five seconds; the
+        // signal itself ends the call.
+        EXPECT_LT(ended - start, 3s);
+        const auto texts = events.texts();
+        std::printf("%s: states %s, texts:", c.number, ::testing::PrintToString(states).c_str());
+        for (const auto &t : texts)
+            std::printf(" \"%s\"", t.c_str());
+        std::printf("\n");
+        if (c.text)
+            EXPECT_NE(std::find(texts.begin(), texts.end(), c.text), texts.end());
+        else
+            EXPECT_FALSE(texts.empty()) << "the cause was not reported";
+    }
+}
+
+TEST_F(Asterisk, FarEndHangupAfterAnswerEndsTheCallWithinASecond)
+{
+    ASSERT_EQ(iaxc_call(peer.dial("605").c_str()), 0);
+    Clock::time_point answered, ended;
+    ASSERT_TRUE(events.waitForState(0x16, 10s, &answered));
+    ASSERT_TRUE(events.waitForFreeLine(10s, &ended));
+    EXPECT_NE(log().find("ONDAVOX-FAR-HANGUP"), std::string::npos);
+    // The dialplan waits two seconds after answering, then hangs up.
+    const auto held = std::chrono::duration_cast<std::chrono::milliseconds>(ended - answered);
+    std::printf("far end hung up %lld ms after answering (dialplan: 2000 ms)\n", static_cast<long long>(held.count()));
+    EXPECT_GE(held, 1800ms);
+    EXPECT_LE(held, 3000ms);
+}
+
+TEST_F(Asterisk, OneCallOnTheWireIsQuietAndWellFormed)
+{
+    if (!tsharkInstalled())
+        GTEST_SKIP() << "tshark is not installed";
+    const std::string capture = workDir + "/call.pcapng";
+    interop::Capture dumpcap;
+    std::string why;
+    if (!dumpcap.start(DUMPCAP_PATH, peer.port(), capture, &why))
+        GTEST_SKIP() << why;
+
+    ASSERT_TRUE(writeMicrophone(audiotest::speechLike(8.0, 11)));
+    const int reg = iaxc_register(peer.user().c_str(), peer.secret().c_str(), peer.host().c_str());
+    EXPECT_EQ(events.registrationReply(reg, 10s), IAXC_REGISTRATION_REPLY_ACK);
+    ASSERT_EQ(iaxc_call(peer.dial("999").c_str()), 0);
+    ASSERT_TRUE(events.waitForState(0x16, 10s));
+    std::this_thread::sleep_for(4s);
+    iaxc_send_dtmf('5');
+    std::this_thread::sleep_for(4s);
+    iaxc_dump_call();
+    EXPECT_TRUE(events.waitForFreeLine(5s));
+    iaxc_unregister(reg);
+    std::this_thread::sleep_for(1s);
+    dumpcap.stop();
+
+    const auto frames = readWire(capture);
+    ASSERT_FALSE(frames.empty());
+    const auto figures = measureWire(frames, "8 s echo call");
+    EXPECT_GT(figures.seconds, 4);
+    EXPECT_LE(figures.toPeerPerSecond, 55);
+    EXPECT_LE(figures.fromPeerPerSecond, 55);
+    EXPECT_GE(figures.toPeerPerSecond, 45) << "voice frames missing";
+    // Loopback neither loses nor reorders: nothing is ever out of sequence.
+    EXPECT_EQ(figures.vnaks, 0);
+
+    EXPECT_EQ(malformedFrames(capture), "");
+    std::string summary;
+    interop::runShell(interop::shellQuote(TSHARK_PATH) + " -r " + interop::shellQuote(capture) + " -d udp.port=="
+                          + std::to_string(peer.port()) + ",iax2 -q -z io,phs 2>/dev/null",
+                      &summary);
+    std::printf("%s", summary.c_str());
+    if (const char *keep = std::getenv("ONDAVOX_KEEP_PCAP"))
+        interop::runShell("cp " + interop::shellQuote(capture) + " " + interop::shellQuote(keep));
+}
+
+// Longer than two wraps of the 16-bit timestamps of mini voice frames
+// (65.536 s), so both sides' voice crosses them.
+TEST_F(Asterisk, LongCallKeepsItsVoiceAcrossTimestampWraps)
+{
+    const double seconds = 150;
+    const auto sent = sustainedVowel(seconds + 5);
+    ASSERT_TRUE(writeMicrophone(sent));
+    const std::string capture = workDir + "/long.pcapng";
+    interop::Capture dumpcap;
+    std::string why;
+    const bool capturing = tsharkInstalled() && dumpcap.start(DUMPCAP_PATH, peer.port(), capture, &why);
+    if (!capturing)
+        std::printf("datagram rate not measured: %s\n", tsharkInstalled() ? why.c_str() : "no tshark");
+
+    ASSERT_EQ(iaxc_call(peer.dial("999").c_str()), 0);
+    ASSERT_TRUE(events.waitForState(0x16, 10s));
+    std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 1000)));
+    EXPECT_EQ(events.states().back(), 0x16) << "the call did not hold";
+    iaxc_dump_call();
+    ASSERT_TRUE(events.waitForFreeLine(5s));
+    dumpcap.stop();
+
+    const auto received = speakerRecording();
+    const int silence = longestSilenceMs(received);
+    std::printf("%.0f s echo call: %.1f s recorded, longest silent stretch %d ms\n", seconds,
+                double(received.size()) / 8000, silence);
+    EXPECT_GE(received.size(), static_cast<std::size_t>((seconds - 2) * 8000));
+    EXPECT_LT(silence, 200);
+
+    if (capturing) {
+        const auto figures = measureWire(readWire(capture), "150 s echo call");
+        EXPECT_LE(figures.toPeerPerSecond, 55);
+        EXPECT_LE(figures.fromPeerPerSecond, 55);
+        EXPECT_EQ(figures.vnaks, 0);
+        EXPECT_EQ(malformedFrames(capture), "");
+    }
+}
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (GTEST_FLAG_GET(list_tests))
+        return RUN_ALL_TESTS();
+
+    std::string why;
+    const int rc = peer.up(ASTERISK_PEER_SCRIPT, &why);
+    if (rc == interop::AsteriskPeer::kMissing) {
+        std::printf("SKIPPED: %s", why.c_str());
+        return rc;
+    }
+    if (rc != 0) {
+        std::fprintf(stderr, "Asterisk did not start: %s\n", why.c_str());
+        return 1;
+    }
+    std::printf("Asterisk listens on %s\n", peer.host().c_str());
+
+    char pattern[] = "/tmp/ondavox-interop-XXXXXX";
+    workDir = ::mkdtemp(pattern) ? pattern : "/tmp";
+    micPath = workDir + "/mic.wav";
+    speakerPath = workDir + "/speaker.wav";
+    ::setenv("ONDAVOX_AUDIO_IN_FILE", micPath.c_str(), 1);
+    ::setenv("ONDAVOX_AUDIO_OUT_FILE", speakerPath.c_str(), 1);
+    writeMicrophone(std::vector<std::int16_t>(800, 0));
+
+    // For a look at a whole run in Wireshark: ONDAVOX_INTEROP_PCAP=FILE.
+    interop::Capture wholeRun;
+    if (const char *file = std::getenv("ONDAVOX_INTEROP_PCAP")) {
+        std::string reason;
+        if (!wholeRun.start(DUMPCAP_PATH, peer.port(), file, &reason))
+            std::printf("no capture of the run: %s\n", reason.c_str());
+    }
+
+    int result = 1;
+    if (iaxc_initialize(1) == 0) {
+        iaxc_set_formats(IAXC_FORMAT_GSM, IAXC_FORMAT_GSM);
+        iaxc_set_silence_threshold(-99.0f);
+        iaxc_set_event_callback(onEvent);
+        iaxc_start_processing_thread();
+        result = RUN_ALL_TESTS();
+        iaxc_shutdown();
+    }
+    wholeRun.stop();
+    peer.down();
+    interop::runShell("rm -rf " + interop::shellQuote(workDir));
+    return result;
+}
