@@ -5,7 +5,7 @@
 #include "iaxclient.h"
 
 #include "audio_analysis.h"
-#include "gsm_codec.h"
+#include "gsm_alone.h"
 #include "iax_server.h"
 #include "test_backend.h"
 #include "wav_file.h"
@@ -180,23 +180,6 @@ protected:
         *received = std::move(audio.samples);
     }
 
-    static std::vector<std::int16_t> afterGsm(const std::vector<std::int16_t> &pcm)
-    {
-        media::GsmEncoder encoder;
-        media::GsmDecoder decoder;
-        std::vector<std::int16_t> out;
-        for (std::size_t i = 0; i + media::kFrameSamples <= pcm.size(); i += media::kFrameSamples) {
-            std::int16_t in[media::kFrameSamples];
-            std::copy_n(pcm.begin() + static_cast<std::ptrdiff_t>(i), media::kFrameSamples, in);
-            std::uint8_t bytes[media::kGsmFrameBytes];
-            encoder.encode(in, bytes);
-            std::int16_t decoded[media::kFrameSamples];
-            decoder.decode(bytes, sizeof bytes, decoded);
-            out.insert(out.end(), std::begin(decoded), std::end(decoded));
-        }
-        return out;
-    }
-
     static std::string *dir;
     static std::string *micPath;
     static std::string *speakerPath;
@@ -264,7 +247,7 @@ TEST_F(MediaLoopback, EchoReturnsTheSentAudioWithDtmfAndStatistics)
     media::PcmAudio audio;
     std::string error;
     ASSERT_TRUE(media::readWav(*speakerPath, &audio, &error)) << error;
-    const auto codecOnly = audiotest::compare(*sent, afterGsm(*sent), 0);
+    const auto codecOnly = audiotest::compare(*sent, audiotest::afterGsm(*sent), 0);
     const auto echo = audiotest::compare(*sent, audio.samples, kMaxLagSamples);
     std::printf("GSM alone: whole %.3f, median window %.3f; echo: lag %d ms, whole %.3f, median window %.3f, "
                 "worst window %.3f\n",
@@ -335,7 +318,7 @@ TEST_F(MediaLoopback, LossAndJitterStillCarryTheVoice)
 {
     std::vector<std::int16_t> received;
     echoCall(*impaired, &received);
-    const auto codecOnly = audiotest::compare(*sent, afterGsm(*sent), 0);
+    const auto codecOnly = audiotest::compare(*sent, audiotest::afterGsm(*sent), 0);
     const auto echo = audiotest::compare(*sent, received, kMaxLagSamples);
     std::printf("5%% loss, 30 ms jitter: lag %d ms, whole %.3f, median window %.3f, worst window %.3f "
                 "(GSM alone %.3f)\n",

@@ -7,7 +7,7 @@
 
 #include "asterisk_peer.h"
 #include "audio_analysis.h"
-#include "gsm_codec.h"
+#include "gsm_alone.h"
 #include "wav_file.h"
 
 #include <gtest/gtest.h>
@@ -137,23 +137,6 @@ std::vector<std::int16_t> speakerRecording()
     if (!media::readWav(speakerPath, &audio, &error))
         ADD_FAILURE() << error;
     return audio.samples;
-}
-
-std::vector<std::int16_t> afterGsm(const std::vector<std::int16_t> &pcm)
-{
-    media::GsmEncoder encoder;
-    media::GsmDecoder decoder;
-    std::vector<std::int16_t> out;
-    for (std::size_t i = 0; i + media::kFrameSamples <= pcm.size(); i += media::kFrameSamples) {
-        std::int16_t in[media::kFrameSamples];
-        std::copy_n(pcm.begin() + static_cast<std::ptrdiff_t>(i), media::kFrameSamples, in);
-        std::uint8_t bytes[media::kGsmFrameBytes];
-        encoder.encode(in, bytes);
-        std::int16_t decoded[media::kFrameSamples];
-        decoder.decode(bytes, sizeof bytes, decoded);
-        out.insert(out.end(), std::begin(decoded), std::end(decoded));
-    }
-    return out;
 }
 
 // A held vowel: 150 Hz with a slow vibrato and two formants, never a pause,
@@ -425,7 +408,7 @@ TEST_F(Asterisk, EchoReturnsTheVoiceAsSent)
     ASSERT_TRUE(events.waitForFreeLine(5s));
 
     const auto received = speakerRecording();
-    const auto codecOnly = audiotest::compare(sent, afterGsm(sent), 0);
+    const auto codecOnly = audiotest::compare(sent, audiotest::afterGsm(sent), 0);
     const auto echo = audiotest::compare(sent, received, 8000);
     std::printf("echo through Asterisk: lag %d ms, whole %.3f, median window %.3f, worst window %.3f; "
                 "GSM alone: median window %.3f\n",
