@@ -161,6 +161,20 @@ std::vector<std::int16_t> sustainedVowel(double seconds)
     return out;
 }
 
+// Power of one frequency in a block (Goertzel).
+double tonePower(const std::int16_t *x, std::size_t n, double frequency)
+{
+    const double w = 2 * 3.14159265358979323846 * frequency / 8000;
+    const double c = 2 * std::cos(w);
+    double s1 = 0, s2 = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double s0 = x[i] + c * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return (s1 * s1 + s2 * s2 - c * s1 * s2) / double(n);
+}
+
 double rms(const std::int16_t *x, std::size_t n)
 {
     double e = 0;
@@ -495,6 +509,34 @@ TEST_F(Asterisk, FarEndHangupAfterAnswerEndsTheCallWithinASecond)
     std::printf("far end hung up %lld ms after answering (dialplan: 2000 ms)\n", static_cast<long long>(held.count()));
     EXPECT_GE(held, 1800ms);
     EXPECT_LE(held, 3000ms);
+}
+
+TEST_F(Asterisk, EarlyMediaIsHeardBeforeAnswer)
+{
+    const auto start = Clock::now();
+    ASSERT_EQ(iaxc_call(peer.dial("606").c_str()), 0);
+    Clock::time_point answered;
+    ASSERT_TRUE(events.waitForState(0x16, 10s, &answered)) << ::testing::PrintToString(events.states());
+    EXPECT_GE(answered - start, 2500ms);
+    ASSERT_TRUE(events.waitForFreeLine(10s));
+
+    // Before the answer Asterisk plays 1 kHz, after it 400 Hz.
+    const auto x = speakerRecording();
+    int before = 0, after = 0, beforeAfterAfter = 0;
+    for (std::size_t i = 0; i + 160 <= x.size(); i += 160) {
+        if (rms(&x[i], 160) < 300)
+            continue;
+        const double high = tonePower(&x[i], 160, 1000), low = tonePower(&x[i], 160, 400);
+        if (high > 10 * low)
+            ++before, beforeAfterAfter += after > 0;
+        else if (low > 10 * high)
+            ++after;
+    }
+    std::printf("early media: %d ms of the 1 kHz tone before answer, %d ms of 400 Hz after\n", before * 20,
+                after * 20);
+    EXPECT_GE(before * 20, 2000);
+    EXPECT_GE(after * 20, 2000);
+    EXPECT_EQ(beforeAfterAfter, 0);
 }
 
 TEST_F(Asterisk, OneCallOnTheWireIsQuietAndWellFormed)
