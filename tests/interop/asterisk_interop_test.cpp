@@ -467,10 +467,10 @@ TEST_F(Asterisk, BusyCongestionAndACauseEndTheCallBeforeAnswer)
     struct Case {
         const char *number;
         int finalState;
-        const char *text;
+        const char *text; // what the engine says about the end
     };
     for (const Case &c : {Case{"602", IAXC_CALL_STATE_BUSY, "Busy"}, Case{"603", IAXC_CALL_STATE_FREE, "Congestion"},
-                          Case{"604", IAXC_CALL_STATE_FREE, nullptr}}) {
+                          Case{"604", IAXC_CALL_STATE_FREE, "Hung up: Call rejected"}}) {
         SCOPED_TRACE(c.number);
         events.clear();
         const auto start = Clock::now();
@@ -490,10 +490,7 @@ TEST_F(Asterisk, BusyCongestionAndACauseEndTheCallBeforeAnswer)
         for (const auto &t : texts)
             std::printf(" \"%s\"", t.c_str());
         std::printf("\n");
-        if (c.text)
-            EXPECT_NE(std::find(texts.begin(), texts.end(), c.text), texts.end());
-        else
-            EXPECT_FALSE(texts.empty()) << "the cause was not reported";
+        EXPECT_NE(std::find(texts.begin(), texts.end(), c.text), texts.end());
     }
 }
 
