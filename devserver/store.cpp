@@ -888,17 +888,11 @@ std::vector<Rate> Store::rates()
 
 std::optional<Rate> Store::rateForLocked(const std::string &number)
 {
-    if (number.empty())
-        return std::nullopt;
-    // International rates match by prefix; service numbers (the echo test)
-    // only as a whole.
-    Statement st(db_, "SELECT prefix, description, per_minute_cents, per_text_cents FROM rates "
-                      "WHERE prefix = ?1 OR (prefix GLOB '00*' AND substr(?1, 1, length(prefix)) = prefix) "
-                      "ORDER BY length(prefix) DESC LIMIT 1");
-    st.bind(1, number);
-    if (!st.step())
-        return std::nullopt;
-    return Rate{st.text(0), st.text(1), st.integer(2), st.optionalInteger(3)};
+    std::vector<Rate> all;
+    Statement st(db_, "SELECT prefix, description, per_minute_cents, per_text_cents FROM rates");
+    while (st.step())
+        all.push_back({st.text(0), st.text(1), st.integer(2), st.optionalInteger(3)});
+    return charging::rateFor(all, number);
 }
 
 std::optional<Rate> Store::rateFor(const std::string &number)
@@ -947,13 +941,17 @@ ChangeResult Store::sendText(std::int64_t accountId, const std::string &countryC
     std::lock_guard<std::mutex> lock(mutex_);
     Transaction tx(*this);
     const auto rate = rateForLocked(number);
-    if (!rate || !rate->perTextCents)
-        return ChangeResult::failure("Text messages cannot be sent to this number.");
     const auto credit = creditLocked(accountId);
     if (!credit)
         return ChangeResult::failure("Unknown account.");
-    if (*credit < *rate->perTextCents)
+    switch (charging::textCharge(rate, *credit)) {
+    case charging::TextCharge::NotToThisNumber:
+        return ChangeResult::failure("Text messages cannot be sent to this number.");
+    case charging::TextCharge::CreditTooLow:
         return ChangeResult::failure("Your credit is too low to send this text message.");
+    case charging::TextCharge::Ok:
+        break;
+    }
 
     Statement charge(db_, "UPDATE accounts SET credit_cents = credit_cents - ? WHERE id = ?");
     charge.bind(1, *rate->perTextCents).bind(2, accountId);
@@ -1032,7 +1030,7 @@ bool Store::mayCall(std::int64_t accountId, const std::string &number)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto credit = creditLocked(accountId);
-    return credit && *credit > 0 && rateForLocked(number).has_value();
+    return credit && charging::mayCall(rateForLocked(number), *credit);
 }
 
 std::int64_t Store::callStarted(std::int64_t accountId, const std::string &number,
@@ -1069,11 +1067,8 @@ void Store::callEnded(std::int64_t callId, std::int64_t endTime)
     std::int64_t cost = 0;
     if (answer) {
         endTime = std::max(endTime, *answer);
-        const std::int64_t startedMinutes = (endTime - *answer + 59) / 60;
         if (const auto rate = rateForLocked(number))
-            cost = startedMinutes * rate->perMinuteCents;
-        // Prepaid: a call never takes more than the credit that is left.
-        cost = std::min(cost, std::max<std::int64_t>(creditLocked(accountId).value_or(0), 0));
+            cost = charging::callCost(*answer, endTime, rate->perMinuteCents, creditLocked(accountId).value_or(0));
     }
     Statement charge(db_, "UPDATE accounts SET credit_cents = credit_cents - ? WHERE id = ?");
     charge.bind(1, cost).bind(2, accountId);

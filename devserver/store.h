@@ -6,6 +6,8 @@
 // may share one Store.
 #pragma once
 
+#include "charging.h"
+
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -47,13 +49,6 @@ struct ContactGroup {
     std::int64_t id = 0;
     std::string name;
     std::vector<Contact> contacts;
-};
-
-struct Rate {
-    std::string prefix;
-    std::string description;
-    std::int64_t perMinuteCents = 0;
-    std::optional<std::int64_t> perTextCents;  // none: texts cannot go there
 };
 
 // A contact as a client sends it for adding or editing. Phones are in
