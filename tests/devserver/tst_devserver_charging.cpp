@@ -35,6 +35,7 @@ private slots:
         QTest::newRow("UK mobile") << "00447700900123" << "00447";
         QTest::newRow("UK landline") << "00442079460123" << "0044";
         QTest::newRow("US") << "0012125550143" << "001";
+        QTest::newRow("Germany") << "004915112345678" << "0049";
         QTest::newRow("elsewhere") << "0081312345678" << "00";
         QTest::newRow("echo test") << "999" << "999";
         QTest::newRow("echo test is whole") << "9990" << "none";

@@ -68,31 +68,6 @@ private slots:
         QVERIFY(!store.seedDemoAccountIfEmpty());  // never seeded twice
     }
 
-    void theLongestPrefixSetsTheRate_data()
-    {
-        QTest::addColumn<QString>("number");
-        QTest::addColumn<QString>("prefix");
-        QTest::newRow("UK mobile") << "00447700900123" << "00447";
-        QTest::newRow("UK") << "00442079460123" << "0044";
-        QTest::newRow("US") << "0012125550143" << "001";
-        QTest::newRow("Germany") << "004915112345678" << "0049";
-        QTest::newRow("elsewhere") << "0086123456" << "00";
-        QTest::newRow("echo test") << "999" << "999";
-        QTest::newRow("no international prefix") << "4915112345678" << "";
-        QTest::newRow("longer than the echo test") << "9990" << "";
-        QTest::newRow("empty") << "" << "";
-    }
-
-    void theLongestPrefixSetsTheRate()
-    {
-        QFETCH(QString, number);
-        QFETCH(QString, prefix);
-        Store store;
-        openDemo(store);
-        const auto rate = store.rateFor(number.toStdString());
-        QCOMPARE(rate ? QString::fromStdString(rate->prefix) : QString(), prefix);
-    }
-
     void answeredCallsAreChargedPerStartedMinute_data()
     {
         QTest::addColumn<QString>("number");
