@@ -211,11 +211,12 @@ void TestHistory::refreshesReleaseTheOldRows()
         QCOMPARE(QApplication::allWidgets().size(), widgets);
         QCOMPARE(list->findChildren<QObject *>().size(), objects);
     }
-    // Nor anything else: six refreshes leave the heap as they found it (the
-    // rows of one refresh take well over 100 KB). Not countable under a
+    // Nor anything else: six refreshes leave the heap about as they found it
+    // (rows kept from each refresh would add over a megabyte; the margin is
+    // for what Qt's caches take on a busy machine). Not countable under a
     // sanitizer, whose leak check at exit stands in for this.
     if (heap > 0)
-        QVERIFY2(heapInUse() < heap + 100 * 1024, qPrintable(QString::number(qint64(heapInUse() - heap))));
+        QVERIFY2(heapInUse() < heap + 400 * 1024, qPrintable(QString::number(qint64(heapInUse() - heap))));
     // No widget per row: a list of 300 calls has as many widgets as a list
     // of one.
     refresh(1);
