@@ -545,8 +545,11 @@ TEST_F(Asterisk, EarlyMediaIsHeardBeforeAnswer)
     }
     std::printf("early media: %d ms of the 1 kHz tone before answer, %d ms of 400 Hz after\n", before * 20,
                 after * 20);
+    // Asterisk plays each tone for 3 s; the answer's tone is only there to
+    // show that the early one stopped at the answer, so a slow (sanitized)
+    // build that hangs up a little early may hear less of it.
     EXPECT_GE(before * 20, 2000);
-    EXPECT_GE(after * 20, 2000);
+    EXPECT_GE(after * 20, 1500);
     EXPECT_EQ(beforeAfterAfter, 0);
 }
 

@@ -459,7 +459,8 @@ class StampDelegate : public QStyledItemDelegate
 {
 public:
     StampDelegate(QTreeWidget *tree, const QPixmap &photo)
-        : group(tree, new TGroupWidget)
+        : QStyledItemDelegate(tree) // a view does not own its delegate
+        , group(tree, new TGroupWidget)
         , contact(tree, new TContactWidget)
     {
         static_cast<TContactWidget *>(contact.widget())->setPhoto(photo);
