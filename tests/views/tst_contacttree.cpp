@@ -379,7 +379,8 @@ void TestContactTree::photoRequestAndPicture()
     QCOMPARE(request.method, QByteArray("POST"));
     QCOMPARE(request.query(), QByteArray("ContactID=12"));
     QCOMPARE(request.body, QByteArray("login=key-1"));
-    QVERIFY(arrived.wait(5000));
+    // The reply may already have been handled while the request was awaited.
+    QVERIFY(!arrived.isEmpty() || arrived.wait(5000));
     QCOMPARE(arrived.at(0).at(0).toInt(), 12);
     QCOMPARE(photos.pending(), 0);
     const QPixmap photo = photos.photo(contactWithID(12));
