@@ -19,7 +19,7 @@ void report(const char *operation, const std::exception &e)
 std::optional<IaxAccount> StoreIaxBackend::findIaxAccount(const std::string &username)
 {
     try {
-        if (const auto account = store_.accountByIaxUsername(username))
+        if (const auto account = store_.accounts().findByIaxUsername(username))
             return IaxAccount{account->id, account->iaxUsername, account->iaxPassword};
     } catch (const std::exception &e) {
         report("account lookup", e);
@@ -30,7 +30,7 @@ std::optional<IaxAccount> StoreIaxBackend::findIaxAccount(const std::string &use
 bool StoreIaxBackend::mayCall(std::int64_t accountId, const std::string &number)
 {
     try {
-        return store_.mayCall(accountId, number);
+        return store_.usage().mayCall(accountId, number);
     } catch (const std::exception &e) {
         report("call permission", e);
         return false;
@@ -41,7 +41,7 @@ std::int64_t StoreIaxBackend::callStarted(std::int64_t accountId, const std::str
                                           std::int64_t startTime)
 {
     try {
-        return store_.callStarted(accountId, number, startTime);
+        return store_.usage().callStarted(accountId, number, startTime);
     } catch (const std::exception &e) {
         report("call record", e);
         return 0;
@@ -51,7 +51,7 @@ std::int64_t StoreIaxBackend::callStarted(std::int64_t accountId, const std::str
 void StoreIaxBackend::callAnswered(std::int64_t callId, std::int64_t answerTime)
 {
     try {
-        store_.callAnswered(callId, answerTime);
+        store_.usage().callAnswered(callId, answerTime);
     } catch (const std::exception &e) {
         report("call answer record", e);
     }
@@ -60,7 +60,7 @@ void StoreIaxBackend::callAnswered(std::int64_t callId, std::int64_t answerTime)
 void StoreIaxBackend::callEnded(std::int64_t callId, std::int64_t endTime)
 {
     try {
-        store_.callEnded(callId, endTime);
+        store_.usage().callEnded(callId, endTime);
     } catch (const std::exception &e) {
         report("call charge", e);
     }
@@ -69,7 +69,7 @@ void StoreIaxBackend::callEnded(std::int64_t callId, std::int64_t endTime)
 void StoreIaxBackend::dtmfReceived(std::int64_t callId, char digit)
 {
     try {
-        store_.dtmfReceived(callId, digit);
+        store_.usage().dtmfReceived(callId, digit);
     } catch (const std::exception &e) {
         report("DTMF record", e);
     }

@@ -113,9 +113,9 @@ std::string localTimeText(std::int64_t epochSeconds)
 void WebServer::login(const Request &req, Response &res)
 {
     const FormFields f = fields(req, Charset::Latin1);
-    const auto key = store_.login(f.value("email"), f.value("password"));
-    const auto accountId = key ? store_.accountForKey(*key) : std::nullopt;
-    const auto account = accountId ? store_.account(*accountId) : std::nullopt;
+    const auto key = store_.accounts().login(f.value("email"), f.value("password"));
+    const auto accountId = key ? store_.accounts().accountForKey(*key) : std::nullopt;
+    const auto account = accountId ? store_.accounts().find(*accountId) : std::nullopt;
     if (!account)
         return replyFalse(res);
     replyJson(res, JsonObject()
@@ -127,7 +127,7 @@ void WebServer::login(const Request &req, Response &res)
 void WebServer::contacts(const Request &, Response &res, const Caller &caller)
 {
     std::string groups = "[";
-    for (const ContactGroup &group : store_.phonebook(caller.accountId)) {
+    for (const ContactGroup &group : store_.phonebook().groups(caller.accountId)) {
         std::string contacts = "[";
         for (const Contact &contact : group.contacts) {
             std::string phones = "[";
@@ -172,7 +172,7 @@ void WebServer::addContact(const Request &, Response &res, const Caller &caller)
     ContactInput input = contactInput(f);
     for (Phone &phone : input.phones)
         phone.id = 0;  // a new contact has only new phones
-    const ChangeResult result = store_.addContact(caller.accountId, input);
+    const ChangeResult result = store_.phonebook().addContact(caller.accountId, input);
     replyJson(res, JsonObject()
                        .add("Success", result.ok)
                        .add("Error", result.error)
@@ -193,7 +193,7 @@ void WebServer::editContact(const Request &, Response &res, const Caller &caller
 {
     const FormFields &f = caller.fields;
     const auto contactId = contactIdOf(f);
-    replyChange(res, contactId ? store_.editContact(caller.accountId, *contactId, contactInput(f))
+    replyChange(res, contactId ? store_.phonebook().editContact(caller.accountId, *contactId, contactInput(f))
                                : ChangeResult::failure("Unknown contact."));
 }
 
@@ -201,20 +201,20 @@ void WebServer::deleteContact(const Request &, Response &res, const Caller &call
 {
     const FormFields &f = caller.fields;
     const auto contactId = contactIdOf(f);
-    replyChange(res, contactId ? store_.deleteContact(caller.accountId, *contactId)
+    replyChange(res, contactId ? store_.phonebook().deleteContact(caller.accountId, *contactId)
                                : ChangeResult::failure("Unknown contact."));
 }
 
 void WebServer::contactPhoto(const Request &, Response &res, const Caller &caller)
 {
     const auto contactId = contactIdOf(caller.fields);
-    const auto name = contactId ? store_.contactName(caller.accountId, *contactId) : std::nullopt;
+    const auto name = contactId ? store_.phonebook().contactName(caller.accountId, *contactId) : std::nullopt;
     if (!name) {
         res.status = 404;
         res.set_content("", "image/png");
         return;
     }
-    std::string png = store_.contactPhoto(caller.accountId, *contactId);
+    std::string png = store_.phonebook().contactPhoto(caller.accountId, *contactId);
     if (png.empty())
         png = drawAvatarPng(*name);
     res.set_content(png, "image/png");
@@ -225,12 +225,12 @@ void WebServer::placedCalls(const Request &, Response &res, const Caller &caller
     const std::int64_t current = now();
     std::map<std::string, std::string> names;
     std::string calls = "[";
-    const auto records = store_.calls(caller.accountId);
+    const auto records = store_.usage().calls(caller.accountId);
     for (std::size_t i = 0; i < records.size() && i < config_.historyLimit; ++i) {
         const CallRecord &call = records[i];
         auto known = names.find(call.number);
         if (known == names.end())
-            known = names.emplace(call.number, store_.nameForNumber(caller.accountId, call.number).value_or("")).first;
+            known = names.emplace(call.number, store_.phonebook().nameForNumber(caller.accountId, call.number).value_or("")).first;
         // The number as the phonebook and the number field show it: without "00".
         const std::string whole = call.number.rfind("00", 0) == 0 ? call.number.substr(2) : call.number;
         const std::int64_t talk = call.answerTime ? call.endTime.value_or(current) - *call.answerTime : 0;
@@ -250,7 +250,7 @@ void WebServer::placedCalls(const Request &, Response &res, const Caller &caller
 
 void WebServer::credit(const Request &, Response &res, const Caller &caller)
 {
-    const auto cents = store_.credit(caller.accountId);
+    const auto cents = store_.accounts().credit(caller.accountId);
     if (!cents)
         return replyFalse(res);
     replyJson(res, JsonObject().add("Credit", formatCents(*cents)));
@@ -259,7 +259,7 @@ void WebServer::credit(const Request &, Response &res, const Caller &caller)
 void WebServer::text(const Request &, Response &res, const Caller &caller)
 {
     const FormFields &f = caller.fields;
-    replyChange(res, store_.sendText(caller.accountId, f.value("TextCountryCode"), f.value("TextPhone"),
+    replyChange(res, store_.usage().sendText(caller.accountId, f.value("TextCountryCode"), f.value("TextPhone"),
                                      f.value("SMSText"), now()));
 }
 

@@ -135,7 +135,7 @@ std::string WebServer::ratesTable()
 {
     std::string html = "<table>\n<tr><th>Destination</th><th>Dialled prefix</th>"
                        "<th class=\"num\">Per minute</th><th class=\"num\">Per text message</th></tr>\n";
-    for (const Rate &rate : store_.rates()) {
+    for (const Rate &rate : store_.usage().rates()) {
         html += "<tr><td>" + htmlEscape(rate.description) + "</td><td>" + htmlEscape(rate.prefix) +
                 "</td><td class=\"num\">" +
                 (rate.perMinuteCents == 0 ? std::string("free") : dollars(rate.perMinuteCents)) +
@@ -157,7 +157,7 @@ void WebServer::publicRates(const Request &, Response &res)
 
 void WebServer::accountRates(const Request &, Response &res, const Caller &caller)
 {
-    const auto account = store_.account(caller.accountId);
+    const auto account = store_.accounts().find(caller.accountId);
     if (!account)
         return replyLoginRequired(res);
 
@@ -166,7 +166,7 @@ void WebServer::accountRates(const Request &, Response &res, const Caller &calle
                        "<h2>Rates</h2>\n" + ratesTable();
 
     html += "<h2>Recent calls</h2>\n";
-    const auto calls = store_.calls(account->id);
+    const auto calls = store_.usage().calls(account->id);
     if (calls.empty()) {
         html += "<p class=\"muted\">No calls yet.</p>\n";
     } else {
@@ -187,7 +187,7 @@ void WebServer::accountRates(const Request &, Response &res, const Caller &calle
     }
 
     html += "<h2>Recent text messages</h2>\n";
-    const auto texts = store_.texts(account->id);
+    const auto texts = store_.usage().texts(account->id);
     if (texts.empty()) {
         html += "<p class=\"muted\">No text messages yet.</p>\n";
     } else {
@@ -211,13 +211,13 @@ void WebServer::webPhonebook(const Request &, Response &res, const Caller &calle
 void WebServer::showPhonebookPage(std::int64_t accountId, const std::string &key,
                                   const std::string &message, bool messageIsError, Response &res)
 {
-    const auto account = store_.account(accountId);
+    const auto account = store_.accounts().find(accountId);
     if (!account)
         return replyLoginRequired(res);
     std::string html = "<h1>Your phonebook</h1>\n" + notice(message, messageIsError) +
                        "<p class=\"muted\">Add, change and remove contacts in the softphone. Here you "
                        "can give a contact a photo; without one, the softphone shows the initials.</p>\n";
-    for (const ContactGroup &group : store_.phonebook(accountId)) {
+    for (const ContactGroup &group : store_.phonebook().groups(accountId)) {
         html += "<h2>" + htmlEscape(group.name) + "</h2>\n";
         if (group.contacts.empty()) {
             html += "<p class=\"muted\">No contacts in this group.</p>\n";
@@ -262,12 +262,12 @@ void WebServer::uploadPhoto(const Request &req, Response &res, const Caller &cal
     const std::string &key = caller.key;
     const auto id = parseDecimal(formValue(req, f, "ContactID"));
     const std::int64_t contactId = id.value_or(0);
-    const auto name = id ? store_.contactName(caller.accountId, contactId) : std::nullopt;
+    const auto name = id ? store_.phonebook().contactName(caller.accountId, contactId) : std::nullopt;
     if (!name)
         return showPhonebookPage(caller.accountId, key, "Unknown contact.", true, res);
 
     if (formValue(req, f, "remove") == "1") {
-        store_.setContactPhoto(caller.accountId, contactId, {});
+        store_.phonebook().setContactPhoto(caller.accountId, contactId, {});
         return showPhonebookPage(caller.accountId, key, "The photo of " + *name + " was removed.", false, res);
     }
     const auto png = req.has_file("photo") ? normalisedPhotoPng(req.get_file_value("photo").content)
@@ -276,14 +276,14 @@ void WebServer::uploadPhoto(const Request &req, Response &res, const Caller &cal
         return showPhonebookPage(caller.accountId, key,
                                  "Please choose a picture file (PNG, JPEG, GIF or BMP) of at most "
                                  "4096 by 4096 pixels.", true, res);
-    store_.setContactPhoto(caller.accountId, contactId, *png);
+    store_.phonebook().setContactPhoto(caller.accountId, contactId, *png);
     showPhonebookPage(caller.accountId, key, "The photo of " + *name + " was saved.", false, res);
 }
 
 void WebServer::billing(const Request &, Response &res, const Caller &caller)
 {
     const FormFields &f = caller.fields;
-    const auto account = store_.account(caller.accountId);
+    const auto account = store_.accounts().find(caller.accountId);
     if (!account)
         return replyLoginRequired(res);
     const std::string &key = caller.key;
@@ -295,7 +295,7 @@ void WebServer::billing(const Request &, Response &res, const Caller &caller)
         res.set_content(renderPage("Add credit", html, account->email), kHtml);
         return;
     }
-    const PendingPayment payment = store_.createPendingPayment(account->id, cents, now());
+    const PendingPayment payment = store_.payments().createPending(account->id, cents, now());
     html += "<p>Amount to add: <span class=\"balance\" id=\"amount\">" + dollars(cents) + "</span></p>\n"
             "<form method=\"post\" action=\"/Account/Pay.html\" accept-charset=\"UTF-8\">" +
             hiddenLogin(key) + "<input type=\"hidden\" name=\"token\" value=\"" + payment.token +
@@ -332,7 +332,7 @@ void WebServer::pay(const Request &, Response &res, const Caller &caller)
                 "<button type=\"submit\">Try again</button></form>";
     } else {
         std::int64_t amount = 0;
-        switch (store_.completePayment(caller.accountId, f.value("token"), now(), &amount)) {
+        switch (store_.payments().complete(caller.accountId, f.value("token"), now(), &amount)) {
         case PaymentOutcome::Paid:
             html += notice("Thank you! " + dollars(amount) + " was added to your credit.", false);
             break;
@@ -346,7 +346,7 @@ void WebServer::pay(const Request &, Response &res, const Caller &caller)
             break;
         }
     }
-    const auto account = store_.account(caller.accountId);
+    const auto account = store_.accounts().find(caller.accountId);
     if (!account)
         return replyLoginRequired(res);
     html += "<p>Your balance: <span class=\"balance\" id=\"balance\">" + dollars(account->creditCents) +
@@ -388,8 +388,8 @@ void WebServer::registerAccount(const Request &req, Response &res)
         res.set_content(renderPage("Register", registrationForm(email, "The two passwords differ.")), kHtml);
         return;
     }
-    const ChangeResult created = store_.createAccount(email, password);
-    const auto account = created.ok ? store_.account(created.id) : std::nullopt;
+    const ChangeResult created = store_.accounts().create(email, password);
+    const auto account = created.ok ? store_.accounts().find(created.id) : std::nullopt;
     if (!account) {
         res.set_content(renderPage("Register", registrationForm(email, created.error)), kHtml);
         return;

@@ -92,7 +92,7 @@ void WebServer::accountRoute(const char *pattern, Charset charset, LoggedOut log
         caller.key = caller.fields.value("login");
         if (caller.key.empty() && req.has_file("login"))
             caller.key = req.get_file_value("login").content;
-        const auto accountId = store_.accountForKey(caller.key);
+        const auto accountId = store_.accounts().accountForKey(caller.key);
         if (!accountId) {
             switch (loggedOut) {
             case LoggedOut::False:

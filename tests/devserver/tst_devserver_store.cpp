@@ -33,12 +33,12 @@ private:
         if (!opened)
             qWarning() << "open failed:" << error.c_str();
         store.seedDemoAccountIfEmpty();
-        return store.accountByIaxUsername("1000")->id;
+        return store.accounts().findByIaxUsername("1000")->id;
     }
 
     static devserver::CallRecord recordOf(Store &store, std::int64_t accountId, std::int64_t callId)
     {
-        for (const auto &call : store.calls(accountId)) {
+        for (const auto &call : store.usage().calls(accountId)) {
             if (call.id == callId)
                 return call;
         }
@@ -59,7 +59,7 @@ private slots:
         QVERIFY(!backend.findIaxAccount("1001").has_value());
         QVERIFY(!backend.findIaxAccount("").has_value());
 
-        const auto created = store.createAccount("second@example.com", "password");
+        const auto created = store.accounts().create("second@example.com", "password");
         QVERIFY(created.ok);
         const auto second = backend.findIaxAccount("1001");
         QVERIFY(second.has_value());
@@ -97,7 +97,7 @@ private slots:
         backend.callAnswered(call, t0 + 4);
         backend.callEnded(call, t0 + 4 + talkSeconds);
         backend.callEnded(call, t0 + 4 + talkSeconds + 300);  // a second end charges nothing more
-        QCOMPARE(*store.credit(demo), 1000 - costCents);
+        QCOMPARE(*store.accounts().credit(demo), 1000 - costCents);
         const auto record = recordOf(store, demo, call);
         QCOMPARE(record.id, call);
         QCOMPARE(record.costCents, std::int64_t(costCents));
@@ -114,7 +114,7 @@ private slots:
         backend.callEnded(call, 1700000030);
         backend.callAnswered(call, 1700000031);  // after the end: ignored
         backend.dtmfReceived(call, '2');
-        QCOMPARE(*store.credit(demo), std::int64_t(1000));
+        QCOMPARE(*store.accounts().credit(demo), std::int64_t(1000));
         const auto record = recordOf(store, demo, call);
         QVERIFY(!record.answerTime.has_value());
         QCOMPARE(record.costCents, std::int64_t(0));
@@ -124,7 +124,7 @@ private slots:
         backend.callAnswered(424242, 1);
         backend.callEnded(424242, 2);
         backend.dtmfReceived(424242, '5');
-        QCOMPARE(*store.credit(demo), std::int64_t(1000));
+        QCOMPARE(*store.accounts().credit(demo), std::int64_t(1000));
     }
 
     void dtmfDigitsAreAppendedToTheCallRecord()
@@ -147,19 +147,19 @@ private slots:
     {
         Store store;
         const auto demo = openDemo(store);
-        const auto key = store.login("demo@ondavox.com", "ondavox-demo");
+        const auto key = store.accounts().login("demo@ondavox.com", "ondavox-demo");
         QVERIFY(key.has_value());
         const std::int64_t day = 24 * 3600;
         const std::int64_t now = QDateTime::currentSecsSinceEpoch();
         // Each use keeps the key for another 30 days.
-        QCOMPARE(store.accountForKey(*key, now + 29 * day), std::optional<std::int64_t>(demo));
-        QCOMPARE(store.accountForKey(*key, now + 58 * day), std::optional<std::int64_t>(demo));
-        QCOMPARE(store.accountForKey(*key, now + 88 * day), std::optional<std::int64_t>(demo));
+        QCOMPARE(store.accounts().accountForKey(*key, now + 29 * day), std::optional<std::int64_t>(demo));
+        QCOMPARE(store.accounts().accountForKey(*key, now + 58 * day), std::optional<std::int64_t>(demo));
+        QCOMPARE(store.accounts().accountForKey(*key, now + 88 * day), std::optional<std::int64_t>(demo));
         // Unused for 31 days: gone, also for a later look at an earlier time.
-        QVERIFY(!store.accountForKey(*key, now + 119 * day).has_value());
-        QVERIFY(!store.accountForKey(*key, now + 88 * day).has_value());
+        QVERIFY(!store.accounts().accountForKey(*key, now + 119 * day).has_value());
+        QVERIFY(!store.accounts().accountForKey(*key, now + 88 * day).has_value());
         // A new login gives a working key.
-        QCOMPARE(store.accountForKey(*store.login("demo@ondavox.com", "ondavox-demo")), std::optional<std::int64_t>(demo));
+        QCOMPARE(store.accounts().accountForKey(*store.accounts().login("demo@ondavox.com", "ondavox-demo")), std::optional<std::int64_t>(demo));
     }
 
     void aCallNeverTakesMoreThanTheCreditLeft()
@@ -170,12 +170,12 @@ private slots:
         const auto call = backend.callStarted(demo, "0086123456", 1700000000);
         backend.callAnswered(call, 1700000000);
         backend.callEnded(call, 1700000000 + 200 * 60);  // 200 minutes at $0.10
-        QCOMPARE(*store.credit(demo), std::int64_t(0));
+        QCOMPARE(*store.accounts().credit(demo), std::int64_t(0));
         QCOMPARE(recordOf(store, demo, call).costCents, std::int64_t(1000));
 
         QVERIFY(!backend.mayCall(demo, "004930123456"));
         QVERIFY(!backend.mayCall(demo, "999"));
-        const auto refused = store.sendText(demo, "49", "151", "hi", 1700020000);
+        const auto refused = store.usage().sendText(demo, "49", "151", "hi", 1700020000);
         QVERIFY(!refused.ok);
         QCOMPARE(refused.error, std::string("Your credit is too low to send this text message."));
         QVERIFY(!backend.mayCall(987654, "004930123456"));  // unknown account
@@ -195,7 +195,7 @@ private slots:
                         const auto call = backend.callStarted(demo, "004930123456", 1700000000 + i);
                         backend.callAnswered(call, 1700000000 + i);
                         backend.callEnded(call, 1700000000 + i + 61);
-                    } else if (store.sendText(demo, "1", "2125550143", "hello", 1700000000 + i).ok) {
+                    } else if (store.usage().sendText(demo, "1", "2125550143", "hello", 1700000000 + i).ok) {
                         ++texts;
                     }
                 }
@@ -204,11 +204,11 @@ private slots:
         for (auto &thread : threads)
             thread.join();
         std::int64_t callCosts = 0;
-        for (const auto &call : store.calls(demo))
+        for (const auto &call : store.usage().calls(demo))
             callCosts += call.costCents;
         QCOMPARE(texts.load(), 50);
         QCOMPARE(callCosts, std::int64_t(50 * 6 + 9));  // the seeded past calls cost 9
-        QCOMPARE(*store.credit(demo), std::int64_t(1000 - 50 * 6 - 50 * 5));
+        QCOMPARE(*store.accounts().credit(demo), std::int64_t(1000 - 50 * 6 - 50 * 5));
     }
 
     void aCallOnTheIaxSideShowsInTheHistoryAndTheCredit()
