@@ -16,9 +16,14 @@ struct sqlite3_stmt;
 
 namespace devserver {
 
+// The open connection, while its Database is locked. A helper that takes a
+// Connection runs inside its caller's lock (and transaction, if any), so
+// one part of the store may lend another a step of a larger change.
 class Connection {
 public:
     explicit Connection(sqlite3 *db) : db_(db) {}
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
 
     void exec(const char *sql);
     std::int64_t lastInsertId() const;
