@@ -1,5 +1,6 @@
 #include "server_core.h"
 
+#include "frame_cipher.h"
 #include "iax2_constants.h"
 #include "ie.h"
 #include "md5.h"
@@ -84,9 +85,24 @@ ServerCore::ServerCore(IaxBackend &backend, ServerCoreOptions options, EpochCloc
 void ServerCore::sendChallenge(std::uint64_t now, Dialog &d, std::uint8_t command)
 {
     d.challenge = newChallenge();
-    d.leg.send(now, frametype::Iax, command,
-               IeBuilder().u16(ie::AuthMethods, authmethod::Md5).text(ie::Challenge, d.challenge).text(ie::Username, d.user).take(),
-               transmits_);
+    IeBuilder ies;
+    ies.u16(ie::AuthMethods, authmethod::Md5).text(ie::Challenge, d.challenge).text(ie::Username, d.user);
+    const bool encrypt = command == iaxcmd::AuthReq && d.offeredAes && options_.encryption != EncryptionMode::Off;
+    if (encrypt)
+        ies.u16(ie::Encryption, encryption::Aes128);
+    d.leg.send(now, frametype::Iax, command, ies.take(), transmits_);
+    if (!encrypt)
+        return;
+    // Everything after the challenge is encrypted with the key it gives.
+    // For a name we do not know, a key nobody has: the caller's answer then
+    // never opens, as with a wrong secret, and says nothing about which
+    // names exist.
+    AesKey key;
+    if (const auto account = backend_.findIaxAccount(d.user))
+        key = challengeKey(d.challenge, account->password);
+    else
+        systemRandom(key.data(), key.size());
+    d.leg.encryptWith(std::make_shared<const FrameCipher>(key));
 }
 
 std::string ServerCore::newChallenge()
@@ -108,17 +124,55 @@ std::uint32_t ServerCore::dateTimeNow() const
            | (std::uint32_t(tm.tm_hour) << 11) | (std::uint32_t(tm.tm_min) << 5) | std::uint32_t(tm.tm_sec / 2);
 }
 
+const ServerCore::Dialog *ServerCore::encryptedDialogFor(const Address &from, const std::uint8_t *data,
+                                                          std::size_t size, DatagramKind kind) const
+{
+    if (size < kMiniHeaderSize)
+        return nullptr;
+    std::map<std::uint16_t, Dialog>::const_iterator it;
+    if (kind == DatagramKind::Full) {
+        it = dialogs_.find(static_cast<std::uint16_t>(((data[2] << 8) | data[3]) & 0x7fff));
+    } else {
+        const auto known = byPeerCall_.find({from, static_cast<std::uint16_t>((data[0] << 8) | data[1])});
+        if (known == byPeerCall_.end())
+            return nullptr;
+        it = dialogs_.find(known->second);
+    }
+    return it != dialogs_.end() && it->second.leg.cipher() ? &it->second : nullptr;
+}
+
 void ServerCore::handleDatagram(std::uint64_t now, const Address &from, const std::uint8_t *data, std::size_t size)
 {
     const DatagramKind kind = classifyDatagram(data, size);
+    std::optional<Bytes> opened;
+    if (kind == DatagramKind::Full || kind == DatagramKind::Mini) {
+        if (const Dialog *sealed = encryptedDialogFor(from, data, size, kind)) {
+            opened = sealed->leg.cipher()->open(data, size);
+            if (!opened) {
+                ++undecryptable_;
+                return;
+            }
+            data = opened->data();
+            size = opened->size();
+        }
+    }
     if (kind == DatagramKind::Mini) {
-        if (const auto mini = decodeMiniFrame(data, size))
+        if (const auto mini = decodeMiniFrame(data, size)) {
+            if (opened && !plausibleOpenedVoice(format::Gsm, mini->payload)) {
+                ++undecryptable_;
+                return;
+            }
             handleMini(now, from, *mini);
+        }
         return;
     }
     if (kind != DatagramKind::Full)
         return;
     const auto frame = decodeFullFrame(data, size);
+    if (opened && (!frame || !plausibleOpenedFrame(*frame))) {
+        ++undecryptable_;
+        return;
+    }
     if (frame)
         handleFull(now, from, *frame);
 }
@@ -292,6 +346,11 @@ void ServerCore::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
             d.user = *user;
             d.number = *number;
             d.offered = ies->u32(ie::Capability).value_or(0) | ies->u32(ie::Format).value_or(0);
+            d.offeredAes = (ies->u16(ie::Encryption).value_or(0) & encryption::Aes128) != 0;
+            if (options_.encryption == EncryptionMode::Require && !d.offeredAes) {
+                refuse(now, d, iaxcmd::Reject, "This server takes encrypted calls only", cause::FacilityRejected);
+                return;
+            }
             sendChallenge(now, d, iaxcmd::AuthReq);
             return;
         }

@@ -35,6 +35,10 @@ struct Impairment {
     bool any() const { return lossPercent > 0 || jitterMs > 0 || duplicatePercent > 0 || reorderPercent > 0; }
 };
 
+// What the server does about encrypted calls: never encrypt; encrypt the
+// calls whose NEW offers AES-128; or refuse every call that does not.
+enum class EncryptionMode { Off, Offer, Require };
+
 struct ServerCoreOptions {
     iax2::RetransmitPolicy retransmit;
     std::uint16_t maxRefreshSeconds = 60;
@@ -49,6 +53,9 @@ struct ServerCoreOptions {
     std::size_t maxDialogsPerHost = 128;
     std::string tokenSecret; // random when empty
     Impairment impairment;
+    // The program's own default is Offer; tests that read frames off the
+    // wire get plain ones unless they ask.
+    EncryptionMode encryption = EncryptionMode::Off;
 };
 
 
@@ -72,6 +79,8 @@ public:
     // Frames awaiting acknowledgement over all dialogs, and voice held back.
     std::size_t queuedFrames() const;
     std::size_t openCallCount() const;
+    // Datagrams of encrypted calls that did not open to a frame: dropped.
+    std::uint64_t undecryptableFrames() const { return undecryptable_; }
 
 private:
     enum class Kind { Registration, Call };
@@ -88,6 +97,7 @@ private:
         // calls
         std::string number;
         std::uint32_t offered = 0;
+        bool offeredAes = false; // the NEW's ENCRYPTION element had AES-128
         std::int64_t callId = 0;
         bool recordOpen = false;
         Phase phase = Phase::Authenticating;
@@ -113,6 +123,9 @@ private:
         std::uint64_t expires = 0;
     };
 
+    // The dialog a datagram belongs to when that dialog is encrypted.
+    const Dialog *encryptedDialogFor(const iax2::Address &from, const std::uint8_t *data, std::size_t size,
+                                     iax2::DatagramKind kind) const;
     void handleFull(std::uint64_t now, const iax2::Address &from, const iax2::FullFrame &f);
     void handleMini(std::uint64_t now, const iax2::Address &from, const iax2::MiniFrame &m);
     void onVoice(std::uint64_t now, Dialog &d, std::uint32_t timestamp, const iax2::Bytes &payload);
@@ -149,6 +162,7 @@ private:
     std::vector<iax2::Transmit> transmits_;
     std::mt19937_64 impairRandom_;
     std::multimap<std::uint64_t, iax2::Transmit> delayed_; // impaired voice, by the time it goes out
+    std::uint64_t undecryptable_ = 0;
 };
 
 } // namespace devserver

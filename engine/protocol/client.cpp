@@ -1,5 +1,6 @@
 #include "client.h"
 
+#include "frame_cipher.h"
 #include "iax2_constants.h"
 #include "ie.h"
 #include "md5.h"
@@ -315,13 +316,15 @@ void Client::startCall(std::uint64_t now, const Address &peer)
     d.user = call_->dial.user;
     d.password = call_->dial.password;
     d.request = iaxcmd::New;
-    d.requestIes = IeBuilder()
-                       .u16(ie::Version, kProtocolVersion)
-                       .text(ie::CalledNumber, call_->dial.number)
-                       .text(ie::Username, call_->dial.user)
-                       .u32(ie::Format, call_->preferred)
-                       .u32(ie::Capability, call_->allowed)
-                       .take();
+    IeBuilder ies;
+    ies.u16(ie::Version, kProtocolVersion)
+        .text(ie::CalledNumber, call_->dial.number)
+        .text(ie::Username, call_->dial.user)
+        .u32(ie::Format, call_->preferred)
+        .u32(ie::Capability, call_->allowed);
+    if (options_.offerEncryption)
+        ies.u16(ie::Encryption, encryption::Aes128);
+    d.requestIes = ies.take();
     call_->dialogCall = d.leg.localCall();
     sendRequest(now, d, nullptr);
 }
@@ -442,16 +445,17 @@ void Client::takeLinkFigures(Dialog &d, const FullFrame &f, std::uint64_t now)
             call_->link.remote = report;
 }
 
-void Client::receiveVoice(std::uint32_t timestamp, const Bytes &data)
+void Client::receiveVoice(std::uint64_t now, std::uint32_t timestamp, const Bytes &data)
 {
     call_->receivedVoiceTimestamp = timestamp;
+    call_->receivedVoiceAt = now;
     call_->heardVoice = true;
     if (voice_.size() >= kMaxQueuedVoice)
         return; // nobody is taking it: better lose voice than grow without bound
     voice_.push_back({timestamp, call_->receivedVoiceFormat, data});
 }
 
-void Client::handleMini(const Address &from, const MiniFrame &m)
+void Client::handleMini(std::uint64_t now, const Address &from, const MiniFrame &m, bool sealed)
 {
     if (!call_ || !call_->accepted || call_->receivedVoiceFormat == 0)
         return; // a full voice frame must say the format first
@@ -466,8 +470,20 @@ void Client::handleMini(const Address &from, const MiniFrame &m)
         if (distance(ts, call_->receivedVoiceTimestamp) > kVoiceJumpMs)
             ts = onJump; // the sender's clock did jump: go on from the new one
         call_->voiceJump.reset();
+    } else if (sealed) {
+        // Without a key anyone can send bytes that open to some frame. Voice
+        // that opened must also look like the stream it claims to continue:
+        // whole GSM frames, and a timestamp about as far on from the last as
+        // the time that passed.
+        const std::uint32_t expected =
+            call_->receivedVoiceTimestamp + static_cast<std::uint32_t>(now - call_->receivedVoiceAt);
+        const std::uint32_t off = ts > expected ? ts - expected : expected - ts;
+        if (off > kVoiceJumpMs || !plausibleOpenedVoice(call_->receivedVoiceFormat, m.payload)) {
+            ++undecryptable_;
+            return;
+        }
     }
-    receiveVoice(ts, m.payload);
+    receiveVoice(now, ts, m.payload);
 }
 
 void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
@@ -579,7 +595,7 @@ void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
                     voice_.push_back({f.timestamp, call_->receivedVoiceFormat, f.payload});
             } else {
                 call_->voiceJump.reset();
-                receiveVoice(f.timestamp, f.payload);
+                receiveVoice(now, f.timestamp, f.payload);
             }
         }
         return;
@@ -617,19 +633,84 @@ void Client::resolved(std::uint64_t now, std::uint64_t ticket, const std::option
     }
 }
 
+const Client::Dialog *Client::encryptedDialogFor(const std::uint8_t *data, std::size_t size, DatagramKind kind) const
+{
+    if (size < kMiniHeaderSize)
+        return nullptr;
+    if (kind == DatagramKind::Full) {
+        const auto it = dialogs_.find(static_cast<std::uint16_t>(((data[2] << 8) | data[3]) & 0x7fff));
+        return it != dialogs_.end() && it->second.leg.cipher() ? &it->second : nullptr;
+    }
+    if (kind != DatagramKind::Mini || !call_)
+        return nullptr;
+    const auto it = dialogs_.find(call_->dialogCall);
+    const auto source = static_cast<std::uint16_t>((data[0] << 8) | data[1]);
+    if (it == dialogs_.end() || !it->second.leg.cipher() || it->second.leg.remoteCall() != source)
+        return nullptr;
+    return &it->second;
+}
+
 void Client::handleDatagram(std::uint64_t now, const Address &from, const std::uint8_t *data, std::size_t size)
 {
     const DatagramKind kind = classifyDatagram(data, size);
+    if (kind != DatagramKind::Mini && kind != DatagramKind::Full)
+        return;
+    // An encrypted dialog takes nothing that does not open with its key:
+    // not even the plain frames it took before it was encrypted.
+    std::optional<Bytes> opened;
+    if (const Dialog *sealed = encryptedDialogFor(data, size, kind)) {
+        opened = sealed->leg.cipher()->open(data, size);
+        if (!opened) {
+            ++undecryptable_;
+            return;
+        }
+        data = opened->data();
+        size = opened->size();
+    }
     if (kind == DatagramKind::Mini) {
         if (auto mini = decodeMiniFrame(data, size))
-            handleMini(from, *mini);
+            handleMini(now, from, *mini, opened.has_value());
         return;
     }
-    if (kind != DatagramKind::Full)
-        return;
     auto frame = decodeFullFrame(data, size);
+    if (opened && !acceptableOpenedFrame(frame)) {
+        ++undecryptable_;
+        return;
+    }
     if (frame)
         handleFull(now, from, *frame);
+}
+
+bool Client::acceptableOpenedFrame(const std::optional<FullFrame> &f) const
+{
+    // Voice must also be in a format the call allows.
+    if (!f || !iax2::plausibleOpenedFrame(*f))
+        return false;
+    return f->type != frametype::Voice || !call_ || (f->subclass & call_->allowed);
+}
+
+bool Client::callEncrypted() const
+{
+    if (!call_)
+        return false;
+    const auto it = dialogs_.find(call_->dialogCall);
+    return it != dialogs_.end() && it->second.leg.cipher() != nullptr;
+}
+
+void Client::prepareEncryption(Dialog &d, const FullFrame &f)
+{
+    // Only the first frame of the server's side, the challenge, may ask for
+    // encryption; the key then also covers our ACK of it.
+    if (d.kind != DialogKind::Call || d.leg.cipher() || d.answeredChallenge || d.leg.heardFromPeer()
+        || f.oseqno != 0 || !options_.offerEncryption)
+        return;
+    const auto ies = IeList::parse(f.payload);
+    const auto methods = ies ? ies->u16(ie::AuthMethods) : std::nullopt;
+    const auto challenge = ies ? ies->text(ie::Challenge) : std::nullopt;
+    const auto offered = ies ? ies->u16(ie::Encryption) : std::nullopt;
+    if (!methods || !(*methods & authmethod::Md5) || !challenge || !offered || !(*offered & encryption::Aes128))
+        return;
+    d.leg.encryptWith(std::make_shared<const FrameCipher>(challengeKey(*challenge, d.password)));
 }
 
 void Client::handleFull(std::uint64_t now, const Address &from, FullFrame &f)
@@ -659,6 +740,8 @@ void Client::handleFull(std::uint64_t now, const Address &from, FullFrame &f)
         return;
     if (d.hungUp && !isUnsequenced(f.type, f.subclass))
         return; // the peer drops the call as our HANGUP arrives: even an ACK now would reach nobody
+    if (isIax(f, iaxcmd::AuthReq))
+        prepareEncryption(d, f);
     const auto receipt = d.leg.receive(now, f, transmits_);
     if (receipt == Leg::Receipt::Deliver && !d.finished)
         onFrame(now, d, f);

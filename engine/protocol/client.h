@@ -40,6 +40,7 @@ struct ClientOptions {
     std::uint32_t pingIntervalMs = 20000;      // keeps a silent call's peer checked
     std::uint32_t lingerMs = 3000;             // an ended dialog still acknowledges late repeats
     std::size_t maxDialogs = 256;              // registrations, releases, the call, and their lingering ends
+    bool offerEncryption = true;               // NEW offers AES-128; the server decides
 };
 
 struct ClientEvent {
@@ -132,6 +133,12 @@ public:
     // as voice comes before the answer (ringback, announcements).
     bool callHasVoice() const { return call_ && ((call_->state & callstate::Complete) || call_->heardVoice); }
     int callState() const { return call_ ? call_->state : callstate::Free; }
+    // Whether the call on the line is encrypted: true from the moment we
+    // answered a challenge that asked for it until the line is free again.
+    bool callEncrypted() const;
+    // Datagrams of encrypted dialogs that did not open to a well-formed
+    // frame (wrong key, plain, cut, forged): dropped, never acted on.
+    std::uint64_t undecryptableFrames() const { return undecryptable_; }
     std::size_t dialogCount() const { return dialogs_.size(); }
     // Frames of ours awaiting acknowledgement, over all dialogs.
     std::size_t queuedFrames() const;
@@ -183,6 +190,7 @@ private:
         std::optional<std::uint32_t> sentVoiceTimestamp;
         std::uint32_t sentVoiceFormat = 0;
         std::uint32_t receivedVoiceTimestamp = 0;
+        std::uint64_t receivedVoiceAt = 0; // when the frame with that timestamp came
         // A full voice frame far off the stream: the new clock if the mini
         // frames after it agree, a wild stamp if they go on from the old one.
         std::optional<std::uint32_t> voiceJump;
@@ -209,8 +217,13 @@ private:
     void endCall(std::uint64_t now, int finalState, const std::string &why, std::optional<std::uint8_t> hangupCause);
 
     void handleFull(std::uint64_t now, const Address &from, FullFrame &frame);
-    void handleMini(const Address &from, const MiniFrame &frame);
-    void receiveVoice(std::uint32_t timestamp, const Bytes &data);
+    void handleMini(std::uint64_t now, const Address &from, const MiniFrame &frame, bool sealed);
+    void receiveVoice(std::uint64_t now, std::uint32_t timestamp, const Bytes &data);
+    // The dialog an incoming datagram belongs to when that dialog is
+    // encrypted, judged from the call numbers left in the clear.
+    const Dialog *encryptedDialogFor(const std::uint8_t *data, std::size_t size, DatagramKind kind) const;
+    void prepareEncryption(Dialog &d, const FullFrame &authreq);
+    bool acceptableOpenedFrame(const std::optional<FullFrame> &frame) const;
     void rejectIncoming(std::uint64_t now, const Address &from, const FullFrame &frame);
     void onCallToken(std::uint64_t now, Dialog &d, const FullFrame &frame);
     void onFrame(std::uint64_t now, Dialog &d, const FullFrame &frame);
@@ -232,6 +245,7 @@ private:
     CallNumbers callNumbers_;
     ReplyLimiter replies_;
     std::uint64_t lastTicket_ = 0;
+    std::uint64_t undecryptable_ = 0;
 
     std::vector<Transmit> transmits_;
     std::vector<ClientEvent> events_;

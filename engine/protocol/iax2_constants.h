@@ -82,6 +82,7 @@ constexpr std::uint8_t Cause = 22;
 constexpr std::uint8_t IaxUnknown = 23;
 constexpr std::uint8_t DateTime = 31;
 constexpr std::uint8_t CauseCode = 42;
+constexpr std::uint8_t Encryption = 43;
 constexpr std::uint8_t RrJitter = 46;
 constexpr std::uint8_t RrLoss = 47;
 constexpr std::uint8_t RrPackets = 48;
@@ -96,6 +97,12 @@ constexpr std::uint16_t Plaintext = 1;
 constexpr std::uint16_t Md5 = 2;
 constexpr std::uint16_t Rsa = 4;
 } // namespace authmethod
+
+// Bits of the ENCRYPTION element: the ciphers a side can do.
+namespace encryption {
+constexpr std::uint16_t Aes128 = 0x0001;
+constexpr std::uint16_t KeyRotation = 0x8000; // new keys during the call; we never offer it
+} // namespace encryption
 
 // Q.850 cause codes carried in the CAUSECODE element.
 namespace cause {

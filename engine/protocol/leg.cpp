@@ -13,7 +13,13 @@ Leg::Leg(std::uint16_t localCall, const Address &peer, std::uint64_t now, Retran
 
 void Leg::emit(const FullFrame &frame, Outbox &out) const
 {
-    Bytes bytes = encodeFullFrame(frame);
+    put(encodeFullFrame(frame), out);
+}
+
+void Leg::put(Bytes bytes, Outbox &out) const
+{
+    if (cipher_ && !bytes.empty())
+        bytes = cipher_->seal(bytes);
     if (!bytes.empty())
         out.push_back({peer_, std::move(bytes)});
 }
@@ -55,9 +61,7 @@ void Leg::sendMini(std::uint32_t timestamp, const Bytes &payload, Outbox &out) c
     m.sourceCall = localCall_;
     m.timestamp = static_cast<std::uint16_t>(timestamp);
     m.payload = payload;
-    Bytes bytes = encodeMiniFrame(m);
-    if (!bytes.empty())
-        out.push_back({peer_, std::move(bytes)});
+    put(encodeMiniFrame(m), out);
 }
 
 void Leg::sendUnsequenced(std::uint8_t subclass, std::uint32_t timestamp, Outbox &out)

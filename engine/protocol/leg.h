@@ -4,9 +4,11 @@
 
 #include "address.h"
 #include "frame.h"
+#include "frame_cipher.h"
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -41,6 +43,12 @@ public:
     std::uint16_t remoteCall() const { return remoteCall_; }
     void setRemoteCall(std::uint16_t call) { remoteCall_ = call; }
     const Address &peer() const { return peer_; }
+
+    // From now on every frame of this dialog goes out encrypted, repeats
+    // and ACKs included; there is no way back to plain frames.
+    void encryptWith(std::shared_ptr<const FrameCipher> cipher) { cipher_ = std::move(cipher); }
+    // The dialog's cipher once it is encrypted: incoming frames must open with it.
+    const FrameCipher *cipher() const { return cipher_.get(); }
 
     // Sends a full frame in this dialog. Sequenced frames are kept and sent
     // again until the peer acknowledges them. The timestamp is the time since
@@ -95,6 +103,7 @@ private:
     };
 
     void emit(const FullFrame &frame, Outbox &out) const;
+    void put(Bytes bytes, Outbox &out) const;
     void sendUnsequenced(std::uint8_t subclass, std::uint32_t timestamp, Outbox &out);
     // Whether the peer's iseqno names one of our outstanding frames or the
     // next one we will send.
@@ -116,6 +125,7 @@ private:
     std::optional<std::uint8_t> vnakFor_; // the gap last asked for
     std::uint64_t vnakAt_ = 0;
     std::deque<Pending> pending_;
+    std::shared_ptr<const FrameCipher> cipher_;
 };
 
 } // namespace iax2
