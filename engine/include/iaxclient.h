@@ -172,6 +172,13 @@ IAXC_EXPORT int iaxc_unregister(int id);
 IAXC_EXPORT int iaxc_call(const char *dest);
 IAXC_EXPORT void iaxc_dump_call(void);
 IAXC_EXPORT void iaxc_send_dtmf(char digit);
+/* Whether the call on the line is encrypted: 1 when its frames (signalling,
+ * voice, DTMF) travel AES-128 encrypted, 0 when they travel in the clear or
+ * when the line is free. Every call offers encryption; the server decides,
+ * in its challenge, before the call is answered. Once 1, it stays 1 until the
+ * line is free: a call never falls back to plain frames. Safe to call from
+ * the event callback, for instance on each IAXC_EVENT_STATE. */
+IAXC_EXPORT int iaxc_call_is_encrypted(void);
 
 /* Audio devices. The array stays valid until the next call that changes
  * the device list; copy what you need. */

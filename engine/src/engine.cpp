@@ -277,6 +277,12 @@ void Engine::sendDtmf(char digit)
     wake();
 }
 
+bool Engine::callIsEncrypted()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return client_ && client_->callEncrypted();
+}
+
 int Engine::audioDevicesGet(iaxc_audio_device **devs, int *count, int *input, int *output, int *ring)
 {
     std::lock_guard<std::mutex> lock(mediaMutex_);

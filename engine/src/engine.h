@@ -39,6 +39,7 @@ public:
     int call(const char *dest);
     void hangup();
     void sendDtmf(char digit);
+    bool callIsEncrypted();
 
     int audioDevicesGet(iaxc_audio_device **devs, int *count, int *input, int *output, int *ring);
     int audioDevicesSet(int input, int output, int ring);

@@ -67,6 +67,11 @@ void iaxc_send_dtmf(char digit)
     Engine::instance().sendDtmf(digit);
 }
 
+int iaxc_call_is_encrypted(void)
+{
+    return Engine::instance().callIsEncrypted() ? 1 : 0;
+}
+
 int iaxc_audio_devices_get(struct iaxc_audio_device **devs, int *nDevs, int *input, int *output, int *ring)
 {
     return Engine::instance().audioDevicesGet(devs, nDevs, input, output, ring);

@@ -205,6 +205,7 @@ TEST_F(EngineLoopback, EchoTestAnswersTakesDtmfAndEndsOnOurHangup)
     EXPECT_EQ(lastRecord().dtmf, "1#7");
     EXPECT_EQ(lastRecord().number, "999");
 
+    EXPECT_EQ(iaxc_call_is_encrypted(), 0) << "this server does not encrypt";
     iaxc_dump_call();
     ASSERT_TRUE(recorder.waitForFreeLine());
     EXPECT_EQ(recorder.states(), (std::vector<int>{0x06, 0x16, 0x00}));
@@ -212,6 +213,37 @@ TEST_F(EngineLoopback, EchoTestAnswersTakesDtmfAndEndsOnOurHangup)
         std::this_thread::sleep_for(20ms);
     EXPECT_NE(lastRecord().end, 0);
     EXPECT_NE(lastRecord().answer, 0);
+}
+
+TEST_F(EngineLoopback, ACallToAServerThatRequiresEncryptionIsEncryptedUntilTheLineIsFree)
+{
+    MemoryBackend encryptingBackend;
+    encryptingBackend.addAccount(1, "alice", "wonder:l@nd");
+    devserver::IaxServerOptions options;
+    options.address = "127.0.0.1";
+    options.port = 0;
+    options.core.encryption = devserver::EncryptionMode::Require;
+    devserver::IaxServer encrypting(encryptingBackend, options);
+    std::string error;
+    ASSERT_TRUE(encrypting.start(&error)) << error;
+    const std::string where = "127.0.0.1:" + std::to_string(encrypting.port());
+
+    EXPECT_EQ(iaxc_call_is_encrypted(), 0) << "no call yet";
+    ASSERT_EQ(iaxc_call(("alice:wonder:l@nd@" + where + "/999").c_str()), 0);
+    ASSERT_TRUE(recorder.waitForState(0x16));
+    EXPECT_EQ(iaxc_call_is_encrypted(), 1);
+    iaxc_send_dtmf('4');
+    iaxc_send_dtmf('2');
+    for (int i = 0; i < 100 && (encryptingBackend.records().empty() || encryptingBackend.records()[0].dtmf.size() < 2); ++i)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_EQ(encryptingBackend.records().size(), 1u);
+    EXPECT_EQ(encryptingBackend.records()[0].dtmf, "42");
+    iaxc_dump_call();
+    ASSERT_TRUE(recorder.waitForFreeLine());
+    EXPECT_EQ(iaxc_call_is_encrypted(), 0);
+    for (int i = 0; i < 100 && encryptingBackend.records()[0].end == 0; ++i)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_NE(encryptingBackend.records()[0].end, 0) << "the server heard our hang-up";
 }
 
 TEST_F(EngineLoopback, InternationalNumberRingsThenAnswers)
