@@ -25,6 +25,7 @@ struct Options {
     QString iaxAddress;
     int iaxPort = 4569;
     devserver::Impairment iaxImpairment;
+    devserver::EncryptionMode iaxEncryption = devserver::EncryptionMode::Offer;
     QString databasePath;
     devserver::web::WebConfig web;
 };
@@ -95,8 +96,12 @@ Options parseOptions(const QCoreApplication &app)
                                         QStringLiteral("Hold back this percentage of the voice frames behind the next "
                                                        "(default 0)."),
                                         QStringLiteral("percent"), QStringLiteral("0"));
+    const QCommandLineOption encryption(QStringLiteral("encryption"),
+                                        QStringLiteral("AES-128 for calls: off, offer (encrypt the calls that offer "
+                                                       "it) or require (refuse the others). Default offer."),
+                                        QStringLiteral("mode"), QStringLiteral("offer"));
     parser.addOptions({httpAddress, httpPort, iaxAddress, iaxPort, db, updateVersion, updateUrlWin, updateUrlMac, fault, logRequests,
-                       historyLimit, iaxLoss, iaxJitter, iaxDuplicate, iaxReorder});
+                       historyLimit, iaxLoss, iaxJitter, iaxDuplicate, iaxReorder, encryption});
     parser.process(app);
 
     Options options;
@@ -122,6 +127,15 @@ Options parseOptions(const QCoreApplication &app)
     if (!ok || jitter < 0 || jitter > 10000)
         optionError(QStringLiteral("--iax-jitter needs a number of milliseconds from 0 to 10000"));
     options.iaxImpairment.jitterMs = static_cast<std::uint32_t>(jitter);
+    const QString mode = parser.value(encryption);
+    if (mode == QLatin1String("off"))
+        options.iaxEncryption = devserver::EncryptionMode::Off;
+    else if (mode == QLatin1String("offer"))
+        options.iaxEncryption = devserver::EncryptionMode::Offer;
+    else if (mode == QLatin1String("require"))
+        options.iaxEncryption = devserver::EncryptionMode::Require;
+    else
+        optionError(QStringLiteral("--encryption needs off, offer or require"));
     options.databasePath = parser.isSet(db) ? parser.value(db) : defaultDatabasePath();
     if (parser.isSet(updateVersion)) {
         const int version = parser.value(updateVersion).toInt(&ok);
@@ -186,6 +200,7 @@ int main(int argc, char *argv[])
     iaxOptions.address = options.iaxAddress.toStdString();
     iaxOptions.port = static_cast<std::uint16_t>(options.iaxPort);
     iaxOptions.core.impairment = options.iaxImpairment;
+    iaxOptions.core.encryption = options.iaxEncryption;
     devserver::IaxServer iax(iaxBackend, iaxOptions);
     if (!iax.start(&error)) {
         std::fprintf(stderr, "ondavox-devserver: iax2: %s\n", error.c_str());

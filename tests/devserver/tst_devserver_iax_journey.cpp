@@ -78,13 +78,20 @@ private:
     std::string key_;
     std::string host_;
 
-    // Places a call, lets it be answered, holds it briefly and hangs up.
-    bool callAndHangUp(const std::string &number)
+    // Places a call, lets it be answered, holds it briefly and hangs up;
+    // encrypted tells whether the engine found the answered call encrypted.
+    bool callAndHangUp(const std::string &number, bool *encrypted = nullptr)
+    {
+        return callAndHangUp(username_.toStdString() + ":" + password_.toStdString() + "@" + host_ + "/" + number,
+                             encrypted, true);
+    }
+    static bool callAndHangUp(const std::string &dial, bool *encrypted, bool)
     {
         clearEvents();
-        const std::string dial = username_.toStdString() + ":" + password_.toStdString() + "@" + host_ + "/" + number;
         if (iaxc_call(dial.c_str()) != 0 || !waitForState(kAnswered))
             return false;
+        if (encrypted)
+            *encrypted = iaxc_call_is_encrypted() == 1;
         iaxc_send_dtmf('5');
         QTest::qWait(1200);
         clearEvents();
@@ -147,12 +154,39 @@ private slots:
 
     void theEchoTestIsListedAndFree()
     {
-        QVERIFY(callAndHangUp("999"));
+        bool encrypted = false;
+        QVERIFY(callAndHangUp("999", &encrypted));
+        QVERIFY2(encrypted, "the devserver encrypts the calls that offer it unless told otherwise");
         const QJsonObject call = newestCall();
         QCOMPARE(call.value("WholeNumber").toString(), QStringLiteral("999"));
         QCOMPARE(call.value("Name").toString(), QStringLiteral("Echo test"));
         QVERIFY(call.value("Duration").toString() >= QStringLiteral("00:00:01"));
         QCOMPARE(credit(), QStringLiteral("1.00"));
+    }
+
+    void encryptionModesAsTheEngineMeetsThem_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<bool>("encrypted");
+        QTest::newRow("off") << "off" << false;
+        QTest::newRow("offer") << "offer" << true;
+        QTest::newRow("require") << "require" << true;
+    }
+
+    void encryptionModesAsTheEngineMeetsThem()
+    {
+        QFETCH(QString, mode);
+        QFETCH(bool, encrypted);
+        DevServer other({"--encryption", mode});
+        QString error;
+        QVERIFY2(other.start(&error), qPrintable(error));
+        // The demo account a fresh database starts with.
+        const std::string dial = "1000:s3cret-1000@127.0.0.1:" + std::to_string(other.iaxPort()) + "/999";
+        bool wasEncrypted = !encrypted;
+        QVERIFY(callAndHangUp(dial, &wasEncrypted, true));
+        QCOMPARE(wasEncrypted, encrypted);
+        QCOMPARE(iaxc_call_is_encrypted(), 0);
+        QCOMPARE(other.stop(), 0);
     }
 
     void aCallIsChargedPerStartedMinute()

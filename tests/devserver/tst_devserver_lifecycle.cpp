@@ -135,6 +135,7 @@ private slots:
         QTest::newRow("port") << QStringList{"--http-port", "70000"} << "--http-port";
         QTest::newRow("version") << QStringList{"--update-version", "new"} << "--update-version";
         QTest::newRow("history limit") << QStringList{"--history-limit", "-1"} << "--history-limit";
+        QTest::newRow("encryption") << QStringList{"--encryption", "maybe"} << "--encryption needs off, offer or require";
     }
 
     void badOptionsStopWithAMessage()
