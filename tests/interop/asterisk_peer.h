@@ -117,9 +117,13 @@ public:
     std::string user() const { return settings_.at("IAX_USER"); }
     std::string secret() const { return settings_.at("IAX_SECRET"); }
     std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
-    std::string dial(const std::string &number) const
+    std::string dial(const std::string &number) const { return dialAs(user(), number); }
+    // The same subscriber under the entry that requires AES-128 (iax.conf).
+    std::string encryptedUser() const { return user() + "-aes"; }
+    std::string dialEncrypted(const std::string &number) const { return dialAs(encryptedUser(), number); }
+    std::string dialAs(const std::string &who, const std::string &number) const
     {
-        return user() + ":" + secret() + "@" + host() + "/" + number;
+        return who + ":" + secret() + "@" + host() + "/" + number;
     }
     std::string runDir() const { return run_; }
 
