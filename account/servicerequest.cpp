@@ -1,6 +1,6 @@
 #include "account/servicerequest.h"
 
-#include "app/deployment.h"
+#include "base/deployment.h"
 
 #include <QNetworkReply>
 

@@ -2,13 +2,10 @@
 
 #include "account/servicereply.h"
 #include "account/servicerequest.h"
-#include "app/deployment.h"
-#include "views/tcontactinfo.h"
-#include "views/thistorylist.h"
+#include "base/deployment.h"
 
 #include <QDate>
 #include <QEventLoop>
-#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTime>
@@ -49,11 +46,6 @@ TAccount::TAccount(QObject *parent)
     , pictureManager(new QNetworkAccessManager(this))
 {
     connect(creditManager, &QNetworkAccessManager::finished, this, &TAccount::onCreditAccessManagerFinished);
-}
-
-void TAccount::setHistoryList(THistoryList *list)
-{
-    historyList = list;
 }
 
 void TAccount::handle(QNetworkReply *reply, void (TAccount::*handler)(QNetworkReply *))
@@ -105,7 +97,7 @@ QString TAccount::transportFailureText(const ServiceReply &reply)
         .arg(reply.transportError());
 }
 
-void TAccount::showFailure(const ServiceReply &reply)
+void TAccount::reportFailure(const ServiceReply &reply)
 {
     QString text;
     if (reply.transportFailed())
@@ -114,14 +106,7 @@ void TAccount::showFailure(const ServiceReply &reply)
         text = tr("The Ondavox service sent an answer that cannot be read. Please try again later.");
     else
         text = reply["Error"].toText();
-    showError(nullptr, text);
-}
-
-void TAccount::showError(QWidget *parent, const QString &text)
-{
-    QMessageBox box(QMessageBox::Critical, tr("Error"), text, QMessageBox::Ok, parent);
-    box.setTextFormat(Qt::PlainText);
-    box.exec();
+    emit requestFailed(text);
 }
 
 void TAccount::loadContacts()
@@ -231,7 +216,7 @@ int TAccount::onAddContactAccessManagerFinished(QNetworkReply *networkReply)
     if (reply.isFalse())
         return 0;
     if (!reply.isObject() || !reply["Success"].toBoolean()) {
-        showFailure(reply);
+        reportFailure(reply);
         return 0;
     }
     return reply["ContactID"].toInt32();
@@ -273,32 +258,7 @@ void TAccount::finishChange(QNetworkReply *networkReply)
     if (reply.isObject() && reply["Success"].toBoolean())
         loadContacts();
     else
-        showFailure(reply);
-}
-
-void TAccount::onEditContact(TContact contact)
-{
-    TContactInfo editor(nullptr, true);
-    // A copy: a phonebook download while the editor is open replaces groups_.
-    const QList<TContactGroup> groupEntries = groups_;
-    editor.setGroups(groupEntries);
-    editor.setContactID(contact.contactID);
-    editor.setName(contact.name);
-    editor.setTitle(contact.title);
-    editor.setCompany(contact.company);
-    editor.setGroup(contact.groupID);
-    for (const TContactGroup &group : groupEntries) {
-        if (group.groupID == contact.groupID) {
-            editor.setGroup(group.groupName);
-            break;
-        }
-    }
-    for (const TContactPhone &phone : std::as_const(contact.phones))
-        editor.addPhone(phone.phoneID, phone.countryCode, phone.number, phone.type);
-
-    const QPointer<TAccount> self(this);
-    if (editor.exec() == QDialog::Accepted && self)
-        updateContact(editor.contact());
+        reportFailure(reply);
 }
 
 void TAccount::getCallHistory()
@@ -314,18 +274,19 @@ void TAccount::onCallHistoryAccessManagerFinished(QNetworkReply *networkReply)
 {
     const ServiceReply reply = ServiceReply::read(networkReply);
     // A failed transfer says nothing about the calls: keep what is shown.
-    if (reply.transportFailed() || reply.tooLarge() || !historyList)
+    if (reply.transportFailed() || reply.tooLarge())
         return;
-    historyList->clearHistory();
+    QList<TCallRecord> records;
     const auto calls = reply["result"].elements();
     for (const ReplyValue &call : calls) {
         const QString wholeNumber = call["WholeNumber"].toText();
         if (wholeNumber.trimmed().isEmpty())
             continue;
-        historyList->addItem(call["Name"].toText(), wholeNumber,
-                             historyStartTime(call["starttime"].toText()) + QStringLiteral(" Duration: ")
-                                 + call["Duration"].toText());
+        records.append({call["Name"].toText(), wholeNumber,
+                        historyStartTime(call["starttime"].toText()) + QStringLiteral(" Duration: ")
+                            + call["Duration"].toText()});
     }
+    emit callHistoryChanged(records);
 }
 
 void TAccount::getCreditBallance()
@@ -371,7 +332,7 @@ void TAccount::onTextAccessManagerFinished(QNetworkReply *networkReply)
     if (reply.isFalse())
         return;
     if (reply.isObject() && reply["Success"].toBoolean())
-        QMessageBox::information(nullptr, tr("Success"), tr("Text message successfully sent"), QMessageBox::Ok);
+        emit textMessageSent();
     else
-        showFailure(reply);
+        reportFailure(reply);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "account/tcontact.h"
+#include "base/tcontact.h"
 
 #include <QList>
 #include <QObject>
@@ -9,9 +9,16 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
-class QWidget;
 class ServiceReply;
-class THistoryList;
+
+// One placed call as the call-history download lists it.
+struct TCallRecord
+{
+    QString name;
+    QString wholeNumber;
+    // "MM/dd/yyyy hh:mm:ss Duration: ..." as the history shows it.
+    QString details;
+};
 
 // The program's client of the Ondavox web service and the holder of the
 // account's state: the e-mail and password typed at login, and the IAX2 user
@@ -32,9 +39,6 @@ public:
     void setEmail(const QString &email) { email_ = email; }
     void setPassword(const QString &password) { password_ = password; }
 
-    // The list that the call-history download fills; it belongs to the
-    // main window.
-    void setHistoryList(THistoryList *list);
     // The phonebook of the last download, in the service's order; the
     // contact tree shows it and the contact editor lists its groups.
     const QList<TContactGroup> &groups() const { return groups_; }
@@ -42,10 +46,6 @@ public:
     // others, so that thousands of photos never hold up a request the user
     // waits for.
     QNetworkAccessManager *photoManager() const { return pictureManager; }
-
-    // The "Error" box. Its text may hold the service's own words, so it is
-    // shown as plain text: markup in it is never rendered.
-    static void showError(QWidget *parent, const QString &text);
 
     void login();
     void sendTextMessage(const QString &countryCode, const QString &number, const QString &text);
@@ -64,13 +64,18 @@ signals:
     void creditUpdated(QString amount);
     // A phonebook download replaced groups().
     void phonebookChanged();
+    // A call-history download, in the service's order; not sent when the
+    // download failed, so the calls shown stay.
+    void callHistoryChanged(const QList<TCallRecord> &calls);
+    // A change of the phonebook or a text message did not go through;
+    // message says why (it may hold the service's own words).
+    void requestFailed(const QString &message);
+    void textMessageSent();
 
 public slots:
     void loadContacts();
     void getCreditBallance();
     void getCallHistory();
-    // Runs the contact editor on the record and sends the edit when saved.
-    void onEditContact(TContact contact);
     void onDeleteContact(int ContactID);
 
 private slots:
@@ -92,9 +97,9 @@ private:
     // Reads the answer to an edit or delete: the phonebook is downloaded
     // again when the change was stored, the service's error shown if not.
     void finishChange(QNetworkReply *reply);
-    // Shows the "Error" box for a change or text message that did not go
-    // through: the service's own text, or why no answer could be read.
-    static void showFailure(const ServiceReply &reply);
+    // Reports a change or text message that did not go through: the
+    // service's own text, or why no answer could be read.
+    void reportFailure(const ServiceReply &reply);
     static QString transportFailureText(const ServiceReply &reply);
 
     QString server_;
@@ -102,7 +107,6 @@ private:
     QString username_;
     QString password_;
     QString key_;
-    QPointer<THistoryList> historyList;
     QList<TContactGroup> groups_;
     QNetworkAccessManager *creditManager;
     // The balance request on its way, if any: at most one at a time.

@@ -1,6 +1,6 @@
 #include "app/browserwindow.h"
 
-#include "app/deployment.h"
+#include "base/deployment.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

@@ -1,4 +1,4 @@
-#include "app/tevent.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
 
 #include <QApplication>

@@ -2,16 +2,20 @@
 #include "ui_tmainwindow.h"
 
 #include "account/taccount.h"
-#include "account/tlogin.h"
 #include "app/accountpages.h"
-#include "app/settings.h"
-#include "app/tevent.h"
+#include "app/browserwindow.h"
 #include "app/updatecheck.h"
+#include "base/deployment.h"
+#include "base/settings.h"
+#include "base/tevent.h"
 #include "telephony/audiodevices.h"
-#include "telephony/tsettings.h"
-#include "telephony/ttextdialog.h"
+#include "views/accountmessages.h"
 #include "views/tcontactinfo.h"
 #include "views/tcontacttree.h"
+#include "views/thistorylist.h"
+#include "views/tlogin.h"
+#include "views/tsettings.h"
+#include "views/ttextdialog.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -26,6 +30,16 @@
 #include <QWebEngineView>
 
 #include <cstdlib>
+
+TMainWindow *mainWindow()
+{
+    return qobject_cast<TMainWindow *>(eventReceiver());
+}
+
+void setMainWindow(TMainWindow *window)
+{
+    setEventReceiver(window);
+}
 
 TMainWindow::TMainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -55,12 +69,14 @@ TMainWindow::TMainWindow(QWidget *parent)
     connect(account, &TAccount::creditUpdated, this, &TMainWindow::onCreditUpdated);
     contactTree = new TContactTree(ui->twContacts);
     contactTree->attach(account);
-    account->setHistoryList(ui->twCallHistory);
+    ui->twCallHistory->attach(account);
+    showAccountMessages(account);
 
     // Until the login succeeds, closing the last window ends the program.
     QApplication::setQuitOnLastWindowClosed(true);
 
     auto *login = new TLogin(account);
+    connect(login, &TLogin::pageRequested, this, &TMainWindow::openLoginPage);
     if (login->exec() == QDialog::Accepted) {
         // From now on closing the window sends it to the tray.
         QApplication::setQuitOnLastWindowClosed(false);
@@ -148,10 +164,10 @@ void TMainWindow::endTelephony()
     // Otherwise the call would go on being charged until the server gave up on us.
     if (callInProgress) {
         callInProgress = false;
-        iaxc_dump_call();
+        dropCall();
     }
     if (phoneState.registrationId != 0) {
-        iaxc_unregister(phoneState.registrationId);
+        unregisterAccount(phoneState.registrationId);
         phoneState.registrationId = 0;
     }
 }
@@ -165,7 +181,7 @@ void endTelephonyAtQuit()
             window->endTelephony();
         // Sends what is still owed to the server and stops the engine's
         // thread, so no callback runs while the process ends.
-        iaxc_shutdown();
+        shutdownEngine();
     });
 }
 
@@ -217,25 +233,18 @@ void TMainWindow::customEvent(QEvent *event)
 
 void TMainWindow::initTelephony()
 {
-    if (iaxc_initialize(1) != 0) {
+    phoneState.silenceThreshold = -99.0f;
+    if (!startEngine(phoneState)) {
         // Without the engine the program is of no use; say so where a
         // desktop user sees it, and end with a failure code.
         QMessageBox::critical(nullptr, QStringLiteral("Error"), QStringLiteral("iaxclient not found"));
         std::exit(EXIT_FAILURE);
     }
-    phoneState.silenceThreshold = -99.0f;
-    iaxc_set_formats(IAXC_FORMAT_GSM, IAXC_FORMAT_GSM);
-    iaxc_set_silence_threshold(phoneState.silenceThreshold);
-    iaxc_set_event_callback(iaxEventCallback);
-    iaxc_start_processing_thread();
 }
 
 void TMainWindow::registerPhone(TAccount *client)
 {
-    const QByteArray username = client->username().toLatin1();
-    const QByteArray password = client->password().toLatin1();
-    const QByteArray server = client->server().toLatin1();
-    phoneState.registrationId = iaxc_register(username.constData(), password.constData(), server.constData());
+    phoneState.registrationId = registerAccount(client->username(), client->password(), client->server());
     if (phoneState.registrationId != 0)
         ui->wCall->setEnabled(true);
     qDebug("Connect status: %d", phoneState.registrationId);
@@ -275,7 +284,7 @@ void TMainWindow::call(QString number)
                                             account->server(), dialled.number)));
     ui->pCall->stop();
     callInProgress = true;
-    iaxc_call(dial.toLatin1().constData());
+    placeCall(dial);
     ui->pCall->setNumber(QLatin1Char('+') + ui->leNumber->text());
     ui->swPages->setCurrentWidget(ui->pCall);
 }
@@ -283,7 +292,7 @@ void TMainWindow::call(QString number)
 void TMainWindow::hangUp()
 {
     callInProgress = false;
-    iaxc_dump_call();
+    dropCall();
     ui->swPages->setCurrentWidget(ui->pContacts);
     if (account)
         account->getCallHistory();
@@ -402,6 +411,16 @@ void TMainWindow::openBillingPage(int amount)
                        AccountPages::request(QStringLiteral("/Account/BillingInfo.html"),
                                              FormFields().add(QStringLiteral("amount"), amount),
                                              account ? account->key() : QString()));
+}
+
+void TMainWindow::openLoginPage(const QString &path)
+{
+    QPointer<QWebEngineView> &view = loginPages[path];
+    if (!view)
+        view = BrowserWindow::create();
+    view->load(QUrl(Deployment::webBase() + path));
+    view->setWindowModality(Qt::ApplicationModal);
+    view->showMaximized();
 }
 
 void TMainWindow::on_pbRates_clicked()

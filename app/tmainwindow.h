@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPointer>
@@ -16,8 +17,14 @@ class QTimer;
 class QTreeWidgetItem;
 class TAccount;
 class TContactTree;
+class TMainWindow;
 class TTextDialog;
 class QWebEngineView;
+
+// The current main window, the receiver of the posted application events,
+// or null while none exists (during a logout). GUI thread only.
+TMainWindow *mainWindow();
+void setMainWindow(TMainWindow *window);
 
 // The program's one main window: it owns everything that belongs to one login
 // and turns the user's actions and the application events into work for the
@@ -84,6 +91,8 @@ private slots:
 private:
     // The billing page for adding amount dollars, in billingView.
     void openBillingPage(int amount);
+    // A public page of the service asked for by the login dialog.
+    void openLoginPage(const QString &path);
 
     // Telephony: the engine is set up before the login, registration after it.
     void initTelephony();
@@ -105,6 +114,8 @@ private:
     // them open) and go when the application quits.
     QPointer<QWebEngineView> webView;
     QPointer<QWebEngineView> billingView;
+    // The login dialog's pages (registration, rates), one window each.
+    QHash<QString, QPointer<QWebEngineView>> loginPages;
     // Children of the window, so they go with it at logout.
     QPointer<QSystemTrayIcon> trayIcon;
     QPointer<QMenu> trayMenu;

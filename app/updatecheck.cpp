@@ -1,7 +1,7 @@
 #include "app/updatecheck.h"
 
 #include "account/servicereply.h"
-#include "app/deployment.h"
+#include "base/deployment.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>

@@ -1,5 +1,6 @@
 #!/bin/sh
 # Installs what is needed, builds everything and runs every test.
+#   0. the layering check: no folder of the program includes a higher one;
 #   1. the normal build (program, engine, devserver, all tests);
 #   2. a clang build with AddressSanitizer and UndefinedBehaviorSanitizer
 #      running the tests labelled "sanitize", fuzz targets included.
@@ -7,6 +8,7 @@ set -eu
 cd "$(dirname "$0")/.."
 
 ./scripts/install-deps.sh
+./scripts/check-layers.sh
 
 JOBS="${JOBS:-$(nproc)}"
 export QT_QPA_PLATFORM=offscreen

@@ -1,10 +1,20 @@
 #include "telephony/audiodevices.h"
 
-#include "app/settings.h"
+#include "base/settings.h"
 
 #include <iaxclient.h>
 
 #include <QSettings>
+
+bool DeviceEntry::canRecord() const
+{
+    return capabilities & IAXC_AD_INPUT;
+}
+
+bool DeviceEntry::canPlay() const
+{
+    return capabilities & IAXC_AD_OUTPUT;
+}
 
 EngineDevices engineDevices()
 {
@@ -39,5 +49,25 @@ void applyStoredDevices()
     const EngineDevices current = engineDevices();
     const int input = storedDevice(Settings::InputDevice, current.input);
     const int output = storedDevice(Settings::OutputDevice, current.output);
-    iaxc_audio_devices_set(input, output, output);
+    setEngineDevices(input, output, output);
+}
+
+void setEngineDevices(int input, int output, int ring)
+{
+    iaxc_audio_devices_set(input, output, ring);
+}
+
+void refreshEngineDevices()
+{
+    iaxc_audio_devices_refresh();
+}
+
+bool startDeviceTest()
+{
+    return iaxc_audio_test_start() == 0;
+}
+
+void stopDeviceTest()
+{
+    iaxc_audio_test_stop();
 }

@@ -31,6 +31,48 @@ TLevelsEvent::TLevelsEvent(float input, float output)
 {
 }
 
+bool startEngine(const PhoneState &state)
+{
+    if (iaxc_initialize(1) != 0)
+        return false;
+    iaxc_set_formats(IAXC_FORMAT_GSM, IAXC_FORMAT_GSM);
+    iaxc_set_silence_threshold(state.silenceThreshold);
+    iaxc_set_event_callback(iaxEventCallback);
+    iaxc_start_processing_thread();
+    return true;
+}
+
+int registerAccount(const QString &username, const QString &password, const QString &server)
+{
+    return iaxc_register(username.toLatin1().constData(), password.toLatin1().constData(),
+                         server.toLatin1().constData());
+}
+
+void unregisterAccount(int registrationId)
+{
+    iaxc_unregister(registrationId);
+}
+
+void placeCall(const QString &dial)
+{
+    iaxc_call(dial.toLatin1().constData());
+}
+
+void dropCall()
+{
+    iaxc_dump_call();
+}
+
+void sendDtmf(char digit)
+{
+    iaxc_send_dtmf(digit);
+}
+
+void shutdownEngine()
+{
+    iaxc_shutdown();
+}
+
 int iaxEventCallback(iaxc_event event)
 {
     switch (event.type) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/tevent.h"
+#include "base/tevent.h"
 
 #include <iaxclient.h>
 
@@ -15,6 +15,24 @@ struct PhoneState
     float silenceThreshold = 0.0f;
     int registrationId = 0;
 };
+
+// The engine as the program drives it. Every call into the engine goes
+// through these.
+
+// Starts the engine (GSM, the silence threshold of state, the event callback
+// and its processing thread). False when the engine cannot start.
+bool startEngine(const PhoneState &state);
+// Registers the account with the IAX2 server; the registration's id, 0 when
+// the engine refused it.
+int registerAccount(const QString &username, const QString &password, const QString &server);
+void unregisterAccount(int registrationId);
+// Places a call to a dial string (see dialString()).
+void placeCall(const QString &dial);
+// Hangs up the call in progress, if any.
+void dropCall();
+void sendDtmf(char digit);
+// Sends what is still owed to the server and stops the engine's thread.
+void shutdownEngine();
 
 // The engine's callback. It runs on the engine's processing thread, touches no
 // widget, and always returns 0.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "account/tcontact.h"
+#include "base/tcontact.h"
 
 #include <QDialog>
 #include <QHash>

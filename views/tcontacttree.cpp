@@ -1,6 +1,7 @@
 #include "views/tcontacttree.h"
 
 #include "account/taccount.h"
+#include "views/tcontactinfo.h"
 #include "views/tcontactphotos.h"
 #include "views/tcontactwidget.h"
 #include "views/tgroupwidget.h"
@@ -91,6 +92,7 @@ TContactTree::TContactTree(QTreeWidget *tree)
 
 void TContactTree::attach(TAccount *account)
 {
+    account_ = account;
     photos_->setManager(account->photoManager());
     connect(account, &TAccount::phonebookChanged, this, [this, account] {
         photos_->setLogin(account->key());
@@ -98,8 +100,37 @@ void TContactTree::attach(TAccount *account)
     });
     // Queued: the edit and delete requests wait in a local event loop, which
     // must not run inside the menu's or the question's own.
-    connect(this, &TContactTree::editContact, account, &TAccount::onEditContact, Qt::QueuedConnection);
+    connect(this, &TContactTree::editContact, this, &TContactTree::onEditContact, Qt::QueuedConnection);
     connect(this, &TContactTree::deleteContact, account, &TAccount::onDeleteContact, Qt::QueuedConnection);
+}
+
+void TContactTree::onEditContact(TContact contact)
+{
+    const QPointer<TAccount> account = account_;
+    if (!account)
+        return;
+    TContactInfo editor(nullptr, true);
+    // A copy: a phonebook download while the editor is open replaces the
+    // account's groups.
+    const QList<TContactGroup> groupEntries = account->groups();
+    editor.setGroups(groupEntries);
+    editor.setContactID(contact.contactID);
+    editor.setName(contact.name);
+    editor.setTitle(contact.title);
+    editor.setCompany(contact.company);
+    editor.setGroup(contact.groupID);
+    for (const TContactGroup &group : groupEntries) {
+        if (group.groupID == contact.groupID) {
+            editor.setGroup(group.groupName);
+            break;
+        }
+    }
+    for (const TContactPhone &phone : std::as_const(contact.phones))
+        editor.addPhone(phone.phoneID, phone.countryCode, phone.number, phone.type);
+
+    // A logout may take the account away while the editor is open.
+    if (editor.exec() == QDialog::Accepted && account)
+        account->updateContact(editor.contact());
 }
 
 TContact TContactTree::contactOf(const QTreeWidgetItem *row)

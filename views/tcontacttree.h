@@ -1,6 +1,6 @@
 #pragma once
 
-#include "account/tcontact.h"
+#include "base/tcontact.h"
 
 #include <QList>
 #include <QObject>
@@ -41,6 +41,10 @@ public:
     // The record shown on a contact row.
     static TContact contactOf(const QTreeWidgetItem *row);
 
+public slots:
+    // Runs the contact editor on the record and sends the edit when saved.
+    void onEditContact(TContact contact);
+
 signals:
     void editContact(TContact contact);
     void deleteContact(int contactID);
@@ -51,6 +55,7 @@ private:
     TContact findContact(int contactID, bool *found) const;
 
     QTreeWidget *tree;
+    QPointer<TAccount> account_;
     TContactPhotos *photos_;
     QList<TContactGroup> phonebook_;
     QTreeWidgetItem *expandedRow = nullptr;

@@ -1,7 +1,7 @@
 #include "views/thistoryitem.h"
 #include "ui_thistoryitem.h"
 
-#include "app/tevent.h"
+#include "base/tevent.h"
 
 #include <QDebug>
 

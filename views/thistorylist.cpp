@@ -1,5 +1,6 @@
 #include "views/thistorylist.h"
 
+#include "account/taccount.h"
 #include "views/thistoryitem.h"
 #include "views/trowstamp.h"
 
@@ -104,6 +105,18 @@ THistoryList::THistoryList(QWidget *parent)
 }
 
 THistoryList::~THistoryList() = default;
+
+void THistoryList::attach(TAccount *account)
+{
+    connect(account, &TAccount::callHistoryChanged, this, &THistoryList::setCalls);
+}
+
+void THistoryList::setCalls(const QList<TCallRecord> &calls)
+{
+    clearHistory();
+    for (const TCallRecord &call : calls)
+        addItem(call.name, call.wholeNumber, call.details);
+}
 
 void THistoryList::addItem(const QString &name, const QString &phone, const QString &duration)
 {

@@ -3,7 +3,9 @@
 #include <QPersistentModelIndex>
 #include <QTreeWidget>
 
+class TAccount;
 class THistoryDelegate;
+struct TCallRecord;
 
 // Item data on column 0 of the history's rows: what the row shows.
 enum HistoryRole {
@@ -25,6 +27,10 @@ public:
     explicit THistoryList(QWidget *parent = nullptr);
     ~THistoryList() override;
 
+    // Shows the account's placed calls after every call-history download.
+    void attach(TAccount *account);
+    // Replaces every call with these.
+    void setCalls(const QList<TCallRecord> &calls);
     // Appends one call at the bottom of the list.
     void addItem(const QString &name, const QString &phone, const QString &duration);
     // Removes every call.

@@ -1,7 +1,7 @@
 #include "views/tphonewidget.h"
 #include "ui_tphonewidget.h"
 
-#include "app/tevent.h"
+#include "base/tevent.h"
 
 TPhoneWidget::TPhoneWidget(QWidget *parent)
     : QWidget(parent)

@@ -16,11 +16,11 @@
 // Each step waits for the program's own handling of the reply before the
 // next starts, so nothing piles up that a day at the real pace would not
 // pile up.
-#include "app/tevent.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
 #include "devserver_process.h"
 #include "testsupport.h"
-#include "account/tlogin.h"
+#include "views/tlogin.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>

@@ -7,8 +7,8 @@
 // while the photos of the rows in view arrive. One size per run, so that
 // the memory is that size's own.
 #include "account/taccount.h"
-#include "account/tlogin.h"
-#include "app/tevent.h"
+#include "views/tlogin.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
 #include "httpresponder.h"
 #include "testsupport.h"

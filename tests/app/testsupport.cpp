@@ -5,8 +5,8 @@
 #include <QImage>
 #include <QSize>
 
-#include "account/tlogin.h"
-#include "app/settings.h"
+#include "views/tlogin.h"
+#include "base/settings.h"
 #include "httpresponder.h"
 
 #include <QApplication>

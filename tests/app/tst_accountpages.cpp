@@ -1,8 +1,8 @@
 // The account pages: each opens in its browser window already logged in,
 // with the login key posted as the form body.
-#include "app/tevent.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
-#include "account/tlogin.h"
+#include "views/tlogin.h"
 #include "httpresponder.h"
 #include "testsupport.h"
 

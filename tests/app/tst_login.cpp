@@ -1,8 +1,8 @@
 // Logging in: the client's login request and reply, and the login dialog with
 // its remembered credentials, against a real HTTP responder on loopback.
 #include "account/taccount.h"
-#include "account/tlogin.h"
-#include "app/settings.h"
+#include "views/tlogin.h"
+#include "base/settings.h"
 #include "httpresponder.h"
 #include "testsupport.h"
 

@@ -2,10 +2,10 @@
 // login go, the old registration is withdrawn before the next one, and a
 // logout from inside one of the window's own waits does not crash (these
 // tests also run under AddressSanitizer).
-#include "app/settings.h"
-#include "app/tevent.h"
+#include "base/settings.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
-#include "account/tlogin.h"
+#include "views/tlogin.h"
 #include "engine_double.h"
 #include "httpresponder.h"
 #include "testsupport.h"

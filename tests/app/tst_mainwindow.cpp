@@ -1,8 +1,8 @@
 // The main window: its form, the number entry, and the application events
 // that reach it from other threads and widgets.
-#include "app/tevent.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
-#include "account/tlogin.h"
+#include "views/tlogin.h"
 #include "httpresponder.h"
 #include "testsupport.h"
 

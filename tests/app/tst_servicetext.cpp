@@ -3,8 +3,9 @@
 // balance asked for every second is never asked again while an answer is
 // still on its way.
 #include "account/taccount.h"
-#include "account/tlogin.h"
-#include "app/tevent.h"
+#include "views/accountmessages.h"
+#include "views/tlogin.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
 #include "httpresponder.h"
 #include "testsupport.h"
@@ -113,6 +114,7 @@ void TestServiceText::serviceWordsAreShownAsPlainText()
     // The service's "Error" in the message box, too.
     responder->setReply("/Phonebook/Text.html", R"({"Success":false,"Error":"<b>No</b> <a href='x'>credit</a>"})");
     TAccount account;
+    showAccountMessages(&account);
     Qt::TextFormat format = Qt::RichText;
     QString text;
     onNextModal([&](QWidget *modal) {
@@ -142,6 +144,7 @@ void TestServiceText::oversizedRepliesAreRefused()
     // A reply the user waits for says it cannot be read.
     responder->setReply("/Phonebook/Text.html", padded(R"({"Success":true})", 200 * 1024));
     TAccount account;
+    showAccountMessages(&account);
     QString message;
     closeNextMessageBox(&message);
     account.sendTextMessage(QStringLiteral("44"), QStringLiteral("20"), QStringLiteral("hi"));

@@ -1,10 +1,10 @@
 // The update check after login: the request, the replies that do and do not
 // offer an update, the question, and waits that must end.
-#include "app/tevent.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
 #include "app/updatecheck.h"
 #include "account/servicereply.h"
-#include "account/tlogin.h"
+#include "views/tlogin.h"
 #include "httpresponder.h"
 #include "testsupport.h"
 

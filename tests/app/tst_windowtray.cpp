@@ -1,9 +1,9 @@
 // The window position, the tray icon and its menu, Exit, and the window's
 // texts after a language change.
-#include "app/settings.h"
-#include "app/tevent.h"
+#include "base/settings.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
-#include "account/tlogin.h"
+#include "views/tlogin.h"
 #include "httpresponder.h"
 #include "testsupport.h"
 

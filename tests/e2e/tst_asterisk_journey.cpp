@@ -3,8 +3,8 @@
 // program registers there, shows "Registered", calls the echo test typed on
 // its keypad line and hears its microphone come back. Screenshots of each
 // step go to shots/asterisk-echo/.
-#include "account/tlogin.h"
-#include "app/tevent.h"
+#include "views/tlogin.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
 #include "asterisk_peer.h"
 #include "audio_analysis.h"

@@ -10,8 +10,8 @@
 // called again from there, a text message, a contact added, edited and
 // deleted, the audio settings, the rates page, and credit bought on a
 // billing page.
-#include "account/tlogin.h"
-#include "app/tevent.h"
+#include "views/tlogin.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
 #include "audio_analysis.h"
 #include "devserver_process.h"

@@ -1,7 +1,7 @@
 // The program's start with an engine that cannot initialise. The message box
 // is closed as a user would close it and its title and text are printed, so
 // that the test running this process can check them and the exit code.
-#include "app/tevent.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
 #include "engine_double.h"
 #include "testsupport.h"

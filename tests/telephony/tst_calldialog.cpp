@@ -1,6 +1,6 @@
 // The call page: its form, the duration read from the clock, the keypad.
 #include "engine_double.h"
-#include "telephony/tcalldialog.h"
+#include "views/tcalldialog.h"
 
 #include <QEvent>
 #include <QGridLayout>

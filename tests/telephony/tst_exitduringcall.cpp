@@ -4,8 +4,8 @@
 // moment, not when it gives up on a silent peer), and nothing the engine's
 // thread still reports may reach a window that is going away. Run under the
 // sanitizers, the rest of the process's end is checked too.
-#include "account/tlogin.h"
-#include "app/tevent.h"
+#include "views/tlogin.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
 #include "devserver_process.h"
 #include "testsupport.h"

@@ -1,9 +1,9 @@
 // The audio device settings: the dialog's form and lists, what Save stores
 // and hands to the engine, and the devices applied after login.
-#include "app/settings.h"
+#include "base/settings.h"
 #include "engine_double.h"
 #include "telephony/audiodevices.h"
-#include "telephony/tsettings.h"
+#include "views/tsettings.h"
 #include "testsupport.h"
 
 #include <QComboBox>

@@ -5,14 +5,14 @@
 // what the mouth says comes back at the ear; the level bar moves with a
 // voice and not with silence; and a sound server that dies mid-call leaves
 // the call running on the built-in devices.
-#include "app/tevent.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
 #include "audio_analysis.h"
 #include "devserver_process.h"
-#include "account/tlogin.h"
+#include "views/tlogin.h"
 #include "soundserver.h"
 #include "telephony/audiodevices.h"
-#include "telephony/tsettings.h"
+#include "views/tsettings.h"
 #include "testsupport.h"
 
 #include <QApplication>

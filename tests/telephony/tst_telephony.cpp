@@ -1,16 +1,16 @@
 // The main window's side of the engine, against the recording double: the
 // start-up order, registration and its status, dialing, hang-up, the call
 // states coming from the engine's thread, devices and logout.
-#include "account/tlogin.h"
-#include "app/settings.h"
-#include "app/tevent.h"
+#include "views/tlogin.h"
+#include "base/settings.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
 #include "debuglog.h"
 #include "engine_double.h"
 #include "httpresponder.h"
-#include "telephony/tcalldialog.h"
+#include "views/tcalldialog.h"
 #include "telephony/telephony.h"
-#include "telephony/tsettings.h"
+#include "views/tsettings.h"
 #include "testsupport.h"
 
 #include <QApplication>

@@ -1,12 +1,12 @@
 // End to end: the real main window, the real engine and the devserver on
 // loopback. Log in to the demo account, register, call the echo test, send
 // keypad tones, hang up; and a registration the server refuses.
-#include "account/tlogin.h"
-#include "app/tevent.h"
+#include "views/tlogin.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
 #include "debuglog.h"
 #include "devserver_process.h"
-#include "telephony/tcalldialog.h"
+#include "views/tcalldialog.h"
 #include "testsupport.h"
 
 #include <QLabel>

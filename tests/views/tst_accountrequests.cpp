@@ -6,6 +6,7 @@
 #include "account/servicerequest.h"
 #include "contacttreesupport.h"
 #include "testsupport.h"
+#include "views/accountmessages.h"
 #include "views/tcontactinfo.h"
 #include "views/tcontacttree.h"
 #include "views/titemdelegate.h"
@@ -111,6 +112,7 @@ void TestAccountRequests::init()
     tree = new QTreeWidget;
     tree->resize(400, 600);
     (new TContactTree(tree))->attach(account);
+    showAccountMessages(account);
     QVERIFY(logIn(*account, *responder, Phonebook));
     QTRY_COMPARE(tree->topLevelItemCount(), 3);
 }

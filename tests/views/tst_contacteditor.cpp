@@ -1,6 +1,6 @@
 // The contact editor and its phone rows: the form, the checks on Save, the
 // three-row limit and the record it hands back.
-#include "account/tcontact.h"
+#include "base/tcontact.h"
 #include "testsupport.h"
 #include "views/tcontactinfo.h"
 #include "views/tcontactphonewidget.h"

@@ -1,6 +1,6 @@
 // The contact tree's pieces: row heights, group and contact entries, phone
 // lines, the entries' actions and their photo requests.
-#include "account/tcontact.h"
+#include "base/tcontact.h"
 #include "httpresponder.h"
 #include "testsupport.h"
 #include "views/tcontactphotos.h"

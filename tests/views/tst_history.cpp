@@ -1,6 +1,6 @@
 // The call history: its entries and list, and the download that fills it.
 #include "accounttestsupport.h"
-#include "app/tevent.h"
+#include "base/tevent.h"
 #include "views/thistoryitem.h"
 #include "views/thistorylist.h"
 
@@ -184,7 +184,7 @@ void TestHistory::refreshesReleaseTheOldRows()
     QWidget window;
     auto *list = new THistoryList(&window);
     window.resize(340, 400);
-    account.setHistoryList(list);
+    list->attach(&account);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
 
@@ -229,7 +229,7 @@ void TestHistory::downloadRequestAndLines()
     WebBase base(responder);
     TAccount account;
     THistoryList list;
-    account.setHistoryList(&list);
+    list.attach(&account);
     QVERIFY(logIn(account, responder));
 
     responder.setReply("/History/PlacedCallsDataAPI.html", R"({"result":[
@@ -277,7 +277,7 @@ void TestHistory::badStartTimesGiveEmptyDate()
     WebBase base(responder);
     TAccount account;
     THistoryList list;
-    account.setHistoryList(&list);
+    list.attach(&account);
     const bool quoted = start != "20120305";
     responder.setReply("/History/PlacedCallsDataAPI.html",
                        R"({"result":[{"Name":"N","WholeNumber":"1","Duration":"00:00:07","starttime":)"
@@ -306,7 +306,7 @@ void TestHistory::brokenRepliesEmptyTheList()
     TAccount account;
     THistoryList list;
     list.addItem("old", "1", "d");
-    account.setHistoryList(&list);
+    list.attach(&account);
     responder.setReply("/History/PlacedCallsDataAPI.html", body);
     account.getCallHistory();
     QTRY_COMPARE(list.topLevelItemCount(), 0);
@@ -319,7 +319,7 @@ void TestHistory::failedTransferKeepsTheList()
     TAccount account;
     THistoryList list;
     list.addItem("kept", "1", "d");
-    account.setHistoryList(&list);
+    list.attach(&account);
     responder.setReply("/History/PlacedCallsDataAPI.html", HttpResponder::Reply{500, "", 0, false});
     account.getCallHistory();
     QVERIFY(responder.waitForRequest("/History/PlacedCallsDataAPI.html"));

@@ -1,12 +1,12 @@
 // The main window's phonebook, history, credit and text parts: the periodic
 // requests, one expanded contact at a time, the text dialog opened from the
 // toolbar and from a phone line, and adding a contact.
-#include "account/tlogin.h"
+#include "views/tlogin.h"
 #include "contacttreesupport.h"
-#include "app/tevent.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
 #include "httpresponder.h"
-#include "telephony/ttextdialog.h"
+#include "views/ttextdialog.h"
 #include "testsupport.h"
 #include "views/tcontactinfo.h"
 #include "views/tcontactphotos.h"

@@ -3,12 +3,12 @@
 // (each change followed by the rebuilt tree), a text message sent and
 // charged, and the balance on the credit button. And an edit of a contact
 // with more phones than the editor shows, which must lose none of them.
-#include "account/tlogin.h"
+#include "views/tlogin.h"
 #include "contacttreesupport.h"
-#include "app/tevent.h"
+#include "base/tevent.h"
 #include "app/tmainwindow.h"
 #include "devserver_process.h"
-#include "telephony/ttextdialog.h"
+#include "views/ttextdialog.h"
 #include "testsupport.h"
 #include "views/tcontactinfo.h"
 #include "views/tcontactphotos.h"

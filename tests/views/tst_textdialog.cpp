@@ -1,6 +1,6 @@
 // The text-message dialog: its form, the 140-character limit and the checks
 // before it hands a message on.
-#include "telephony/ttextdialog.h"
+#include "views/ttextdialog.h"
 
 #include <QApplication>
 #include <QClipboard>

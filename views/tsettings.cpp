@@ -1,9 +1,7 @@
-#include "telephony/tsettings.h"
+#include "views/tsettings.h"
 #include "ui_tsettings.h"
 
-#include "app/settings.h"
-
-#include <iaxclient.h>
+#include "base/settings.h"
 
 #include <QProgressBar>
 #include <QSettings>
@@ -18,7 +16,7 @@ TSettings::TSettings(QWidget *parent)
     ui->setupUi(this);
     // A headset plugged in (or a sound server started) since the program
     // began is listed too; the engine refuses while a call holds the devices.
-    iaxc_audio_devices_refresh();
+    refreshEngineDevices();
     loadDevices();
     applyStoredDevices();
     connect(ui->cbInputDevice, &QComboBox::activated, this, &TSettings::tryInputDevice);
@@ -27,7 +25,7 @@ TSettings::TSettings(QWidget *parent)
 TSettings::~TSettings()
 {
     if (testing)
-        iaxc_audio_test_stop();
+        stopDeviceTest();
     // Left without saving: the engine goes back to the stored microphone.
     if (tried && !saved)
         applyStoredDevices();
@@ -39,7 +37,7 @@ void TSettings::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     // The level bar moves only with the microphone open, call or not.
     if (!testing)
-        testing = iaxc_audio_test_start() == 0;
+        testing = startDeviceTest();
 }
 
 void TSettings::tryInputDevice(int index)
@@ -47,7 +45,7 @@ void TSettings::tryInputDevice(int index)
     if (index < 0 || index >= inputDevices.size())
         return;
     const EngineDevices current = engineDevices();
-    iaxc_audio_devices_set(inputDevices.at(index).id, current.output, current.ring);
+    setEngineDevices(inputDevices.at(index).id, current.output, current.ring);
     tried = true;
 }
 
@@ -74,13 +72,13 @@ void TSettings::loadDevices()
     const int storedOutput = storedDevice(Settings::OutputDevice, -1);
 
     for (const DeviceEntry &device : engine.devices) {
-        if (device.capabilities & IAXC_AD_INPUT) {
+        if (device.canRecord()) {
             ui->cbInputDevice->addItem(device.name);
             if (device.id == storedInput)
                 ui->cbInputDevice->setCurrentIndex(ui->cbInputDevice->count() - 1);
             inputDevices.append(device);
         }
-        if (device.capabilities & IAXC_AD_OUTPUT) {
+        if (device.canPlay()) {
             ui->cbOutputDevice->addItem(device.name);
             if (device.id == storedOutput)
                 ui->cbOutputDevice->setCurrentIndex(ui->cbOutputDevice->count() - 1);
@@ -110,7 +108,7 @@ void TSettings::on_pbSave_clicked()
 
     saved = true;
     if (input && output) {
-        iaxc_audio_devices_set(input->id, output->id, output->id);
+        setEngineDevices(input->id, output->id, output->id);
     } else {
         // One side is missing: hand the engine what is stored (or its own
         // current device) for that side.

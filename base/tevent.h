@@ -3,7 +3,7 @@
 #include <QEvent>
 #include <QString>
 
-class TMainWindow;
+class QObject;
 
 // Work that starts outside the main window (the telephony engine's thread,
 // phone lines, call history entries) reaches it as these events.
@@ -37,10 +37,11 @@ constexpr int EVENT_CALL_ENDED = 5003;
 constexpr int EVENT_CALL_NUMBER = 6001;
 constexpr int EVENT_TEXT_NUMBER = 6002;
 
-// The current main window, or null while none exists (during a logout).
-// Read and written on the GUI thread only.
-TMainWindow *mainWindow();
-void setMainWindow(TMainWindow *window);
+// The object that posted events are handed to: the current main window, or
+// null while none exists (during a logout). Read and written on the GUI
+// thread only. The main window's own header offers it typed, as mainWindow().
+QObject *eventReceiver();
+void setEventReceiver(QObject *receiver);
 
 // Posts an event for the current main window; callable from any thread, and
 // takes ownership of the event. The event goes to a relay that lives as long

@@ -1,6 +1,4 @@
-#include "app/tevent.h"
-
-#include "app/tmainwindow.h"
+#include "base/tevent.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -20,7 +18,7 @@ TNumberEvent::TNumberEvent(int code)
 
 namespace {
 
-QPointer<TMainWindow> currentWindow;
+QPointer<QObject> currentReceiver;
 std::atomic<bool> postingStopped{false};
 
 class EventRelay : public QObject
@@ -28,8 +26,8 @@ class EventRelay : public QObject
 protected:
     void customEvent(QEvent *event) override
     {
-        if (TMainWindow *window = currentWindow.data())
-            QCoreApplication::sendEvent(window, event);
+        if (QObject *receiver = currentReceiver.data())
+            QCoreApplication::sendEvent(receiver, event);
     }
 };
 
@@ -47,15 +45,15 @@ EventRelay *relay()
 
 } // namespace
 
-TMainWindow *mainWindow()
+QObject *eventReceiver()
 {
-    return currentWindow.data();
+    return currentReceiver.data();
 }
 
-void setMainWindow(TMainWindow *window)
+void setEventReceiver(QObject *receiver)
 {
     relay();
-    currentWindow = window;
+    currentReceiver = receiver;
 }
 
 void postToMainWindow(QEvent *event)

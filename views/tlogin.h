@@ -1,13 +1,11 @@
 #pragma once
 
 #include <QDialog>
-#include <QPointer>
 
 namespace Ui {
 class TLogin;
 }
 
-class QWebEngineView;
 class TAccount;
 
 // The dialog in which the subscriber logs in. It remembers the last successful
@@ -19,6 +17,11 @@ class TLogin : public QDialog
 public:
     explicit TLogin(TAccount *account, QWidget *parent = nullptr);
     ~TLogin() override;
+
+signals:
+    // The user asked for one of the service's public pages (registration,
+    // rates): path on the service's web base.
+    void pageRequested(const QString &path);
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -32,12 +35,9 @@ private slots:
 
 private:
     void setWaiting(bool waiting);
-    void openPage(QPointer<QWebEngineView> &view, const QString &path);
 
     Ui::TLogin *ui;
     TAccount *account;
-    QPointer<QWebEngineView> registerView;
-    QPointer<QWebEngineView> ratesView;
     QString storedPassword;
 };
 

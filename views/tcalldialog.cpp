@@ -1,7 +1,7 @@
-#include "telephony/tcalldialog.h"
+#include "views/tcalldialog.h"
 #include "ui_tcalldialog.h"
 
-#include <iaxclient.h>
+#include "telephony/telephony.h"
 
 #include <QDateTime>
 #include <QEvent>
@@ -74,7 +74,7 @@ void TCallDialog::onDTFMButton()
         return;
     const QString text = button->text();
     const char digit = text.isEmpty() ? '\0' : text.at(0).toLatin1();
-    iaxc_send_dtmf(digit);
+    sendDtmf(digit);
 }
 
 void TCallDialog::onCallDurationTimeout()

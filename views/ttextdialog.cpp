@@ -1,4 +1,4 @@
-#include "telephony/ttextdialog.h"
+#include "views/ttextdialog.h"
 #include "ui_ttextdialog.h"
 
 #include <QTextCursor>

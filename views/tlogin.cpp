@@ -1,16 +1,14 @@
-#include "account/tlogin.h"
+#include "views/tlogin.h"
 #include "ui_tlogin.h"
 
 #include "account/taccount.h"
-#include "app/browserwindow.h"
-#include "app/deployment.h"
-#include "app/settings.h"
+#include "base/settings.h"
+#include "views/accountmessages.h"
 
 #include <QCryptographicHash>
 #include <QMessageBox>
 #include <QSettings>
 #include <QTimer>
-#include <QWebEngineView>
 
 QByteArray passwordDigest(const QString &password)
 {
@@ -100,24 +98,15 @@ void TLogin::onLoginResult(bool success)
 void TLogin::onLoginError(const QString &message)
 {
     setWaiting(false);
-    TAccount::showError(this, message);
-}
-
-void TLogin::openPage(QPointer<QWebEngineView> &view, const QString &path)
-{
-    if (!view)
-        view = BrowserWindow::create();
-    view->load(QUrl(Deployment::webBase() + path));
-    view->setWindowModality(Qt::ApplicationModal);
-    view->showMaximized();
+    showErrorBox(this, message);
 }
 
 void TLogin::on_pbRegister_clicked()
 {
-    openPage(registerView, QStringLiteral("/Account/Register.html"));
+    emit pageRequested(QStringLiteral("/Account/Register.html"));
 }
 
 void TLogin::on_pbCheckRates_clicked()
 {
-    openPage(ratesView, QStringLiteral("/Home/Rates.html"));
+    emit pageRequested(QStringLiteral("/Home/Rates.html"));
 }

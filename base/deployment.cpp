@@ -1,4 +1,4 @@
-#include "app/deployment.h"
+#include "base/deployment.h"
 
 #include <QtGlobal>
 
