@@ -24,6 +24,12 @@ for processing in auto on; do
     call=$(( (long - short) / 8 ))
     echo "engine, processing $processing: $call instructions per second of call"
 done
+# The same call encrypted (AES-128) by the echo server's choice.
+export ONDAVOX_AUDIO_PROCESSING=auto ONDAVOX_BENCH_ENCRYPTED=1
+long=$(instructions call 10)
+short=$(instructions call 2)
+echo "engine, processing auto, encrypted: $(( (long - short) / 8 )) instructions per second of call"
+unset ONDAVOX_BENCH_ENCRYPTED
 long=$(instructions codec 10)
 short=$(instructions codec 2)
 codec=$(( (long - short) / 8 ))

@@ -171,6 +171,9 @@ struct InProcessServer {
         devserver::IaxServerOptions o;
         o.port = 0;
         o.core.impairment = impairment;
+        // Calls in the clear unless asked: ONDAVOX_BENCH_ENCRYPTED=1 encrypts them (AES-128).
+        if (const char *encrypted = std::getenv("ONDAVOX_BENCH_ENCRYPTED"); encrypted && std::string(encrypted) == "1")
+            o.core.encryption = devserver::EncryptionMode::Require;
         server = std::make_unique<devserver::IaxServer>(backend, o);
         std::string error;
         if (!server->start(&error))
