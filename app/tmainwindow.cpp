@@ -77,70 +77,83 @@ TMainWindow::TMainWindow(QWidget *parent)
 
     auto *login = new TLogin(account);
     connect(login, &TLogin::pageRequested, this, &TMainWindow::openLoginPage);
-    if (login->exec() == QDialog::Accepted) {
-        // From now on closing the window sends it to the tray.
-        QApplication::setQuitOnLastWindowClosed(false);
-
-        // The call area opens once the engine has taken the registration.
-        registerPhone(account);
-
-        // Only digits, as many as an international number can have.
-        ui->leNumber->setValidator(new QRegularExpressionValidator(
-            QRegularExpression(QStringLiteral("[0-9]\\d{0,25}")), ui->leNumber));
-
-        // The microphone and speaker chosen in the settings dialog.
-        applyStoredDevices();
-
-        // The balance every second, the placed calls every minute.
-        creditTimer = new QTimer(this);
-        connect(creditTimer, &QTimer::timeout, this, &TMainWindow::onCreditTimerTimeout);
-        creditTimer->start(1000);
-        callHistoryTimer = new QTimer(this);
-        connect(callHistoryTimer, &QTimer::timeout, this, &TMainWindow::onCallHistoryTimer);
-        callHistoryTimer->start(60000);
-
-        // The credit button opens the menu for adding credit.
-        creditMenu.addAction(ui->actionAdd_10);
-        creditMenu.addAction(ui->actionAdd_20);
-        creditMenu.addAction(ui->actionAdd_50);
-        ui->pbCreditAmount->setMenu(&creditMenu);
-        // Without a system tray its menu can never be opened: Logout and
-        // Exit go where the user can reach them.
-        if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-            creditMenu.addSeparator();
-            creditMenu.addAction(ui->actionLogout);
-            creditMenu.addAction(ui->actionExit);
-        }
-
-        ui->twMainTabs->setCurrentIndex(0);
-
-        // The first history and balance without waiting for the timers.
-        QTimer::singleShot(500, account, &TAccount::getCallHistory);
-        QTimer::singleShot(500, account, &TAccount::getCreditBallance);
-
-        // The tray icon and its menu: the way back to a closed window, and
-        // the way to log out or exit.
-        trayMenu = new QMenu(this);
-        trayMenu->setObjectName(QStringLiteral("trayMenu"));
-        trayMenu->addAction(ui->actionShow);
-        trayMenu->addSeparator();
-        trayMenu->addAction(ui->actionLogout);
-        trayMenu->addSeparator();
-        trayMenu->addAction(ui->actionExit);
-        trayIcon = new QSystemTrayIcon(this);
-        trayIcon->setObjectName(QStringLiteral("trayIcon"));
-        connect(trayIcon, &QSystemTrayIcon::activated, this, &TMainWindow::onTrayIconActivated);
-        trayIcon->setIcon(QIcon(QStringLiteral(":/Icon.png")));
-        trayIcon->setToolTip(windowTitle());
-        trayIcon->setContextMenu(trayMenu);
-        trayIcon->setVisible(true);
-
-        // Whether a newer version exists, once the window is up.
-        QTimer::singleShot(500, this, &TMainWindow::checkForUpdate);
-    } else {
+    if (login->exec() == QDialog::Accepted)
+        startSession();
+    else
         QTimer::singleShot(200, qApp, &QCoreApplication::quit);
-    }
     delete login;
+}
+
+void TMainWindow::startSession()
+{
+    // From now on closing the window sends it to the tray.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // The call area opens once the engine has taken the registration.
+    registerPhone(account);
+
+    // Only digits, as many as an international number can have.
+    ui->leNumber->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[0-9]\\d{0,25}")), ui->leNumber));
+
+    // The microphone and speaker chosen in the settings dialog.
+    applyStoredDevices();
+
+    // The balance every second, the placed calls every minute.
+    creditTimer = new QTimer(this);
+    connect(creditTimer, &QTimer::timeout, this, &TMainWindow::onCreditTimerTimeout);
+    creditTimer->start(1000);
+    callHistoryTimer = new QTimer(this);
+    connect(callHistoryTimer, &QTimer::timeout, this, &TMainWindow::onCallHistoryTimer);
+    callHistoryTimer->start(60000);
+
+    setUpCreditMenu();
+    ui->twMainTabs->setCurrentIndex(0);
+
+    // The first history and balance without waiting for the timers.
+    QTimer::singleShot(500, account, &TAccount::getCallHistory);
+    QTimer::singleShot(500, account, &TAccount::getCreditBallance);
+
+    setUpTray();
+
+    // Whether a newer version exists, once the window is up.
+    QTimer::singleShot(500, this, &TMainWindow::checkForUpdate);
+}
+
+void TMainWindow::setUpCreditMenu()
+{
+    // The credit button opens the menu for adding credit.
+    creditMenu.addAction(ui->actionAdd_10);
+    creditMenu.addAction(ui->actionAdd_20);
+    creditMenu.addAction(ui->actionAdd_50);
+    ui->pbCreditAmount->setMenu(&creditMenu);
+    // Without a system tray its menu can never be opened: Logout and Exit go
+    // where the user can reach them.
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        creditMenu.addSeparator();
+        creditMenu.addAction(ui->actionLogout);
+        creditMenu.addAction(ui->actionExit);
+    }
+}
+
+void TMainWindow::setUpTray()
+{
+    // The tray icon and its menu: the way back to a closed window, and the
+    // way to log out or exit.
+    trayMenu = new QMenu(this);
+    trayMenu->setObjectName(QStringLiteral("trayMenu"));
+    trayMenu->addAction(ui->actionShow);
+    trayMenu->addSeparator();
+    trayMenu->addAction(ui->actionLogout);
+    trayMenu->addSeparator();
+    trayMenu->addAction(ui->actionExit);
+    trayIcon = new QSystemTrayIcon(this);
+    trayIcon->setObjectName(QStringLiteral("trayIcon"));
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &TMainWindow::onTrayIconActivated);
+    trayIcon->setIcon(QIcon(QStringLiteral(":/Icon.png")));
+    trayIcon->setToolTip(windowTitle());
+    trayIcon->setContextMenu(trayMenu);
+    trayIcon->setVisible(true);
 }
 
 TMainWindow::~TMainWindow()

@@ -89,6 +89,10 @@ private slots:
     void onTrayIconActivated(QSystemTrayIcon::ActivationReason reason);
 
 private:
+    // What follows a successful login: registration, timers, menus, tray.
+    void startSession();
+    void setUpCreditMenu();
+    void setUpTray();
     // The billing page for adding amount dollars, in billingView.
     void openBillingPage(int amount);
     // A public page of the service asked for by the login dialog.
