@@ -1,8 +1,10 @@
-#include "base/tevent.h"
 #include "app/tmainwindow.h"
+#include "app/translations.h"
+#include "base/tevent.h"
 
 #include <QApplication>
 #include <QIcon>
+#include <QLocale>
 
 int main(int argc, char *argv[])
 {
@@ -14,6 +16,9 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Ondavox"));
     QApplication::setDesktopFileName(QStringLiteral("ondavox"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/Icon.png")));
+
+    // The user's language where the program has it, English otherwise.
+    installTranslations(QLocale::system(), translationsFolder());
 
     // Exit ends the call and the registration before the process does.
     endTelephonyAtQuit();

@@ -250,7 +250,7 @@ void TMainWindow::initTelephony()
     if (!startEngine(phoneState)) {
         // Without the engine the program is of no use; say so where a
         // desktop user sees it, and end with a failure code.
-        QMessageBox::critical(nullptr, QStringLiteral("Error"), QStringLiteral("iaxclient not found"));
+        QMessageBox::critical(nullptr, tr("Error"), tr("iaxclient not found"));
         std::exit(EXIT_FAILURE);
     }
 }

@@ -62,7 +62,8 @@ xvfb-run -a -s "-screen 0 1024x768x24" sh -eu -c '
     phone=$!
     shot() { sleep "$2"; import -window root "$shots/$1.png"; echo "saved $shots/$1.png"; }
 
-    dialog=$(xdotool search --sync --onlyvisible --name "Log in to your Ondavox account" | head -n 1)
+    # The login dialog, the first window, titled in the user's language.
+    dialog=$(xdotool search --sync --onlyvisible --name "Ondavox" | head -n 1)
     xdotool windowfocus --sync "$dialog"
     xdotool type --delay 15 "demo@ondavox.com"
     xdotool key Tab

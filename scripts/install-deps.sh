@@ -7,7 +7,7 @@ set -eu
 PACKAGES="
 build-essential cmake ninja-build pkg-config git
 clang libclang-rt-14-dev
-qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools
+qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-translations-l10n
 qt6-webengine-dev qt6-webengine-dev-tools qt6-qpa-plugins qt6-httpserver-dev
 libgl-dev libxkbcommon-dev
 libgsm1-dev portaudio19-dev libspeexdsp-dev libsqlite3-dev libcpp-httplib-dev libssl-dev

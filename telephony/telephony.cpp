@@ -1,5 +1,6 @@
 #include "telephony/telephony.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 
 #include <atomic>
@@ -162,20 +163,20 @@ QString registrationStatusText(int reply)
 {
     switch (reply) {
     case IAXC_REGISTRATION_REPLY_ACK:
-        return QStringLiteral("Registered");
+        return QCoreApplication::translate("Telephony", "Registered");
     case IAXC_REGISTRATION_REPLY_REJ:
-        return QStringLiteral("Registration refused: check your account");
+        return QCoreApplication::translate("Telephony", "Registration refused: check your account");
     case IAXC_REGISTRATION_REPLY_TIMEOUT:
-        return QStringLiteral("Cannot reach the phone server");
+        return QCoreApplication::translate("Telephony", "Cannot reach the phone server");
     default:
-        return QStringLiteral("Registration state unknown");
+        return QCoreApplication::translate("Telephony", "Registration state unknown");
     }
 }
 
 QString registrationRequestText(int registrationId)
 {
-    return registrationId != 0 ? QStringLiteral("Registering...")
-                               : QStringLiteral("Cannot register the phone");
+    return registrationId != 0 ? QCoreApplication::translate("Telephony", "Registering...")
+                               : QCoreApplication::translate("Telephony", "Cannot register the phone");
 }
 
 DialledNumber dialledNumber(const QString &number)
@@ -210,8 +211,9 @@ DialledNumber dialledNumber(const QString &number)
 
 QString refusedNumberText()
 {
-    return QStringLiteral("This number cannot be dialled: a phone number may contain only digits, "
-                          "spaces, dashes and a leading \"+\".");
+    return QCoreApplication::translate("Telephony",
+                                       "This number cannot be dialled: a phone number may contain only digits, "
+                                       "spaces, dashes and a leading \"+\".");
 }
 
 QString dialString(const QString &username, const QString &password, const QString &server,

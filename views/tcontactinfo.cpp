@@ -3,6 +3,7 @@
 
 #include "views/tcontactphonewidget.h"
 
+#include <QEvent>
 #include <QMessageBox>
 #include <QVBoxLayout>
 
@@ -19,6 +20,7 @@ TContactInfo::TContactInfo(QWidget *parent, bool edit)
     , ui(new Ui::TContactInfo)
 {
     ui->setupUi(this);
+    editing = edit;
     if (edit)
         ui->lblFormTitle->setText(tr("Edit contact"));
     else
@@ -144,4 +146,14 @@ void TContactInfo::on_pbSave_clicked()
 
     contact_ = record;
     accept();
+}
+
+void TContactInfo::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+        if (editing)
+            ui->lblFormTitle->setText(tr("Edit contact"));
+    }
 }

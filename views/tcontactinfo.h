@@ -46,12 +46,17 @@ signals:
     // Part of the editor's interface; the callers read contact() instead.
     void addContact(TContact contact);
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private slots:
     void on_pbAddPhone_clicked();
     void on_pbSave_clicked();
     void onDeletePhone(QWidget *phoneWidget);
 
 private:
+    // Edits an existing contact (rather than adding one).
+    bool editing = false;
     // What the editor needs of a group entry, copied when the groups are
     // given: a phonebook refresh may release the entries while the editor
     // is open.

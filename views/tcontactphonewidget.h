@@ -23,17 +23,24 @@ public:
     QString countryCode() const;
     void setNumber(const QString &number);
     QString number() const;
-    // Selects the type whose text is exactly this one, or none.
+    // Selects the type whose text is exactly this one, or none. Types are
+    // the service's words, in English; the list shows them translated.
     void setType(const QString &type);
     QString type() const;
 
 signals:
     void deletePhone(QWidget *phoneWidget);
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private slots:
     void on_pbDelete_clicked();
 
 private:
+    // Shows each type in the user's language.
+    void translateTypes();
+
     Ui::TContactPhoneWidget *ui;
     int phoneID_ = 0;
 };

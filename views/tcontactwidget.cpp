@@ -3,6 +3,7 @@
 
 #include "views/tphonewidget.h"
 
+#include <QEvent>
 #include <QDebug>
 #include <QMessageBox>
 #include <QPointer>
@@ -114,4 +115,12 @@ void TContactWidget::on_actionEdit_Contact_triggered()
         contact.phones.append(phone);
     }
     emit editContact(contact);
+}
+
+void TContactWidget::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+    }
 }

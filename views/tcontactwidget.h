@@ -52,6 +52,9 @@ signals:
     void editContact(TContact contact);
     void deleteContact(int contactID);
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private slots:
     void on_actionDelete_Contact_triggered();
     void on_actionEdit_Contact_triggered();

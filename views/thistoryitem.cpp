@@ -3,6 +3,7 @@
 
 #include "base/tevent.h"
 
+#include <QEvent>
 #include <QDebug>
 
 THistoryItem::THistoryItem(QWidget *parent)
@@ -44,4 +45,12 @@ void THistoryItem::on_pbCall_clicked()
     event->wholePhone = callNumber_;
     qDebug() << callNumber_;
     postToMainWindow(event);
+}
+
+void THistoryItem::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+    }
 }

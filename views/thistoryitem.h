@@ -26,6 +26,9 @@ public:
     void setDuration(const QString &duration);
     QString duration() const { return duration_; }
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private slots:
     void on_pbCall_clicked();
 

@@ -3,6 +3,7 @@
 
 #include "base/tevent.h"
 
+#include <QEvent>
 TPhoneWidget::TPhoneWidget(QWidget *parent)
     : QWidget(parent)
 {
@@ -71,4 +72,12 @@ void TPhoneWidget::on_pbText_clicked()
 void TPhoneWidget::on_pbCall_clicked()
 {
     post(EVENT_CALL_NUMBER);
+}
+
+void TPhoneWidget::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+    }
 }

@@ -36,6 +36,7 @@ public:
     void ensureForm();
 
 protected:
+    void changeEvent(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
 private slots:

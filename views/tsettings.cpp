@@ -3,6 +3,7 @@
 
 #include "base/settings.h"
 
+#include <QEvent>
 #include <QProgressBar>
 #include <QSettings>
 
@@ -115,4 +116,12 @@ void TSettings::on_pbSave_clicked()
         applyStoredDevices();
     }
     close();
+}
+
+void TSettings::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+    }
 }

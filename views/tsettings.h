@@ -23,6 +23,7 @@ public slots:
     void showLevels(float input, float output);
 
 protected:
+    void changeEvent(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
 private slots:

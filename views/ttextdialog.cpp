@@ -1,6 +1,7 @@
 #include "views/ttextdialog.h"
 #include "ui_ttextdialog.h"
 
+#include <QEvent>
 #include <QTextCursor>
 
 namespace {
@@ -72,4 +73,12 @@ void TTextDialog::on_pbSend_clicked()
         return;
     emit sendText(ui->leCountryCode->text(), ui->leNumber->text(), ui->pteText->toPlainText());
     close();
+}
+
+void TTextDialog::changeEvent(QEvent *event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange) {
+        ui->retranslateUi(this);
+    }
 }

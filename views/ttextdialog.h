@@ -29,6 +29,9 @@ signals:
     void goBack();
     void sendText(QString countryCode, QString number, QString text);
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private slots:
     void on_pteText_textChanged();
     void on_pbCancel_clicked();

@@ -1,0 +1,391 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>QObject</name>
+    <message>
+        <source>the connection was refused</source>
+        <translation>die Verbindung wurde abgelehnt</translation>
+    </message>
+    <message>
+        <source>the server&apos;s name could not be found</source>
+        <translation>der Name des Servers wurde nicht gefunden</translation>
+    </message>
+    <message>
+        <source>the service did not answer in time</source>
+        <translation>der Dienst hat nicht rechtzeitig geantwortet</translation>
+    </message>
+    <message>
+        <source>the connection was closed before the answer arrived</source>
+        <translation>die Verbindung wurde geschlossen, bevor die Antwort eintraf</translation>
+    </message>
+    <message>
+        <source>the secure connection could not be trusted (%1)</source>
+        <translation>der sicheren Verbindung kann nicht vertraut werden (%1)</translation>
+    </message>
+    <message>
+        <source>the network is not available</source>
+        <translation>das Netzwerk ist nicht verfügbar</translation>
+    </message>
+    <message>
+        <source>the service answered with error %1</source>
+        <translation>der Dienst hat mit Fehler %1 geantwortet</translation>
+    </message>
+</context>
+<context>
+    <name>TAccount</name>
+    <message>
+        <source>The Ondavox service sent an answer that cannot be read. Please try again later.</source>
+        <translation>Der Ondavox-Dienst hat eine unlesbare Antwort gesendet. Bitte versuchen Sie es später erneut.</translation>
+    </message>
+    <message>
+        <source>The Ondavox service cannot be reached: %1. Please check your connection and try again.</source>
+        <translation>Der Ondavox-Dienst ist nicht erreichbar: %1. Bitte prüfen Sie Ihre Verbindung und versuchen Sie es erneut.</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>Success</source>
+        <translation>Erfolg</translation>
+    </message>
+    <message>
+        <source>Text message successfully sent</source>
+        <translation>SMS erfolgreich gesendet</translation>
+    </message>
+</context>
+<context>
+    <name>TCallDialog</name>
+    <message>
+        <source>Dialog</source>
+        <translation>Dialog</translation>
+    </message>
+</context>
+<context>
+    <name>TContactInfo</name>
+    <message>
+        <source>Contact Info</source>
+        <translation>Kontaktdaten</translation>
+    </message>
+    <message>
+        <source>Add contact</source>
+        <translation>Kontakt hinzufügen</translation>
+    </message>
+    <message>
+        <source>Group:</source>
+        <translation>Gruppe:</translation>
+    </message>
+    <message>
+        <source>Title:</source>
+        <translation>Titel:</translation>
+    </message>
+    <message>
+        <source>Name:</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>Company:</source>
+        <translation>Firma:</translation>
+    </message>
+    <message>
+        <source>Phone:</source>
+        <translation>Telefon:</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Speichern</translation>
+    </message>
+    <message>
+        <source>Edit contact</source>
+        <translation>Kontakt bearbeiten</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>You must have at least one phone number.</source>
+        <translation>Sie müssen mindestens eine Telefonnummer angeben.</translation>
+    </message>
+    <message>
+        <source>You must enter a name.</source>
+        <translation>Sie müssen einen Namen eingeben.</translation>
+    </message>
+    <message>
+        <source>You must enter a phone number.</source>
+        <translation>Sie müssen eine Telefonnummer eingeben.</translation>
+    </message>
+</context>
+<context>
+    <name>TContactPhoneWidget</name>
+    <message>
+        <source>Country</source>
+        <translation>Land</translation>
+    </message>
+    <message>
+        <source>Area Code and Number</source>
+        <translation>Vorwahl und Rufnummer</translation>
+    </message>
+    <message>
+        <source>Home</source>
+        <translation>Privat</translation>
+    </message>
+    <message>
+        <source>Work</source>
+        <translation>Geschäftlich</translation>
+    </message>
+    <message>
+        <source>Mobile</source>
+        <translation>Mobil</translation>
+    </message>
+    <message>
+        <source>Home Fax</source>
+        <translation>Fax privat</translation>
+    </message>
+    <message>
+        <source>Work Fax</source>
+        <translation>Fax geschäftlich</translation>
+    </message>
+    <message>
+        <source>Page</source>
+        <translation>Pager</translation>
+    </message>
+    <message>
+        <source>Other</source>
+        <translation>Sonstige</translation>
+    </message>
+</context>
+<context>
+    <name>TContactWidget</name>
+    <message>
+        <source>Edit Contact</source>
+        <translation>Kontakt bearbeiten</translation>
+    </message>
+    <message>
+        <source>Delete Contact</source>
+        <translation>Kontakt löschen</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Entfernen</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to remove this contact?</source>
+        <translation>Möchten Sie diesen Kontakt wirklich entfernen?</translation>
+    </message>
+</context>
+<context>
+    <name>THistoryItem</name>
+    <message>
+        <source>Call</source>
+        <translation>Anrufen</translation>
+    </message>
+</context>
+<context>
+    <name>TLogin</name>
+    <message>
+        <source>Log in to your Ondavox account</source>
+        <translation>Bei Ihrem Ondavox-Konto anmelden</translation>
+    </message>
+    <message>
+        <source>E-mail:</source>
+        <translation>E-Mail:</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Passwort:</translation>
+    </message>
+    <message>
+        <source>Log in</source>
+        <translation>Anmelden</translation>
+    </message>
+    <message>
+        <source>Register</source>
+        <translation>Registrieren</translation>
+    </message>
+    <message>
+        <source>Check rates</source>
+        <translation>Tarife ansehen</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>You have entered wrong credentials. Please try again.</source>
+        <translation>Die Anmeldedaten sind falsch. Bitte versuchen Sie es erneut.</translation>
+    </message>
+</context>
+<context>
+    <name>TMainWindow</name>
+    <message>
+        <source>Ondavox</source>
+        <translation>Ondavox</translation>
+    </message>
+    <message>
+        <source>Add contact</source>
+        <translation>Kontakt hinzufügen</translation>
+    </message>
+    <message>
+        <source>Send text</source>
+        <translation>SMS senden</translation>
+    </message>
+    <message>
+        <source>Go to your Ondavox account</source>
+        <translation>Zu Ihrem Ondavox-Konto</translation>
+    </message>
+    <message>
+        <source>Rates</source>
+        <translation>Tarife</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>Call</source>
+        <translation>Anrufen</translation>
+    </message>
+    <message>
+        <source>Contacts</source>
+        <translation>Kontakte</translation>
+    </message>
+    <message>
+        <source>Call History</source>
+        <translation>Anrufliste</translation>
+    </message>
+    <message>
+        <source>New Column</source>
+        <translation>Neue Spalte</translation>
+    </message>
+    <message>
+        <source>Add $10</source>
+        <translation>$10 aufladen</translation>
+    </message>
+    <message>
+        <source>Add $20</source>
+        <translation>$20 aufladen</translation>
+    </message>
+    <message>
+        <source>Add $50</source>
+        <translation>$50 aufladen</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message>
+        <source>Show</source>
+        <translation>Anzeigen</translation>
+    </message>
+    <message>
+        <source>Logout</source>
+        <translation>Abmelden</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Fehler</translation>
+    </message>
+    <message>
+        <source>iaxclient not found</source>
+        <translation>iaxclient wurde nicht gefunden</translation>
+    </message>
+    <message>
+        <source>Update available</source>
+        <translation>Aktualisierung verfügbar</translation>
+    </message>
+    <message>
+        <source>There is a new version of Ondavox available for download. Do you want to download the new version?</source>
+        <translation>Eine neue Version von Ondavox steht zum Herunterladen bereit. Möchten Sie die neue Version herunterladen?</translation>
+    </message>
+</context>
+<context>
+    <name>TPhoneWidget</name>
+    <message>
+        <source>Call</source>
+        <translation>Anrufen</translation>
+    </message>
+    <message>
+        <source>Text</source>
+        <translation>SMS</translation>
+    </message>
+</context>
+<context>
+    <name>TSettings</name>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>Devices</source>
+        <translation>Geräte</translation>
+    </message>
+    <message>
+        <source>What the microphone hears</source>
+        <translation>Was das Mikrofon hört</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Speichern</translation>
+    </message>
+</context>
+<context>
+    <name>TTextDialog</name>
+    <message>
+        <source>Send Text Message</source>
+        <translation>SMS senden</translation>
+    </message>
+    <message>
+        <source>Send a text message</source>
+        <translation>Eine SMS senden</translation>
+    </message>
+    <message>
+        <source>Country</source>
+        <translation>Land</translation>
+    </message>
+    <message>
+        <source>Area Code and Number</source>
+        <translation>Vorwahl und Rufnummer</translation>
+    </message>
+</context>
+<context>
+    <name>Telephony</name>
+    <message>
+        <source>Registered</source>
+        <translation>Registriert</translation>
+    </message>
+    <message>
+        <source>Registration refused: check your account</source>
+        <translation>Registrierung abgelehnt: Bitte prüfen Sie Ihr Konto</translation>
+    </message>
+    <message>
+        <source>Cannot reach the phone server</source>
+        <translation>Der Telefonserver ist nicht erreichbar</translation>
+    </message>
+    <message>
+        <source>Registration state unknown</source>
+        <translation>Registrierungsstatus unbekannt</translation>
+    </message>
+    <message>
+        <source>Registering...</source>
+        <translation>Registrierung läuft …</translation>
+    </message>
+    <message>
+        <source>Cannot register the phone</source>
+        <translation>Das Telefon kann nicht registriert werden</translation>
+    </message>
+    <message>
+        <source>This number cannot be dialled: a phone number may contain only digits, spaces, dashes and a leading &quot;+&quot;.</source>
+        <translation>Diese Nummer kann nicht gewählt werden: Eine Telefonnummer darf nur Ziffern, Leerzeichen, Bindestriche und ein führendes „+“ enthalten.</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,391 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="es_ES">
+<context>
+    <name>QObject</name>
+    <message>
+        <source>the connection was refused</source>
+        <translation>se rechazó la conexión</translation>
+    </message>
+    <message>
+        <source>the server&apos;s name could not be found</source>
+        <translation>no se encontró el nombre del servidor</translation>
+    </message>
+    <message>
+        <source>the service did not answer in time</source>
+        <translation>el servicio no respondió a tiempo</translation>
+    </message>
+    <message>
+        <source>the connection was closed before the answer arrived</source>
+        <translation>la conexión se cerró antes de que llegara la respuesta</translation>
+    </message>
+    <message>
+        <source>the secure connection could not be trusted (%1)</source>
+        <translation>no se puede confiar en la conexión segura (%1)</translation>
+    </message>
+    <message>
+        <source>the network is not available</source>
+        <translation>la red no está disponible</translation>
+    </message>
+    <message>
+        <source>the service answered with error %1</source>
+        <translation>el servicio respondió con el error %1</translation>
+    </message>
+</context>
+<context>
+    <name>TAccount</name>
+    <message>
+        <source>The Ondavox service sent an answer that cannot be read. Please try again later.</source>
+        <translation>El servicio de Ondavox envió una respuesta que no se puede leer. Inténtelo de nuevo más tarde.</translation>
+    </message>
+    <message>
+        <source>The Ondavox service cannot be reached: %1. Please check your connection and try again.</source>
+        <translation>No se puede contactar con el servicio de Ondavox: %1. Compruebe su conexión e inténtelo de nuevo.</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>Success</source>
+        <translation>Éxito</translation>
+    </message>
+    <message>
+        <source>Text message successfully sent</source>
+        <translation>SMS enviado correctamente</translation>
+    </message>
+</context>
+<context>
+    <name>TCallDialog</name>
+    <message>
+        <source>Dialog</source>
+        <translation>Diálogo</translation>
+    </message>
+</context>
+<context>
+    <name>TContactInfo</name>
+    <message>
+        <source>Contact Info</source>
+        <translation>Información del contacto</translation>
+    </message>
+    <message>
+        <source>Add contact</source>
+        <translation>Añadir contacto</translation>
+    </message>
+    <message>
+        <source>Group:</source>
+        <translation>Grupo:</translation>
+    </message>
+    <message>
+        <source>Title:</source>
+        <translation>Título:</translation>
+    </message>
+    <message>
+        <source>Name:</source>
+        <translation>Nombre:</translation>
+    </message>
+    <message>
+        <source>Company:</source>
+        <translation>Empresa:</translation>
+    </message>
+    <message>
+        <source>Phone:</source>
+        <translation>Teléfono:</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancelar</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Guardar</translation>
+    </message>
+    <message>
+        <source>Edit contact</source>
+        <translation>Editar contacto</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>You must have at least one phone number.</source>
+        <translation>Debe indicar al menos un número de teléfono.</translation>
+    </message>
+    <message>
+        <source>You must enter a name.</source>
+        <translation>Debe introducir un nombre.</translation>
+    </message>
+    <message>
+        <source>You must enter a phone number.</source>
+        <translation>Debe introducir un número de teléfono.</translation>
+    </message>
+</context>
+<context>
+    <name>TContactPhoneWidget</name>
+    <message>
+        <source>Country</source>
+        <translation>País</translation>
+    </message>
+    <message>
+        <source>Area Code and Number</source>
+        <translation>Prefijo y número</translation>
+    </message>
+    <message>
+        <source>Home</source>
+        <translation>Casa</translation>
+    </message>
+    <message>
+        <source>Work</source>
+        <translation>Trabajo</translation>
+    </message>
+    <message>
+        <source>Mobile</source>
+        <translation>Móvil</translation>
+    </message>
+    <message>
+        <source>Home Fax</source>
+        <translation>Fax de casa</translation>
+    </message>
+    <message>
+        <source>Work Fax</source>
+        <translation>Fax del trabajo</translation>
+    </message>
+    <message>
+        <source>Page</source>
+        <translation>Buscapersonas</translation>
+    </message>
+    <message>
+        <source>Other</source>
+        <translation>Otro</translation>
+    </message>
+</context>
+<context>
+    <name>TContactWidget</name>
+    <message>
+        <source>Edit Contact</source>
+        <translation>Editar contacto</translation>
+    </message>
+    <message>
+        <source>Delete Contact</source>
+        <translation>Eliminar contacto</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Eliminar</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to remove this contact?</source>
+        <translation>¿Seguro que desea eliminar este contacto?</translation>
+    </message>
+</context>
+<context>
+    <name>THistoryItem</name>
+    <message>
+        <source>Call</source>
+        <translation>Llamar</translation>
+    </message>
+</context>
+<context>
+    <name>TLogin</name>
+    <message>
+        <source>Log in to your Ondavox account</source>
+        <translation>Inicie sesión en su cuenta de Ondavox</translation>
+    </message>
+    <message>
+        <source>E-mail:</source>
+        <translation>Correo electrónico:</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Contraseña:</translation>
+    </message>
+    <message>
+        <source>Log in</source>
+        <translation>Iniciar sesión</translation>
+    </message>
+    <message>
+        <source>Register</source>
+        <translation>Registrarse</translation>
+    </message>
+    <message>
+        <source>Check rates</source>
+        <translation>Consultar tarifas</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>You have entered wrong credentials. Please try again.</source>
+        <translation>Las credenciales introducidas son incorrectas. Inténtelo de nuevo.</translation>
+    </message>
+</context>
+<context>
+    <name>TMainWindow</name>
+    <message>
+        <source>Ondavox</source>
+        <translation>Ondavox</translation>
+    </message>
+    <message>
+        <source>Add contact</source>
+        <translation>Añadir contacto</translation>
+    </message>
+    <message>
+        <source>Send text</source>
+        <translation>Enviar SMS</translation>
+    </message>
+    <message>
+        <source>Go to your Ondavox account</source>
+        <translation>Ir a su cuenta de Ondavox</translation>
+    </message>
+    <message>
+        <source>Rates</source>
+        <translation>Tarifas</translation>
+    </message>
+    <message>
+        <source>Settings</source>
+        <translation>Configuración</translation>
+    </message>
+    <message>
+        <source>Call</source>
+        <translation>Llamar</translation>
+    </message>
+    <message>
+        <source>Contacts</source>
+        <translation>Contactos</translation>
+    </message>
+    <message>
+        <source>Call History</source>
+        <translation>Historial de llamadas</translation>
+    </message>
+    <message>
+        <source>New Column</source>
+        <translation>Nueva columna</translation>
+    </message>
+    <message>
+        <source>Add $10</source>
+        <translation>Añadir 10 $</translation>
+    </message>
+    <message>
+        <source>Add $20</source>
+        <translation>Añadir 20 $</translation>
+    </message>
+    <message>
+        <source>Add $50</source>
+        <translation>Añadir 50 $</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Salir</translation>
+    </message>
+    <message>
+        <source>Show</source>
+        <translation>Mostrar</translation>
+    </message>
+    <message>
+        <source>Logout</source>
+        <translation>Cerrar sesión</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>iaxclient not found</source>
+        <translation>No se encontró iaxclient</translation>
+    </message>
+    <message>
+        <source>Update available</source>
+        <translation>Actualización disponible</translation>
+    </message>
+    <message>
+        <source>There is a new version of Ondavox available for download. Do you want to download the new version?</source>
+        <translation>Hay una nueva versión de Ondavox disponible para descargar. ¿Desea descargar la nueva versión?</translation>
+    </message>
+</context>
+<context>
+    <name>TPhoneWidget</name>
+    <message>
+        <source>Call</source>
+        <translation>Llamar</translation>
+    </message>
+    <message>
+        <source>Text</source>
+        <translation>SMS</translation>
+    </message>
+</context>
+<context>
+    <name>TSettings</name>
+    <message>
+        <source>Settings</source>
+        <translation>Configuración</translation>
+    </message>
+    <message>
+        <source>Devices</source>
+        <translation>Dispositivos</translation>
+    </message>
+    <message>
+        <source>What the microphone hears</source>
+        <translation>Lo que oye el micrófono</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancelar</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Guardar</translation>
+    </message>
+</context>
+<context>
+    <name>TTextDialog</name>
+    <message>
+        <source>Send Text Message</source>
+        <translation>Enviar SMS</translation>
+    </message>
+    <message>
+        <source>Send a text message</source>
+        <translation>Enviar un SMS</translation>
+    </message>
+    <message>
+        <source>Country</source>
+        <translation>País</translation>
+    </message>
+    <message>
+        <source>Area Code and Number</source>
+        <translation>Prefijo y número</translation>
+    </message>
+</context>
+<context>
+    <name>Telephony</name>
+    <message>
+        <source>Registered</source>
+        <translation>Registrado</translation>
+    </message>
+    <message>
+        <source>Registration refused: check your account</source>
+        <translation>Registro rechazado: compruebe su cuenta</translation>
+    </message>
+    <message>
+        <source>Cannot reach the phone server</source>
+        <translation>No se puede contactar con el servidor telefónico</translation>
+    </message>
+    <message>
+        <source>Registration state unknown</source>
+        <translation>Estado del registro desconocido</translation>
+    </message>
+    <message>
+        <source>Registering...</source>
+        <translation>Registrando…</translation>
+    </message>
+    <message>
+        <source>Cannot register the phone</source>
+        <translation>No se puede registrar el teléfono</translation>
+    </message>
+    <message>
+        <source>This number cannot be dialled: a phone number may contain only digits, spaces, dashes and a leading &quot;+&quot;.</source>
+        <translation>No se puede marcar este número: un número de teléfono solo puede contener dígitos, espacios, guiones y un «+» inicial.</translation>
+    </message>
+</context>
+</TS>
