@@ -1,3 +1,4 @@
+#include "app/singleinstance.h"
 #include "app/tmainwindow.h"
 #include "app/translations.h"
 #include "base/tevent.h"
@@ -5,6 +6,8 @@
 #include <QApplication>
 #include <QIcon>
 #include <QLocale>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -17,7 +20,31 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("ondavox"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/Icon.png")));
 
-    // The user's language where the program has it, English otherwise.
+    // What is left after the toolkit's own options is a number to call: a
+    // tel: or callto: link from the desktop, or a number typed after the
+    // program's name, spaces and all.
+    const QString link = QApplication::arguments().mid(1).join(QLatin1Char(' '));
+
+    // One program per user and display: a later start hands its link to the
+    // running program, which comes to the front, and ends.
+    SingleInstance instance;
+    switch (instance.start(link)) {
+    case SingleInstance::HandedOver:
+        return 0;
+    case SingleInstance::Unreachable:
+        std::fprintf(stderr, "Ondavox is already running but cannot be reached.\n");
+        return 1;
+    case SingleInstance::First:
+        break;
+    }
+    QObject::connect(&instance, &SingleInstance::linkReceived, &app, [](const QString &received) {
+        bringProgramToFront();
+        if (!received.trimmed().isEmpty())
+            dialFromOutside(received);
+    });
+    if (!link.trimmed().isEmpty())
+        dialFromOutside(link);
+
     installTranslations(QLocale::system(), translationsFolder());
 
     // Exit ends the call and the registration before the process does.
@@ -27,6 +54,7 @@ int main(int argc, char *argv[])
     auto *window = new TMainWindow;
     setMainWindow(window);
     window->show();
+    window->dialWaitingNumber();
 
     return app.exec();
 }

@@ -41,6 +41,37 @@ void setMainWindow(TMainWindow *window)
     setEventReceiver(window);
 }
 
+namespace {
+
+// The link handed to the program and not dialled yet. GUI thread only.
+QString &waitingLink()
+{
+    static QString link;
+    return link;
+}
+
+} // namespace
+
+void dialFromOutside(const QString &link)
+{
+    waitingLink() = link;
+    if (TMainWindow *window = mainWindow())
+        window->dialWaitingNumber();
+}
+
+void bringProgramToFront()
+{
+    QWidget *front = QApplication::activeModalWidget();
+    if (!front)
+        front = mainWindow();
+    if (!front)
+        return;
+    front->setWindowState(front->windowState() & ~Qt::WindowMinimized);
+    front->show();
+    front->raise();
+    front->activateWindow();
+}
+
 TMainWindow::TMainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::TMainWindow)
@@ -277,6 +308,36 @@ void TMainWindow::showRegistrationReply(const TRegistrationEvent &event)
     if (!registrationStatus || event.registrationId == 0 || event.registrationId != phoneState.registrationId)
         return;
     registrationStatus->setText(registrationStatusText(event.reply));
+    registered = event.reply == IAXC_REGISTRATION_REPLY_ACK;
+    if (registered)
+        dialWaitingNumber();
+}
+
+void TMainWindow::dialWaitingNumber()
+{
+    QString &link = waitingLink();
+    if (link.isEmpty() || !account || loggingOut || mainWindow() != this)
+        return;
+    const DialledNumber dialled = dialledNumber(linkedNumber(link));
+    if (dialled.status != DialledNumber::Ready) {
+        link.clear();
+        if (dialled.status == DialledNumber::Refused)
+            statusBar()->showMessage(refusedNumberText());
+        return;
+    }
+    if (!registered)
+        return;
+    link.clear();
+    // In the number field as the subscriber would type it, international
+    // and without the prefix, so that the call runs and shows like a typed
+    // one. ("00999" keeps its prefix: without it, it is the echo test.)
+    QString typed = dialled.number;
+    if (typed.startsWith(QLatin1String("00")) && typed != QLatin1String("00999"))
+        typed.remove(0, 2);
+    ui->leNumber->setText(typed);
+    // A call in progress is not cut off: the number waits in the field.
+    if (!callInProgress)
+        ui->pbCall->click();
 }
 
 void TMainWindow::call(QString number)

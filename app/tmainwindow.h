@@ -34,6 +34,15 @@ void setMainWindow(TMainWindow *window);
 // are dropped from then on. Installed once, by the program's entry point.
 void endTelephonyAtQuit();
 
+// A number from outside the window: a tel: or callto: link, or the number a
+// start of the program was given. It waits for a main window that is logged
+// in and registered, and replaces any number still waiting.
+void dialFromOutside(const QString &link);
+
+// Shows what the program shows the user now (the login dialog, or the main
+// window, also from the tray) in front of the other windows.
+void bringProgramToFront();
+
 class TMainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -45,6 +54,11 @@ public:
     // Hangs up a call in progress and withdraws the registration; the
     // program ends or this login ends.
     void endTelephony();
+
+    // Dials the number from outside once this window can: it is logged in,
+    // registered and not in a call. A number that cannot be dialled is
+    // refused at once, in the status bar.
+    void dialWaitingNumber();
 
 public slots:
     void call(QString number);
@@ -127,4 +141,6 @@ private:
     bool loggingOut = false;
     // A call was placed and not yet hung up.
     bool callInProgress = false;
+    // The server has accepted this window's registration.
+    bool registered = false;
 };

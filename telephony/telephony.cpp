@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QRegularExpression>
+#include <QUrl>
 
 #include <atomic>
 #include <cstdio>
@@ -207,6 +209,27 @@ DialledNumber dialledNumber(const QString &number)
     if (!digits.startsWith(QLatin1String("00")))
         digits.prepend(QLatin1String("00"));
     return {DialledNumber::Ready, digits};
+}
+
+QString linkedNumber(const QString &link)
+{
+    const QString text = link.trimmed();
+    for (const QLatin1String scheme : {QLatin1String("tel:"), QLatin1String("callto:")}) {
+        if (!text.startsWith(scheme, Qt::CaseInsensitive))
+            continue;
+        QString number = text.mid(scheme.size());
+        if (number.startsWith(QLatin1String("//")))
+            number.remove(0, 2);
+        // Parameters (";ext=", ";phone-context=") and queries say nothing
+        // that this phone can dial.
+        const qsizetype end = number.indexOf(QRegularExpression(QStringLiteral("[;?]")));
+        if (end >= 0)
+            number.truncate(end);
+        if (number.endsWith(QLatin1Char('/')))
+            number.chop(1);
+        return QUrl::fromPercentEncoding(number.toUtf8()).trimmed();
+    }
+    return text;
 }
 
 QString refusedNumberText()

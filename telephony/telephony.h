@@ -92,6 +92,11 @@ struct DialledNumber
     QString number; // when Ready: digits only
 };
 DialledNumber dialledNumber(const QString &number);
+// The number in a link that a desktop hands over ("tel:+44-20-7946-0123",
+// "callto://+442079460123", percent-encoded or not), without the link's
+// parameters; text that is no tel: or callto: link comes back as it is.
+// Either way it still has to pass dialledNumber().
+QString linkedNumber(const QString &link);
 // The status bar's words for a Refused number.
 QString refusedNumberText();
 

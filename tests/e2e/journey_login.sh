@@ -1,7 +1,8 @@
 #!/bin/sh
 # The installed program as a subscriber meets it, on a virtual X display with
-# a system tray: first start with no settings and a login typed in; Exit from
-# the tray; a restart that logs in by itself; Logout from the tray, the empty
+# a system tray: first start with no settings and a login typed in; a tel:
+# link opened beside it, which the running program dials; Exit from the
+# tray; a restart that logs in by itself; Logout from the tray, the empty
 # login dialog, Escape, and the process ending with code 0. Each step leaves a
 # screenshot; each checks what the devserver recorded.
 #   journey_login.sh BUILD_DIR DEVSERVER SHOTS_DIR
@@ -63,6 +64,9 @@ start_program() {
     "$program" > "$work/ondavox.log" 2>&1 &
     pid=$!
 }
+# Calls to the echo test that the devserver recorded.
+echo_calls() { sql "SELECT COUNT(*) FROM calls WHERE number = '999'"; }
+more_echo_calls_than() { [ "$(echo_calls)" -gt "$1" ]; }
 
 # 1. First start: the empty login dialog.
 start_program
@@ -97,6 +101,17 @@ stored "^Email=demo@ondavox.com\$" || fail "e-mail not stored"
 stored "$digest" || fail "password digest not stored"
 if stored "ondavox-demo"; then fail "the password is stored in clear"; fi
 echo "settings kept in $(settings_file)"
+
+# 3b. A tel: link opened while the program runs: the second start hands it
+# over and ends by itself, and the running program places the call.
+calls_before=$(echo_calls)
+code=0
+timeout 30 "$program" tel:999 > "$work/second.log" 2>&1 || code=$?
+[ "$code" -eq 0 ] || fail "the second start ended with code $code"
+wait_until 30 more_echo_calls_than "$calls_before" || fail "the link was not dialled"
+ended "$pid" && fail "the running program ended"
+sleep 1
+shot link-dialled
 
 # 4. Exit from the tray menu (Show, Logout, Exit).
 tray_menu_until "ended $pid" Down Down Down Return || fail "Exit from the tray did not end the program"

@@ -68,6 +68,9 @@ private slots:
     void typedNumberIsDialled();
     void blankNumberDoesNothing();
     void numbersFromTheServiceThatAreNoPhoneNumbersAreRefused();
+    void linkNumbers_data();
+    void linkNumbers();
+    void linkWaitsForRegistration();
     void hangUpButtonEndsCall();
     void callStates_data();
     void callStates();
@@ -104,6 +107,7 @@ void TestTelephony::init()
 
 void TestTelephony::cleanup()
 {
+    dialFromOutside(QString());
     setMainWindow(nullptr);
     window.reset();
     delete sandbox;
@@ -301,6 +305,67 @@ void TestTelephony::numbersFromTheServiceThatAreNoPhoneNumbersAreRefused()
     QTRY_COMPARE(EngineDouble::callsOf("iaxc_call").size(), std::size_t(1));
     QCOMPARE(EngineDouble::callsOf("iaxc_call").at(0).args, (Args{"1000:pw@iax.test:4570/004412"}));
     QVERIFY(statusBar->currentMessage().isEmpty());
+}
+
+void TestTelephony::linkNumbers_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("dialled"); // empty: refused
+    QTest::newRow("tel, spaces") << QStringLiteral("tel:+44 20 7946 0123") << QStringLiteral("00442079460123");
+    QTest::newRow("tel, percent-encoded")
+        << QStringLiteral("tel:+44%2020%207946-0123") << QStringLiteral("00442079460123");
+    QTest::newRow("callto, slashes") << QStringLiteral("CallTo://+1-201-555-0123/") << QStringLiteral("0012015550123");
+    QTest::newRow("parameters left out") << QStringLiteral("tel:+1-201-555-0123;ext=1234") << QStringLiteral("0012015550123");
+    QTest::newRow("echo test") << QStringLiteral("tel:999") << QStringLiteral("999");
+    QTest::newRow("prefixed echo number") << QStringLiteral("tel:00999") << QStringLiteral("00999");
+    QTest::newRow("bare number") << QStringLiteral("4915112345678") << QStringLiteral("004915112345678");
+    QTest::newRow("host in a link") << QStringLiteral("callto:1@evil.example/2") << QString();
+    QTest::newRow("encoded host") << QStringLiteral("tel:1%40evil.example") << QString();
+    QTest::newRow("other scheme") << QStringLiteral("sip:4412@example.com") << QString();
+    QTest::newRow("an option") << QStringLiteral("--help") << QString();
+}
+
+void TestTelephony::linkNumbers()
+{
+    QFETCH(QString, link);
+    QFETCH(QString, dialled);
+    loggedInWindow();
+    EngineDouble::deliver(EngineDouble::registrationEvent(5, IAXC_REGISTRATION_REPLY_ACK));
+    QTRY_COMPARE(registrationText(), QStringLiteral("Registered"));
+    EngineDouble::clearCalls();
+    dialFromOutside(link);
+    if (dialled.isEmpty()) {
+        QCOMPARE(window->findChild<QStatusBar *>()->currentMessage(), refusedNumberText());
+        QVERIFY(EngineDouble::calls().empty());
+        return;
+    }
+    QCOMPARE(EngineDouble::callsOf("iaxc_call").at(0).args, (Args{"1000:pw@iax.test:4570/" + dialled.toStdString()}));
+    // The call page shows the number as if it had been typed.
+    const QString shown = child<TCallDialog>("pCall")->findChild<QLabel *>(QStringLiteral("lblNumber"))->text();
+    QVERIFY(shown.startsWith(QLatin1Char('+')));
+    QCOMPARE(dialledNumber(shown.mid(1)).number, dialled);
+}
+
+void TestTelephony::linkWaitsForRegistration()
+{
+    // Handed over before there is a window, as at a start with a link.
+    dialFromOutside(QStringLiteral("tel:+44 20 7946 0123"));
+    loggedInWindow();
+    QTest::qWait(50);
+    QVERIFY(EngineDouble::callsOf("iaxc_call").empty());
+    EngineDouble::deliver(EngineDouble::registrationEvent(5, IAXC_REGISTRATION_REPLY_REJ));
+    QTest::qWait(50);
+    QVERIFY(EngineDouble::callsOf("iaxc_call").empty());
+    EngineDouble::deliver(EngineDouble::registrationEvent(5, IAXC_REGISTRATION_REPLY_ACK));
+    QTRY_COMPARE(EngineDouble::callsOf("iaxc_call").size(), std::size_t(1));
+    QCOMPARE(EngineDouble::callsOf("iaxc_call").at(0).args, (Args{"1000:pw@iax.test:4570/00442079460123"}));
+    // Dialled once: the next registration answer places no second call, and
+    // a link during the call waits in the number field.
+    dialFromOutside(QStringLiteral("tel:4412"));
+    EngineDouble::deliver(EngineDouble::registrationEvent(5, IAXC_REGISTRATION_REPLY_ACK));
+    QTest::qWait(50);
+    QCOMPARE(EngineDouble::callsOf("iaxc_call").size(), std::size_t(1));
+    QCOMPARE(child<QLineEdit>("leNumber")->text(), QStringLiteral("4412"));
 }
 
 void TestTelephony::hangUpButtonEndsCall()
