@@ -473,12 +473,14 @@ void Client::handleMini(std::uint64_t now, const Address &from, const MiniFrame 
     } else if (sealed) {
         // Without a key anyone can send bytes that open to some frame. Voice
         // that opened must also look like the stream it claims to continue:
-        // whole GSM frames, and a timestamp about as far on from the last as
-        // the time that passed.
-        const std::uint32_t expected =
-            call_->receivedVoiceTimestamp + static_cast<std::uint32_t>(now - call_->receivedVoiceAt);
-        const std::uint32_t off = ts > expected ? ts - expected : expected - ts;
-        if (off > kVoiceJumpMs || !plausibleOpenedVoice(call_->receivedVoiceFormat, m.payload)) {
+        // whole GSM frames, and a timestamp neither more than a second before
+        // the last nor further after it than the time that passed plus a
+        // second. (A sender whose stamps count its frames falls behind the
+        // clock after a stall of its own, so nothing tighter holds.)
+        const std::int64_t last = call_->receivedVoiceTimestamp;
+        const std::int64_t passed = static_cast<std::int64_t>(now - call_->receivedVoiceAt);
+        const bool inStream = std::int64_t(ts) >= last - kVoiceJumpMs && std::int64_t(ts) <= last + passed + kVoiceJumpMs;
+        if (!inStream || !plausibleOpenedVoice(call_->receivedVoiceFormat, m.payload)) {
             ++undecryptable_;
             return;
         }

@@ -348,3 +348,26 @@ TEST(EncryptedCall, DatagramsThatDoNotOpenToAFrameAreDroppedCountedAndNeverPlaye
     s.advance(20);
     EXPECT_EQ(s.client.takeVoice().size(), 1u);
 }
+
+TEST(EncryptedCall, VoiceAfterTheSendersOwnStallIsStillHeard)
+{
+    // Stamps that count frames fall behind the clock when the sender stalls
+    // (a sound card that stops for a while): the stream goes on from where
+    // it was, later than the time that passed would put it.
+    Session s = encryptingSession(devserver::EncryptionMode::Offer);
+    s.client.placeCall(s.now, kEcho, format::Gsm, format::Gsm);
+    s.advance(500);
+    ASSERT_TRUE(s.client.callEncrypted());
+    std::uint32_t stamp = 1000;
+    for (int i = 0; i < 5; ++i, stamp += 20) {
+        s.client.sendVoice(s.now, format::Gsm, gsmLike(1), stamp);
+        s.advance(20);
+    }
+    s.advance(3000);
+    for (int i = 0; i < 5; ++i, stamp += 20) {
+        s.client.sendVoice(s.now, format::Gsm, gsmLike(2), stamp);
+        s.advance(20);
+    }
+    EXPECT_EQ(s.client.takeVoice().size(), 10u);
+    EXPECT_EQ(s.client.undecryptableFrames(), 0u);
+}
