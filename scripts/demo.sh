@@ -62,7 +62,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" sh -eu -c '
     phone=$!
     shot() { sleep "$2"; import -window root "$shots/$1.png"; echo "saved $shots/$1.png"; }
 
-    # The login dialog, the first window, titled in the user's language.
+    # The login dialog, the first window, titled in the language of the locale.
     dialog=$(xdotool search --sync --onlyvisible --name "Ondavox" | head -n 1)
     xdotool windowfocus --sync "$dialog"
     xdotool type --delay 15 "demo@ondavox.com"
