@@ -35,7 +35,7 @@ PacedStream::~PacedStream()
 
 void PacedStream::run()
 {
-    auto next = SteadyClock::now();
+    auto next = opened_;
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stop_) {
         if (wake_.wait_until(lock, next, [this] { return stop_; }))

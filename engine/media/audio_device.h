@@ -60,6 +60,9 @@ private:
     void run();
 
     SteadyClock::time_point epoch_;
+    // The first period is due when the stream opens, not when its thread
+    // first runs: streams opened together keep together on a busy machine.
+    SteadyClock::time_point opened_ = SteadyClock::now();
     std::function<bool(std::uint64_t)> tick_;
     std::mutex mutex_;
     std::condition_variable wake_;

@@ -17,6 +17,13 @@ bool isIax(const FullFrame &f, std::uint8_t subclass)
     return f.type == frametype::Iax && f.subclass == subclass;
 }
 
+// The peer's last word on a call.
+bool endsCall(const FullFrame &f)
+{
+    return isIax(f, iaxcmd::Hangup) || isIax(f, iaxcmd::Reject)
+           || (f.type == frametype::Control && f.subclass == control::Hangup);
+}
+
 // Q.850 causes a server may give as a code alone (Asterisk's Hangup(n) does).
 const char *causeText(std::uint8_t code)
 {
@@ -156,7 +163,7 @@ bool Client::farewellsPending() const
         const Dialog &d = entry.second;
         if (d.leg.failed())
             return false;
-        return (d.kind == DialogKind::Release && !d.finished) || (d.hungUp && !d.leg.idle());
+        return (d.kind == DialogKind::Release && !d.finished) || (d.hungUp && !d.leg.idle()) || !d.held.empty();
     });
 }
 
@@ -359,7 +366,8 @@ void Client::endCall(std::uint64_t now, int finalState, const std::string &why,
                                .text(ie::Cause, why.empty() ? "Normal Clearing" : why)
                                .u8(ie::CauseCode, *hangupCause)
                                .take(),
-                           transmits_);
+                           d.held);
+                d.heldUntil = now + options_.finalFrameDelayMs;
             }
             finish(now, d);
         }
@@ -744,7 +752,26 @@ void Client::handleFull(std::uint64_t now, const Address &from, FullFrame &f)
         return; // the peer drops the call as our HANGUP arrives: even an ACK now would reach nobody
     if (isIax(f, iaxcmd::AuthReq))
         prepareEncryption(d, f);
-    const auto receipt = d.leg.receive(now, f, transmits_);
+    if (d.peerEnded) {
+        // The peer has let the call go: anything it still sends gets no
+        // answer, as the call is gone there once our ACK arrives; a repeat of
+        // its last word is answered, once the held ACK has gone.
+        if (endsCall(f) && d.held.empty())
+            d.leg.receive(now, f, transmits_);
+        return;
+    }
+    const bool last = d.kind == DialogKind::Call && !d.finished && endsCall(f) && call_
+                      && call_->dialogCall == d.leg.localCall();
+    Outbox answer;
+    const auto receipt = d.leg.receive(now, f, last ? answer : transmits_);
+    if (last && receipt == Leg::Receipt::Deliver) {
+        d.peerEnded = true;
+        d.held = std::move(answer);
+        d.heldUntil = now + options_.finalFrameDelayMs;
+    } else {
+        transmits_.insert(transmits_.end(), std::make_move_iterator(answer.begin()),
+                          std::make_move_iterator(answer.end()));
+    }
     if (receipt == Leg::Receipt::Deliver && !d.finished)
         onFrame(now, d, f);
     else if (receipt == Leg::Receipt::Invalidated && !d.finished)
@@ -813,6 +840,11 @@ void Client::poll(std::uint64_t now)
     std::vector<std::uint16_t> failed;
     for (auto &entry : dialogs_) {
         Dialog &d = entry.second;
+        if (!d.held.empty() && now >= d.heldUntil) {
+            transmits_.insert(transmits_.end(), std::make_move_iterator(d.held.begin()),
+                              std::make_move_iterator(d.held.end()));
+            d.held.clear();
+        }
         const bool wasFailed = d.leg.failed();
         d.leg.poll(now, transmits_);
         if (!wasFailed && d.leg.failed() && !d.finished)
@@ -825,7 +857,7 @@ void Client::poll(std::uint64_t now)
     }
     for (auto it = dialogs_.begin(); it != dialogs_.end();) {
         const Dialog &d = it->second;
-        if (d.finished && (d.leg.idle() || d.leg.failed()) && now >= d.lingerUntil)
+        if (d.finished && (d.leg.idle() || d.leg.failed()) && d.held.empty() && now >= d.lingerUntil)
             it = dialogs_.erase(it);
         else
             ++it;
@@ -862,6 +894,8 @@ std::optional<std::uint64_t> Client::nextDeadline() const
         const Dialog &d = entry.second;
         if (auto t = d.leg.nextDeadline())
             consider(*t);
+        if (!d.held.empty())
+            consider(d.heldUntil);
         if (d.finished)
             consider(d.lingerUntil);
     }

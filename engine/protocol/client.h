@@ -39,6 +39,11 @@ struct ClientOptions {
     std::uint32_t retryAfterRejectMs = 60000;  // registration: refused
     std::uint32_t pingIntervalMs = 20000;      // keeps a silent call's peer checked
     std::uint32_t lingerMs = 3000;             // an ended dialog still acknowledges late repeats
+    // The peer forgets a call as soon as it takes in our HANGUP, or our ACK
+    // of its own. A server that hands datagrams to several threads may still
+    // be taking in the voice and pings we sent just before, and would find
+    // them addressed to no call: that last frame waits this long.
+    std::uint32_t finalFrameDelayMs = 100;
     std::size_t maxDialogs = 256;              // registrations, releases, the call, and their lingering ends
     bool offerEncryption = true;               // NEW offers AES-128; the server decides
 };
@@ -159,6 +164,9 @@ private:
         bool answeredChallenge = false;
         bool finished = false;
         bool hungUp = false; // we sent HANGUP on it: only its ACK matters now
+        bool peerEnded = false; // the peer's HANGUP or REJECT came in: only our ACK of it goes out
+        Outbox held;            // our HANGUP, or that ACK, until heldUntil
+        std::uint64_t heldUntil = 0;
         std::uint64_t lingerUntil = 0;
     };
 

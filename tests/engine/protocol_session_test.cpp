@@ -187,7 +187,7 @@ TEST(Call, EchoTestAnswersAtOnceAndOurHangupClosesTheRecord)
 
     s.advance(5000);
     s.client.hangup(s.now);
-    s.settle();
+    s.advance(200); // the HANGUP trails the call's last voice
     EXPECT_EQ(s.states().back(), 0);
     EXPECT_EQ(s.backend.records()[0].end - s.backend.records()[0].answer, 5);
     EXPECT_FALSE(s.client.callOnLine());
@@ -368,6 +368,71 @@ TEST(Call, ServerHangsUpTheShortCallAfterThreeSeconds)
     s.advance(5000);
     EXPECT_EQ(s.client.dialogCount(), 0u);
     EXPECT_EQ(s.server.dialogCount(), 0u);
+}
+
+TEST(Call, TheLastFrameOfACallTrailsItsVoiceAndNothingFollowsIt)
+{
+    // A server that takes datagrams in on several threads forgets the call
+    // when it takes in our HANGUP or our ACK of its own; voice sent just
+    // before must find the call still there, and nothing may come after.
+    const Bytes voice(33, 0x55);
+    const auto fromClientSince = [](const Session &s, std::size_t mark) {
+        std::vector<Datagram> out;
+        for (std::size_t i = mark; i < s.wire.size(); ++i)
+            if (s.wire[i].from == s.clientAddress)
+                out.push_back(s.wire[i]);
+        return out;
+    };
+
+    // The server hangs up three seconds after the answer, while we talk; a
+    // PING of its own crosses our ACK.
+    Session far;
+    far.client.placeCall(far.now, kDial + "0015550103", format::Gsm, format::Gsm);
+    far.settle();
+    std::uint64_t lastVoice = 0;
+    while (far.states().back() != 0 && far.now < 10000) {
+        far.client.sendVoice(far.now, format::Gsm, voice);
+        lastVoice = far.now;
+        far.advance(20);
+    }
+    ASSERT_EQ(far.states().back(), 0);
+    const std::uint64_t ended = far.now;
+    std::size_t mark = far.wire.size();
+    while (mark > 0 && far.wire[mark - 1].time == ended && far.wire[mark - 1].from != far.clientAddress)
+        --mark; // the server's HANGUP itself
+    const ServerEnd server = serverEnd(far.wire, far.clientAddress);
+    far.toClient(far.serverAddress,
+                 frameBytes(server.serverCall, server.clientCall, frametype::Iax, iaxcmd::Ping, {}, server.next));
+    far.advance(3000);
+    auto sent = fromClientSince(far, mark);
+    ASSERT_EQ(sent.size(), 1u);
+    const auto ack = decodeFullFrame(sent[0].bytes.data(), sent[0].bytes.size());
+    ASSERT_TRUE(ack);
+    EXPECT_TRUE(ack->type == frametype::Iax && ack->subclass == iaxcmd::Ack);
+    EXPECT_GE(sent[0].time, lastVoice + 100);
+    EXPECT_EQ(far.server.dialogCount(), 0u) << "the server never had its ACK";
+
+    // We hang up while talking: the HANGUP trails the last voice frame.
+    Session near;
+    near.client.placeCall(near.now, kDial + "999", format::Gsm, format::Gsm);
+    for (int i = 0; i < 50; ++i) {
+        near.client.sendVoice(near.now, format::Gsm, voice);
+        near.advance(20);
+    }
+    near.client.sendVoice(near.now, format::Gsm, voice);
+    near.settle();
+    const std::uint64_t hungUp = near.now;
+    near.client.hangup(near.now);
+    mark = near.wire.size();
+    near.advance(3000);
+    sent = fromClientSince(near, mark);
+    ASSERT_EQ(sent.size(), 1u);
+    const auto hangup = decodeFullFrame(sent[0].bytes.data(), sent[0].bytes.size());
+    ASSERT_TRUE(hangup);
+    EXPECT_TRUE(hangup->type == frametype::Iax && hangup->subclass == iaxcmd::Hangup);
+    EXPECT_GE(sent[0].time, hungUp + 100);
+    EXPECT_NE(near.backend.records().at(0).end, 0);
+    EXPECT_EQ(near.client.dialogCount(), 0u);
 }
 
 TEST(Call, RefusalsEndTheCallWithoutARecord)
