@@ -180,6 +180,13 @@ IAXC_EXPORT void iaxc_send_dtmf(char digit);
  * the event callback, for instance on each IAXC_EVENT_STATE. */
 IAXC_EXPORT int iaxc_call_is_encrypted(void);
 
+/* Microphone mute: non-zero mutes, 0 unmutes. While muted the call goes on
+ * sending voice frames, of silence, so the far end hears no gap and the
+ * server no pause in the stream; the change takes effect with the next 20 ms
+ * frame. Every call starts unmuted, whatever was set before it. Returns 0,
+ * or -1 before iaxc_initialize(). */
+IAXC_EXPORT int iaxc_set_mute(int muted);
+
 /* Audio devices. The array stays valid until the next call that changes
  * the device list; copy what you need. */
 IAXC_EXPORT int iaxc_audio_devices_get(struct iaxc_audio_device **devs, int *nDevs,

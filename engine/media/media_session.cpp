@@ -75,7 +75,7 @@ void MediaSession::openStreams()
         // The meter shows what the microphone hears, before any processing.
         raise(inputPeak_, levelDb(pcm));
         send->setSilenceThreshold(threshold_);
-        SendPath::Frame frame = send->process(pcm);
+        SendPath::Frame frame = send->process(pcm, muted_);
         if (frame.silent)
             return;
         {

@@ -36,6 +36,8 @@ public:
 
     void setProcessing(ProcessingMode mode) { mode_ = mode; }
     void setSilenceThreshold(float db) { threshold_ = db; }
+    // Muted, the send path encodes silence in place of the microphone, from its next period on.
+    void setMuted(bool muted) { muted_ = muted; }
 
     // False for an identifier that names no device of that kind; that side
     // then uses its default device. Takes effect at once during a call.
@@ -77,6 +79,7 @@ private:
     Hooks hooks_;
     std::atomic<ProcessingMode> mode_{ProcessingMode::Auto};
     std::atomic<float> threshold_{-99.0f};
+    std::atomic<bool> muted_{false};
     std::atomic<int> input_;
     std::atomic<int> output_;
     std::atomic<float> inputPeak_{-99.0f};

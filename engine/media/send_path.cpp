@@ -77,10 +77,23 @@ void SendPath::played(const std::int16_t (&pcm)[kFrameSamples])
         farEnd_.pop_front();
 }
 
-SendPath::Frame SendPath::process(const std::int16_t (&mic)[kFrameSamples])
+SendPath::Frame SendPath::process(const std::int16_t (&mic)[kFrameSamples], bool muted)
 {
     Frame frame;
     frame.sequence = sequence_++;
+    if (muted) {
+        // The echo canceller and the noise suppressor would only learn from
+        // the silence; the speaker's reference is used up all the same, so
+        // it stays in step with the microphone for the unmute.
+        if (echo_) {
+            std::lock_guard<std::mutex> lock(farEndMutex_);
+            if (!farEnd_.empty())
+                farEnd_.pop_front();
+        }
+        static const std::int16_t silence[kFrameSamples] = {};
+        encoder_.encode(silence, frame.gsm);
+        return frame;
+    }
     std::int16_t clean[kFrameSamples];
     if (echo_) {
         std::array<std::int16_t, kFrameSamples> reference{};

@@ -47,8 +47,9 @@ public:
         float levelDb = -99;
         std::uint8_t gsm[kGsmFrameBytes] = {};
     };
-    // One captured period. Called from the capture device's thread.
-    Frame process(const std::int16_t (&mic)[kFrameSamples]);
+    // One captured period. Called from the capture device's thread. Muted,
+    // the frame is encoded silence, never left out: the stream goes on.
+    Frame process(const std::int16_t (&mic)[kFrameSamples], bool muted = false);
 
 private:
     Processing processing_;

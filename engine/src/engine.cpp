@@ -283,6 +283,15 @@ bool Engine::callIsEncrypted()
     return client_ && client_->callEncrypted();
 }
 
+int Engine::setMute(bool muted)
+{
+    std::lock_guard<std::mutex> lock(mediaMutex_);
+    if (!media_)
+        return -1;
+    media_->setMuted(muted);
+    return 0;
+}
+
 int Engine::audioDevicesGet(iaxc_audio_device **devs, int *count, int *input, int *output, int *ring)
 {
     std::lock_guard<std::mutex> lock(mediaMutex_);
@@ -498,6 +507,8 @@ void Engine::syncMedia(media::MediaSession &media, bool voiceOn, std::uint64_t t
     // during one goes on with them as they are.
     const bool wanted = voiceOn || audioTest_;
     const bool callStarts = voiceOn && !callMedia_;
+    if (callStarts)
+        media.setMuted(false); // a mute is about one call
     if (wanted && (callStarts || !media.running())) {
         media.stop(); // each call starts on fresh paths, even where a test had the devices open
         media.start();

@@ -40,6 +40,7 @@ public:
     void hangup();
     void sendDtmf(char digit);
     bool callIsEncrypted();
+    int setMute(bool muted);
 
     int audioDevicesGet(iaxc_audio_device **devs, int *count, int *input, int *output, int *ring);
     int audioDevicesSet(int input, int output, int ring);

@@ -72,6 +72,11 @@ int iaxc_call_is_encrypted(void)
     return Engine::instance().callIsEncrypted() ? 1 : 0;
 }
 
+int iaxc_set_mute(int muted)
+{
+    return Engine::instance().setMute(muted != 0);
+}
+
 int iaxc_audio_devices_get(struct iaxc_audio_device **devs, int *nDevs, int *input, int *output, int *ring)
 {
     return Engine::instance().audioDevicesGet(devs, nDevs, input, output, ring);

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -395,4 +396,99 @@ TEST_F(MediaLoopback, ShutdownFromInsideACallbackDuringACallThenStartAgain)
     events.clear();
     ASSERT_EQ(iaxc_call(clean->dial("999").c_str()), 0);
     EXPECT_TRUE(events.waitFor([](const auto &all) { return stateSeen(all, 0x16); }, 10s));
+}
+
+namespace {
+
+// Level of a stretch of audio in dB below full scale.
+double levelDb(const std::vector<std::int16_t> &x, std::size_t from, std::size_t to)
+{
+    double energy = 0;
+    for (std::size_t i = from; i < to; ++i)
+        energy += double(x[i]) * x[i];
+    return 10 * std::log10(std::max(energy / double(to - from), 1e-3) / (32768.0 * 32768.0));
+}
+
+} // namespace
+
+TEST_F(MediaLoopback, MuteSendsSilenceWithoutAGapAndUnmuteBringsTheVoiceBack)
+{
+    // Seven seconds to say: muted from the first second until two
+    // statistics reports later, then heard again for three seconds.
+    const auto speech = audiotest::speechLike(7.0, 23);
+    const auto say = [](const std::vector<std::int16_t> &samples) {
+        media::WavWriter mic;
+        return mic.open(*micPath, 8000, nullptr) && mic.append(samples.data(), samples.size()) && mic.finish();
+    };
+    struct Restore {
+        std::function<bool(const std::vector<std::int16_t> &)> say;
+        ~Restore() { say(*sent); } // the other tests' microphone
+    } restore{say};
+    ASSERT_TRUE(say(speech));
+    iaxc_set_mute(1); // set before the call: the call starts unmuted all the same
+
+    ASSERT_EQ(iaxc_call(clean->dial("999").c_str()), 0);
+    ASSERT_TRUE(events.waitFor([](const auto &all) { return stateSeen(all, 0x16); }, 10s));
+    const auto answered = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(1000ms);
+    const auto statsNow = [] { return events.ofType(IAXC_EVENT_NETSTAT); };
+    const std::size_t reportsBefore = statsNow().size();
+    ASSERT_EQ(iaxc_set_mute(1), 0);
+    const auto muted = std::chrono::steady_clock::now();
+    ASSERT_TRUE(events.waitFor(
+        [&](const auto &all) {
+            return std::count_if(all.begin(), all.end(), [](const iaxc_event &e) { return e.type == IAXC_EVENT_NETSTAT; })
+                   >= static_cast<std::ptrdiff_t>(reportsBefore + 2);
+        },
+        5s));
+    const auto reports = statsNow();
+    const int echoedWhileMuted =
+        reports[reportsBefore + 1].ev.netstats.local.packets - reports[reportsBefore].ev.netstats.local.packets;
+    ASSERT_EQ(iaxc_set_mute(0), 0);
+    const auto unmuted = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(3000ms);
+    iaxc_dump_call();
+    ASSERT_TRUE(events.waitFor(lineFree, 5s));
+
+    // The microphone file and the speaker file start together with the call's media.
+    media::PcmAudio heard;
+    std::string error;
+    ASSERT_TRUE(media::readWav(*speakerPath, &heard, &error)) << error;
+    const auto at = [&](std::chrono::steady_clock::time_point t) {
+        return static_cast<std::size_t>(std::chrono::duration_cast<std::chrono::milliseconds>(t - answered).count() * 8);
+    };
+    const std::size_t muteAt = at(muted), unmuteAt = at(unmuted);
+    ASSERT_GT(heard.samples.size(), unmuteAt + 8000);
+    const std::vector<std::int16_t> said(speech.begin(), speech.begin() + static_cast<std::ptrdiff_t>(muteAt));
+    const auto before = audiotest::compare(said, heard.samples, kMaxLagSamples);
+    const std::size_t lag = static_cast<std::size_t>(before.lag);
+
+    // Heard at the speaker: the voice until the mute reaches it, silence
+    // from at most 100 ms later until the unmute does.
+    std::size_t quietFrom = muteAt + lag;
+    while (quietFrom < unmuteAt + lag && levelDb(heard.samples, quietFrom, unmuteAt + lag) >= -50)
+        quietFrom += 80;
+    double loudest = -99;
+    for (std::size_t b = muteAt + lag + 800; b + 80 <= unmuteAt + lag; b += 80)
+        loudest = std::max(loudest, levelDb(heard.samples, b, b + 80));
+    std::printf("mute: echo lag %zu ms, silent %zu ms after the mute reached the speaker, loudest 10 ms while muted "
+                "%.1f dBFS, %d frames echoed in the muted second\n",
+                lag / 8, (quietFrom - muteAt - lag) / 8, loudest, echoedWhileMuted);
+    EXPECT_LE(quietFrom, muteAt + lag + 800);
+    EXPECT_LT(loudest, -50.0);
+    // The stream went on: about fifty frames a second came back while muted.
+    EXPECT_GE(echoedWhileMuted, 40);
+
+    // After the unmute what was said is heard again, as alike as before.
+    const std::size_t from = unmuteAt + 800;
+    const std::vector<std::int16_t> saidAfter(speech.begin() + static_cast<std::ptrdiff_t>(from), speech.end());
+    const std::vector<std::int16_t> heardAfter(heard.samples.begin() + static_cast<std::ptrdiff_t>(from),
+                                               heard.samples.end());
+    const auto after = audiotest::compare(saidAfter, heardAfter, kMaxLagSamples);
+    const auto codecOnly = audiotest::compare(speech, audiotest::afterGsm(speech), 0);
+    std::printf("before the mute: median window %.3f; after the unmute: lag %d ms, median window %.3f (GSM alone %.3f)\n",
+                before.medianWindow, after.lag / 8, after.medianWindow, codecOnly.medianWindow);
+    EXPECT_GE(before.medianWindow, 0.75 * codecOnly.medianWindow);
+    EXPECT_GE(after.medianWindow, 0.75 * codecOnly.medianWindow);
+
 }
