@@ -78,6 +78,19 @@ void TContactInfo::addPhone(int phoneID, const QString &countryCode, const QStri
     // Above the trailing spacer, so rows stack from the top.
     auto *rows = static_cast<QVBoxLayout *>(ui->wPhones->layout());
     rows->insertWidget(rows->count() - 1, row);
+    // The keyboard reaches the row where it is shown: after the rows above
+    // it and before the button that adds one more.
+    QWidget *previous = ui->leCompany;
+    for (TContactPhoneWidget *above : std::as_const(phoneWidgets)) {
+        // In the order the row's form makes them: left to right.
+        for (QWidget *field : above->findChildren<QWidget *>()) {
+            if ((field->focusPolicy() & Qt::TabFocus) && !field->isWindow()) {
+                QWidget::setTabOrder(previous, field);
+                previous = field;
+            }
+        }
+    }
+    QWidget::setTabOrder(previous, ui->pbAddPhone);
 }
 
 void TContactInfo::on_pbAddPhone_clicked()

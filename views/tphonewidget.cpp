@@ -51,8 +51,13 @@ void TPhoneWidget::setType(const QString &type)
 
 void TPhoneWidget::showNumber()
 {
-    if (ui)
-        ui->lblPhone->setText(QLatin1Char('+') + countryCode_ + QLatin1Char(' ') + number_);
+    if (!ui)
+        return;
+    const QString shown = QLatin1Char('+') + countryCode_ + QLatin1Char(' ') + number_;
+    ui->lblPhone->setText(shown);
+    // Which number the buttons act on, for those who cannot see the line.
+    ui->pbCall->setAccessibleDescription(tr("Call %1").arg(shown));
+    ui->pbText->setAccessibleDescription(tr("Send a text to %1").arg(shown));
 }
 
 void TPhoneWidget::post(int code) const
