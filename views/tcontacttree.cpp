@@ -77,6 +77,17 @@ private:
     const int contactHeight;
 };
 
+// What a screen reader says for a contact row: the name, then each number
+// as its phone line shows it, with the line's type.
+QString spokenRow(const TContact &contact)
+{
+    QStringList parts{contact.name};
+    for (const TContactPhone &phone : contact.phones)
+        parts << (QLatin1Char('+') + phone.countryCode + QLatin1Char(' ') + phone.number + QLatin1Char(' ') + phone.type)
+                     .trimmed();
+    return parts.join(QLatin1String(", "));
+}
+
 } // namespace
 
 TContactTree::TContactTree(QTreeWidget *tree)
@@ -156,6 +167,9 @@ void TContactTree::setPhonebook(const QList<TContactGroup> &phonebook)
         groupRow->setData(0, ROLE_ITEM_TYPE, int(ITEM_GROUP));
         groupRow->setData(0, ROLE_GROUP_ID, group.groupID);
         groupRow->setData(0, ROLE_GROUP_NAME, group.groupName);
+        // The painted rows hold no text of their own: this is what
+        // assistive technology reads for them.
+        groupRow->setData(0, Qt::AccessibleTextRole, group.groupName);
         QList<QTreeWidgetItem *> contactRows;
         contactRows.reserve(group.contacts.size());
         for (const TContact &contact : group.contacts) {
@@ -164,6 +178,7 @@ void TContactTree::setPhonebook(const QList<TContactGroup> &phonebook)
             row->setData(0, ROLE_EXPANDED, false);
             row->setData(0, ROLE_PHONE_COUNT, int(contact.phones.size()));
             row->setData(0, ROLE_CONTACT, QVariant::fromValue(contact));
+            row->setData(0, Qt::AccessibleTextRole, spokenRow(contact));
             contactRows.append(row);
         }
         groupRow->addChildren(contactRows);

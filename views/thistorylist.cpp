@@ -124,6 +124,13 @@ void THistoryList::addItem(const QString &name, const QString &phone, const QStr
     row->setData(0, ROLE_HISTORY_NAME, name);
     row->setData(0, ROLE_HISTORY_PHONE, phone);
     row->setData(0, ROLE_HISTORY_DURATION, duration);
+    // What assistive technology reads for the painted row: the lines it
+    // shows, top to bottom.
+    QStringList spoken;
+    if (!name.trimmed().isEmpty())
+        spoken << name;
+    spoken << QLatin1Char('+') + phone << duration;
+    row->setData(0, Qt::AccessibleTextRole, spoken.join(QLatin1String(", ")));
     addTopLevelItem(row);
 }
 
