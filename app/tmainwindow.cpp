@@ -14,6 +14,7 @@
 #include "views/tcontacttree.h"
 #include "views/thistorylist.h"
 #include "views/tlogin.h"
+#include "views/tphonebooksearch.h"
 #include "views/tsettings.h"
 #include "views/ttextdialog.h"
 
@@ -25,6 +26,7 @@
 #include <QMessageBox>
 #include <QRegularExpressionValidator>
 #include <QSettings>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
 #include <QWebEngineView>
@@ -102,6 +104,15 @@ TMainWindow::TMainWindow(QWidget *parent)
     contactTree->attach(account);
     ui->twCallHistory->attach(account);
     showAccountMessages(account);
+    // Ctrl+F, or a letter typed on the phonebook, searches it.
+    auto *search = new TPhonebookSearch(ui->twContacts, ui->leSearch);
+    auto *find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this, search] {
+        if (ui->swPages->currentWidget() != ui->pContacts)
+            return;
+        ui->twMainTabs->setCurrentWidget(ui->tab);
+        search->start();
+    });
 
     // Until the login succeeds, closing the last window ends the program.
     QApplication::setQuitOnLastWindowClosed(true);

@@ -5,6 +5,7 @@
 #include "views/tcontactphotos.h"
 #include "views/tcontactwidget.h"
 #include "views/tgroupwidget.h"
+#include "views/tphonebooksearch.h"
 #include "views/titemdelegate.h"
 #include "views/tphonewidget.h"
 #include "views/trowstamp.h"
@@ -179,6 +180,7 @@ void TContactTree::setPhonebook(const QList<TContactGroup> &phonebook)
             row->setData(0, ROLE_PHONE_COUNT, int(contact.phones.size()));
             row->setData(0, ROLE_CONTACT, QVariant::fromValue(contact));
             row->setData(0, Qt::AccessibleTextRole, spokenRow(contact));
+            row->setData(0, ROLE_SEARCH_TEXT, TPhonebookSearch::searchText(contact));
             contactRows.append(row);
         }
         groupRow->addChildren(contactRows);

@@ -10,6 +10,7 @@ enum ContactTreeRole {
     ROLE_CONTACT = 7006,     // TContact: the contact of a contact row
     ROLE_GROUP_ID = 7007,    // QString: the group's ID, on a group row
     ROLE_GROUP_NAME = 7008,  // QString: the group's name, on a group row
+    ROLE_SEARCH_TEXT = 7009, // QString: what a search matches, on a contact row
 };
 
 // Values of ROLE_ITEM_TYPE.

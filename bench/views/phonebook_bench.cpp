@@ -3,7 +3,8 @@
 // rebuilds it once more (the refresh after every change). Prints the time
 // from the request to the painted tree for both, the memory above the
 // baseline per contact, frame times while the tree scrolls page by page,
-// the time to expand a contact, and the longest stall of the GUI thread
+// the time to expand a contact, the time from a keystroke in the phonebook
+// search to the painted tree, and the longest stall of the GUI thread
 // while the photos of the rows in view arrive. One size per run, so that
 // the memory is that size's own.
 #include "account/taccount.h"
@@ -21,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -220,6 +222,45 @@ int main(int argc, char **argv)
     std::printf("memory: %ld KiB resident above the baseline (%ld MiB), %.1f KB a contact; peak %ld MiB (%ld before)\n",
                 afterKiB - baseline, baseline / 1024, (afterKiB - baseline) * 1024.0 / 1000.0 / contacts, peakKiB() / 1024,
                 peakBefore / 1024);
+
+    // Searching: each keystroke in the search line narrows the tree, which
+    // is laid out and painted again before the next one.
+    if (QLineEdit *search = window.findChild<QLineEdit *>(QStringLiteral("leSearch"))) {
+        tree.setFocus();
+        QList<qint64> strokes;
+        QList<qint64> strokeCpu;
+        auto stroke = [&](auto press) {
+            QElapsedTimer clock;
+            clock.start();
+            const qint64 cpuStart = threadCpuMs();
+            press();
+            QCoreApplication::processEvents();
+            tree.viewport()->repaint();
+            strokes << clock.elapsed();
+            strokeCpu << threadCpuMs() - cpuStart;
+        };
+        // A name typed letter by letter, taken back, then a number.
+        const QString name = QStringLiteral("contact 1234");
+        stroke([&] { QTest::keyClick(&tree, name.at(0).toLatin1()); });
+        for (int i = 1; i < name.size(); ++i)
+            stroke([&] { QTest::keyClick(search, name.at(i).toLatin1()); });
+        for (int i = 0; i < name.size(); ++i)
+            stroke([&] { QTest::keyClick(search, Qt::Key_Backspace); });
+        for (const char digit : QByteArray("2079410"))
+            stroke([&] { QTest::keyClick(search, digit); });
+        int shown = 0;
+        for (int g = 0; g < tree.topLevelItemCount(); ++g)
+            for (int c = 0; c < tree.topLevelItem(g)->childCount(); ++c)
+                shown += tree.topLevelItem(g)->child(c)->isHidden() ? 0 : 1;
+        stroke([&] { QTest::keyClick(search, Qt::Key_Escape); });
+        std::sort(strokes.begin(), strokes.end());
+        std::sort(strokeCpu.begin(), strokeCpu.end());
+        std::printf("search keystroke to painted tree: median %lld ms, slowest %lld ms over %lld keystrokes "
+                    "(GUI thread CPU median %lld ms, slowest %lld ms); \"2079410\" shows %d contacts\n",
+                    strokes.value(strokes.size() / 2), strokes.last(), qint64(strokes.size()),
+                    strokeCpu.value(strokeCpu.size() / 2), strokeCpu.last(), shown);
+        std::fflush(stdout);
+    }
 
     // Photos of the rows in view arrive; the GUI thread must keep going.
     StallMeter stalls;
