@@ -84,7 +84,7 @@ void TContactInfo::addPhone(int phoneID, const QString &countryCode, const QStri
     for (TContactPhoneWidget *above : std::as_const(phoneWidgets)) {
         // In the order the row's form makes them: left to right.
         for (QWidget *field : above->findChildren<QWidget *>()) {
-            if ((field->focusPolicy() & Qt::TabFocus) && !field->isWindow()) {
+            if ((field->focusPolicy() & Qt::TabFocus) && field->window() == window()) {
                 QWidget::setTabOrder(previous, field);
                 previous = field;
             }

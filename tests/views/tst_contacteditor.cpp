@@ -73,6 +73,7 @@ private slots:
     void saveBuildsTheRecord();
     void groupBox();
     void editModeLoadsARecord();
+    void tabWalksTheFormAsShown();
 };
 
 void TestContactEditor::formIsAsDesigned()
@@ -94,7 +95,8 @@ void TestContactEditor::formIsAsDesigned()
     auto *add = editor.findChild<QPushButton *>("pbAddPhone");
     QCOMPARE(add->minimumSize(), QSize(24, 24));
     QCOMPARE(add->maximumSize(), QSize(24, 24));
-    QCOMPARE(add->focusPolicy(), Qt::NoFocus);
+    // Reached with Tab, but a click leaves the focus where it was.
+    QCOMPARE(add->focusPolicy(), Qt::TabFocus);
     QCOMPARE(add->iconSize(), QSize(22, 22));
     QVERIFY(add->isFlat());
     QVERIFY(!add->autoDefault());
@@ -103,8 +105,8 @@ void TestContactEditor::formIsAsDesigned()
     QCOMPARE(saveButton->text(), QStringLiteral("Save"));
     QCOMPARE(cancel->text(), QStringLiteral("Cancel"));
     QVERIFY(saveButton->isDefault());
-    QCOMPARE(saveButton->focusPolicy(), Qt::NoFocus);
-    QCOMPARE(cancel->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(saveButton->focusPolicy(), Qt::TabFocus);
+    QCOMPARE(cancel->focusPolicy(), Qt::TabFocus);
     QCOMPARE(editor.findChild<QWidget *>("widget_2")->maximumHeight(), 40);
 
     cancel->click();
@@ -354,4 +356,29 @@ void TestContactEditor::editModeLoadsARecord()
 }
 
 QTEST_MAIN(TestContactEditor)
+void TestContactEditor::tabWalksTheFormAsShown()
+{
+    // With the keyboard alone: every field and button in the order they are
+    // shown, a phone row added later included, each with a name to read.
+    TContactInfo editor(nullptr, false);
+    editor.show();
+    QVERIFY(QTest::qWaitForWindowActive(&editor));
+    editor.findChild<QPushButton *>("pbAddPhone")->click();
+    QCOMPARE(editor.phoneRowCount(), 2);
+    // The layout shows the new row once the event loop runs.
+    QTRY_VERIFY(editor.findChildren<TContactPhoneWidget *>().last()->isVisible());
+    editor.findChild<QComboBox *>("cbGroup")->setFocus();
+    QStringList walked;
+    for (int i = 0; i < 15; ++i) {
+        QWidget *focus = QApplication::focusWidget();
+        QVERIFY(focus);
+        walked << focus->accessibleName();
+        QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    const QStringList row{"Country code", "Area code and number", "Phone type", "Remove phone"};
+    const QStringList expected = QStringList{"Group", "Title", "Name", "Company"} + row + row
+                                 + QStringList{"Add phone", "Cancel", "Save"};
+    QCOMPARE(walked, expected);
+}
+
 #include "tst_contacteditor.moc"
