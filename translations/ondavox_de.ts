@@ -120,6 +120,42 @@
         <source>You must enter a phone number.</source>
         <translation>Sie müssen eine Telefonnummer eingeben.</translation>
     </message>
+    <message>
+        <source>Group</source>
+        <translation>Gruppe</translation>
+    </message>
+    <message>
+        <source>The group the contact belongs to</source>
+        <translation>Die Gruppe, zu der der Kontakt gehört</translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation>Titel</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Company</source>
+        <translation>Firma</translation>
+    </message>
+    <message>
+        <source>Add phone</source>
+        <translation>Telefonnummer hinzufügen</translation>
+    </message>
+    <message>
+        <source>Add a phone number to the contact</source>
+        <translation>Dem Kontakt eine Telefonnummer hinzufügen</translation>
+    </message>
+    <message>
+        <source>Close without saving</source>
+        <translation>Schließen, ohne zu speichern</translation>
+    </message>
+    <message>
+        <source>Save the contact</source>
+        <translation>Den Kontakt speichern</translation>
+    </message>
 </context>
 <context>
     <name>TContactPhoneWidget</name>
@@ -158,6 +194,34 @@
     <message>
         <source>Other</source>
         <translation>Sonstige</translation>
+    </message>
+    <message>
+        <source>Country code</source>
+        <translation>Ländervorwahl</translation>
+    </message>
+    <message>
+        <source>The country code of the number</source>
+        <translation>Die Ländervorwahl der Nummer</translation>
+    </message>
+    <message>
+        <source>Area code and number</source>
+        <translation>Vorwahl und Rufnummer</translation>
+    </message>
+    <message>
+        <source>The number without its country code</source>
+        <translation>Die Nummer ohne Ländervorwahl</translation>
+    </message>
+    <message>
+        <source>Phone type</source>
+        <translation>Telefonart</translation>
+    </message>
+    <message>
+        <source>Remove phone</source>
+        <translation>Telefonnummer entfernen</translation>
+    </message>
+    <message>
+        <source>Remove this phone number from the contact</source>
+        <translation>Diese Telefonnummer aus dem Kontakt entfernen</translation>
     </message>
 </context>
 <context>
@@ -219,6 +283,30 @@
     <message>
         <source>You have entered wrong credentials. Please try again.</source>
         <translation>Die Anmeldedaten sind falsch. Bitte versuchen Sie es erneut.</translation>
+    </message>
+    <message>
+        <source>E-mail</source>
+        <translation>E-Mail</translation>
+    </message>
+    <message>
+        <source>The e-mail address of your Ondavox account</source>
+        <translation>Die E-Mail-Adresse Ihres Ondavox-Kontos</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Passwort</translation>
+    </message>
+    <message>
+        <source>The password of your Ondavox account</source>
+        <translation>Das Passwort Ihres Ondavox-Kontos</translation>
+    </message>
+    <message>
+        <source>Open an Ondavox account</source>
+        <translation>Ein Ondavox-Konto eröffnen</translation>
+    </message>
+    <message>
+        <source>Open the rates page</source>
+        <translation>Die Tarifseite öffnen</translation>
     </message>
 </context>
 <context>
@@ -303,6 +391,74 @@
         <source>There is a new version of Ondavox available for download. Do you want to download the new version?</source>
         <translation>Eine neue Version von Ondavox steht zum Herunterladen bereit. Möchten Sie die neue Version herunterladen?</translation>
     </message>
+    <message>
+        <source>Add a contact to the phonebook</source>
+        <translation>Einen Kontakt zum Telefonbuch hinzufügen</translation>
+    </message>
+    <message>
+        <source>Write a text message to a phone number</source>
+        <translation>Eine SMS an eine Telefonnummer schreiben</translation>
+    </message>
+    <message>
+        <source>Your account</source>
+        <translation>Ihr Konto</translation>
+    </message>
+    <message>
+        <source>Open the rates page</source>
+        <translation>Die Tarifseite öffnen</translation>
+    </message>
+    <message>
+        <source>Choose the microphone and the speaker</source>
+        <translation>Mikrofon und Lautsprecher wählen</translation>
+    </message>
+    <message>
+        <source>Credit left; opens the menu for adding credit</source>
+        <translation>Verbleibendes Guthaben; öffnet das Menü zum Aufladen</translation>
+    </message>
+    <message>
+        <source>Number</source>
+        <translation>Nummer</translation>
+    </message>
+    <message>
+        <source>The number to call, with its country code</source>
+        <translation>Die zu wählende Nummer mit Ländervorwahl</translation>
+    </message>
+    <message>
+        <source>Call the number</source>
+        <translation>Die Nummer anrufen</translation>
+    </message>
+    <message>
+        <source>Phonebook and call history</source>
+        <translation>Telefonbuch und Anrufliste</translation>
+    </message>
+    <message>
+        <source>Search phonebook</source>
+        <translation>Telefonbuch durchsuchen</translation>
+    </message>
+    <message>
+        <source>Shows only the contacts whose name or number holds this text; Escape ends the search</source>
+        <translation>Zeigt nur die Kontakte, deren Name oder Nummer diesen Text enthält; Esc beendet die Suche</translation>
+    </message>
+    <message>
+        <source>Search by name or number</source>
+        <translation>Nach Name oder Nummer suchen</translation>
+    </message>
+    <message>
+        <source>Phonebook</source>
+        <translation>Telefonbuch</translation>
+    </message>
+    <message>
+        <source>Your contacts by group; type to search</source>
+        <translation>Ihre Kontakte nach Gruppen; tippen Sie, um zu suchen</translation>
+    </message>
+    <message>
+        <source>Call history</source>
+        <translation>Anrufliste</translation>
+    </message>
+    <message>
+        <source>Your placed calls; Enter calls the number again</source>
+        <translation>Ihre getätigten Anrufe; die Eingabetaste ruft die Nummer erneut an</translation>
+    </message>
 </context>
 <context>
     <name>TPhoneWidget</name>
@@ -313,6 +469,14 @@
     <message>
         <source>Text</source>
         <translation>SMS</translation>
+    </message>
+    <message>
+        <source>Call %1</source>
+        <translation>%1 anrufen</translation>
+    </message>
+    <message>
+        <source>Send a text to %1</source>
+        <translation>Eine SMS an %1 senden</translation>
     </message>
 </context>
 <context>
@@ -337,6 +501,34 @@
         <source>Save</source>
         <translation>Speichern</translation>
     </message>
+    <message>
+        <source>Speaker</source>
+        <translation>Lautsprecher</translation>
+    </message>
+    <message>
+        <source>The device that plays the call</source>
+        <translation>Das Gerät, das den Anruf wiedergibt</translation>
+    </message>
+    <message>
+        <source>Microphone</source>
+        <translation>Mikrofon</translation>
+    </message>
+    <message>
+        <source>The device that records your voice</source>
+        <translation>Das Gerät, das Ihre Stimme aufnimmt</translation>
+    </message>
+    <message>
+        <source>Microphone level</source>
+        <translation>Mikrofonpegel</translation>
+    </message>
+    <message>
+        <source>Close without saving</source>
+        <translation>Schließen, ohne zu speichern</translation>
+    </message>
+    <message>
+        <source>Keep the chosen devices</source>
+        <translation>Die gewählten Geräte übernehmen</translation>
+    </message>
 </context>
 <context>
     <name>TTextDialog</name>
@@ -355,6 +547,46 @@
     <message>
         <source>Area Code and Number</source>
         <translation>Vorwahl und Rufnummer</translation>
+    </message>
+    <message>
+        <source>Country code</source>
+        <translation>Ländervorwahl</translation>
+    </message>
+    <message>
+        <source>The country code of the number</source>
+        <translation>Die Ländervorwahl der Nummer</translation>
+    </message>
+    <message>
+        <source>Area code and number</source>
+        <translation>Vorwahl und Rufnummer</translation>
+    </message>
+    <message>
+        <source>The number without its country code</source>
+        <translation>Die Nummer ohne Ländervorwahl</translation>
+    </message>
+    <message>
+        <source>Message</source>
+        <translation>Nachricht</translation>
+    </message>
+    <message>
+        <source>The text to send</source>
+        <translation>Der zu sendende Text</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Close without sending</source>
+        <translation>Schließen, ohne zu senden</translation>
+    </message>
+    <message>
+        <source>Send</source>
+        <translation>Senden</translation>
+    </message>
+    <message>
+        <source>Send the text message</source>
+        <translation>Die SMS senden</translation>
     </message>
 </context>
 <context>

@@ -120,6 +120,42 @@
         <source>You must enter a phone number.</source>
         <translation>Debe introducir un número de teléfono.</translation>
     </message>
+    <message>
+        <source>Group</source>
+        <translation>Grupo</translation>
+    </message>
+    <message>
+        <source>The group the contact belongs to</source>
+        <translation>El grupo al que pertenece el contacto</translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation>Título</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Nombre</translation>
+    </message>
+    <message>
+        <source>Company</source>
+        <translation>Empresa</translation>
+    </message>
+    <message>
+        <source>Add phone</source>
+        <translation>Añadir teléfono</translation>
+    </message>
+    <message>
+        <source>Add a phone number to the contact</source>
+        <translation>Añadir un número de teléfono al contacto</translation>
+    </message>
+    <message>
+        <source>Close without saving</source>
+        <translation>Cerrar sin guardar</translation>
+    </message>
+    <message>
+        <source>Save the contact</source>
+        <translation>Guardar el contacto</translation>
+    </message>
 </context>
 <context>
     <name>TContactPhoneWidget</name>
@@ -158,6 +194,34 @@
     <message>
         <source>Other</source>
         <translation>Otro</translation>
+    </message>
+    <message>
+        <source>Country code</source>
+        <translation>Prefijo del país</translation>
+    </message>
+    <message>
+        <source>The country code of the number</source>
+        <translation>El prefijo del país del número</translation>
+    </message>
+    <message>
+        <source>Area code and number</source>
+        <translation>Prefijo y número</translation>
+    </message>
+    <message>
+        <source>The number without its country code</source>
+        <translation>El número sin su prefijo de país</translation>
+    </message>
+    <message>
+        <source>Phone type</source>
+        <translation>Tipo de teléfono</translation>
+    </message>
+    <message>
+        <source>Remove phone</source>
+        <translation>Eliminar teléfono</translation>
+    </message>
+    <message>
+        <source>Remove this phone number from the contact</source>
+        <translation>Eliminar este número de teléfono del contacto</translation>
     </message>
 </context>
 <context>
@@ -219,6 +283,30 @@
     <message>
         <source>You have entered wrong credentials. Please try again.</source>
         <translation>Las credenciales introducidas son incorrectas. Inténtelo de nuevo.</translation>
+    </message>
+    <message>
+        <source>E-mail</source>
+        <translation>Correo electrónico</translation>
+    </message>
+    <message>
+        <source>The e-mail address of your Ondavox account</source>
+        <translation>La dirección de correo de su cuenta de Ondavox</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Contraseña</translation>
+    </message>
+    <message>
+        <source>The password of your Ondavox account</source>
+        <translation>La contraseña de su cuenta de Ondavox</translation>
+    </message>
+    <message>
+        <source>Open an Ondavox account</source>
+        <translation>Abrir una cuenta de Ondavox</translation>
+    </message>
+    <message>
+        <source>Open the rates page</source>
+        <translation>Abrir la página de tarifas</translation>
     </message>
 </context>
 <context>
@@ -303,6 +391,74 @@
         <source>There is a new version of Ondavox available for download. Do you want to download the new version?</source>
         <translation>Hay una nueva versión de Ondavox disponible para descargar. ¿Desea descargar la nueva versión?</translation>
     </message>
+    <message>
+        <source>Add a contact to the phonebook</source>
+        <translation>Añadir un contacto a la agenda</translation>
+    </message>
+    <message>
+        <source>Write a text message to a phone number</source>
+        <translation>Escribir un SMS a un número de teléfono</translation>
+    </message>
+    <message>
+        <source>Your account</source>
+        <translation>Su cuenta</translation>
+    </message>
+    <message>
+        <source>Open the rates page</source>
+        <translation>Abrir la página de tarifas</translation>
+    </message>
+    <message>
+        <source>Choose the microphone and the speaker</source>
+        <translation>Elegir el micrófono y el altavoz</translation>
+    </message>
+    <message>
+        <source>Credit left; opens the menu for adding credit</source>
+        <translation>Saldo restante; abre el menú para añadir saldo</translation>
+    </message>
+    <message>
+        <source>Number</source>
+        <translation>Número</translation>
+    </message>
+    <message>
+        <source>The number to call, with its country code</source>
+        <translation>El número al que llamar, con su prefijo de país</translation>
+    </message>
+    <message>
+        <source>Call the number</source>
+        <translation>Llamar al número</translation>
+    </message>
+    <message>
+        <source>Phonebook and call history</source>
+        <translation>Agenda e historial de llamadas</translation>
+    </message>
+    <message>
+        <source>Search phonebook</source>
+        <translation>Buscar en la agenda</translation>
+    </message>
+    <message>
+        <source>Shows only the contacts whose name or number holds this text; Escape ends the search</source>
+        <translation>Muestra solo los contactos cuyo nombre o número contiene este texto; Escape termina la búsqueda</translation>
+    </message>
+    <message>
+        <source>Search by name or number</source>
+        <translation>Buscar por nombre o número</translation>
+    </message>
+    <message>
+        <source>Phonebook</source>
+        <translation>Agenda</translation>
+    </message>
+    <message>
+        <source>Your contacts by group; type to search</source>
+        <translation>Sus contactos por grupo; escriba para buscar</translation>
+    </message>
+    <message>
+        <source>Call history</source>
+        <translation>Historial de llamadas</translation>
+    </message>
+    <message>
+        <source>Your placed calls; Enter calls the number again</source>
+        <translation>Sus llamadas realizadas; Intro vuelve a llamar al número</translation>
+    </message>
 </context>
 <context>
     <name>TPhoneWidget</name>
@@ -313,6 +469,14 @@
     <message>
         <source>Text</source>
         <translation>SMS</translation>
+    </message>
+    <message>
+        <source>Call %1</source>
+        <translation>Llamar a %1</translation>
+    </message>
+    <message>
+        <source>Send a text to %1</source>
+        <translation>Enviar un SMS a %1</translation>
     </message>
 </context>
 <context>
@@ -337,6 +501,34 @@
         <source>Save</source>
         <translation>Guardar</translation>
     </message>
+    <message>
+        <source>Speaker</source>
+        <translation>Altavoz</translation>
+    </message>
+    <message>
+        <source>The device that plays the call</source>
+        <translation>El dispositivo que reproduce la llamada</translation>
+    </message>
+    <message>
+        <source>Microphone</source>
+        <translation>Micrófono</translation>
+    </message>
+    <message>
+        <source>The device that records your voice</source>
+        <translation>El dispositivo que graba su voz</translation>
+    </message>
+    <message>
+        <source>Microphone level</source>
+        <translation>Nivel del micrófono</translation>
+    </message>
+    <message>
+        <source>Close without saving</source>
+        <translation>Cerrar sin guardar</translation>
+    </message>
+    <message>
+        <source>Keep the chosen devices</source>
+        <translation>Conservar los dispositivos elegidos</translation>
+    </message>
 </context>
 <context>
     <name>TTextDialog</name>
@@ -355,6 +547,46 @@
     <message>
         <source>Area Code and Number</source>
         <translation>Prefijo y número</translation>
+    </message>
+    <message>
+        <source>Country code</source>
+        <translation>Prefijo del país</translation>
+    </message>
+    <message>
+        <source>The country code of the number</source>
+        <translation>El prefijo del país del número</translation>
+    </message>
+    <message>
+        <source>Area code and number</source>
+        <translation>Prefijo y número</translation>
+    </message>
+    <message>
+        <source>The number without its country code</source>
+        <translation>El número sin su prefijo de país</translation>
+    </message>
+    <message>
+        <source>Message</source>
+        <translation>Mensaje</translation>
+    </message>
+    <message>
+        <source>The text to send</source>
+        <translation>El texto que se enviará</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancelar</translation>
+    </message>
+    <message>
+        <source>Close without sending</source>
+        <translation>Cerrar sin enviar</translation>
+    </message>
+    <message>
+        <source>Send</source>
+        <translation>Enviar</translation>
+    </message>
+    <message>
+        <source>Send the text message</source>
+        <translation>Enviar el SMS</translation>
     </message>
 </context>
 <context>

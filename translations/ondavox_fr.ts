@@ -120,6 +120,42 @@
         <source>You must enter a phone number.</source>
         <translation>Vous devez saisir un numéro de téléphone.</translation>
     </message>
+    <message>
+        <source>Group</source>
+        <translation>Groupe</translation>
+    </message>
+    <message>
+        <source>The group the contact belongs to</source>
+        <translation>Le groupe auquel appartient le contact</translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation>Titre</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Nom</translation>
+    </message>
+    <message>
+        <source>Company</source>
+        <translation>Société</translation>
+    </message>
+    <message>
+        <source>Add phone</source>
+        <translation>Ajouter un numéro</translation>
+    </message>
+    <message>
+        <source>Add a phone number to the contact</source>
+        <translation>Ajouter un numéro de téléphone au contact</translation>
+    </message>
+    <message>
+        <source>Close without saving</source>
+        <translation>Fermer sans enregistrer</translation>
+    </message>
+    <message>
+        <source>Save the contact</source>
+        <translation>Enregistrer le contact</translation>
+    </message>
 </context>
 <context>
     <name>TContactPhoneWidget</name>
@@ -158,6 +194,34 @@
     <message>
         <source>Other</source>
         <translation>Autre</translation>
+    </message>
+    <message>
+        <source>Country code</source>
+        <translation>Indicatif du pays</translation>
+    </message>
+    <message>
+        <source>The country code of the number</source>
+        <translation>L’indicatif du pays du numéro</translation>
+    </message>
+    <message>
+        <source>Area code and number</source>
+        <translation>Indicatif et numéro</translation>
+    </message>
+    <message>
+        <source>The number without its country code</source>
+        <translation>Le numéro sans l’indicatif du pays</translation>
+    </message>
+    <message>
+        <source>Phone type</source>
+        <translation>Type de téléphone</translation>
+    </message>
+    <message>
+        <source>Remove phone</source>
+        <translation>Supprimer le numéro</translation>
+    </message>
+    <message>
+        <source>Remove this phone number from the contact</source>
+        <translation>Supprimer ce numéro de téléphone du contact</translation>
     </message>
 </context>
 <context>
@@ -219,6 +283,30 @@
     <message>
         <source>You have entered wrong credentials. Please try again.</source>
         <translation>Les identifiants saisis sont incorrects. Veuillez réessayer.</translation>
+    </message>
+    <message>
+        <source>E-mail</source>
+        <translation>E-mail</translation>
+    </message>
+    <message>
+        <source>The e-mail address of your Ondavox account</source>
+        <translation>L’adresse e-mail de votre compte Ondavox</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Mot de passe</translation>
+    </message>
+    <message>
+        <source>The password of your Ondavox account</source>
+        <translation>Le mot de passe de votre compte Ondavox</translation>
+    </message>
+    <message>
+        <source>Open an Ondavox account</source>
+        <translation>Ouvrir un compte Ondavox</translation>
+    </message>
+    <message>
+        <source>Open the rates page</source>
+        <translation>Ouvrir la page des tarifs</translation>
     </message>
 </context>
 <context>
@@ -303,6 +391,74 @@
         <source>There is a new version of Ondavox available for download. Do you want to download the new version?</source>
         <translation>Une nouvelle version d’Ondavox est disponible au téléchargement. Voulez-vous télécharger la nouvelle version ?</translation>
     </message>
+    <message>
+        <source>Add a contact to the phonebook</source>
+        <translation>Ajouter un contact au répertoire</translation>
+    </message>
+    <message>
+        <source>Write a text message to a phone number</source>
+        <translation>Écrire un SMS à un numéro de téléphone</translation>
+    </message>
+    <message>
+        <source>Your account</source>
+        <translation>Votre compte</translation>
+    </message>
+    <message>
+        <source>Open the rates page</source>
+        <translation>Ouvrir la page des tarifs</translation>
+    </message>
+    <message>
+        <source>Choose the microphone and the speaker</source>
+        <translation>Choisir le micro et le haut-parleur</translation>
+    </message>
+    <message>
+        <source>Credit left; opens the menu for adding credit</source>
+        <translation>Crédit restant ; ouvre le menu pour ajouter du crédit</translation>
+    </message>
+    <message>
+        <source>Number</source>
+        <translation>Numéro</translation>
+    </message>
+    <message>
+        <source>The number to call, with its country code</source>
+        <translation>Le numéro à appeler, avec l’indicatif du pays</translation>
+    </message>
+    <message>
+        <source>Call the number</source>
+        <translation>Appeler le numéro</translation>
+    </message>
+    <message>
+        <source>Phonebook and call history</source>
+        <translation>Répertoire et historique des appels</translation>
+    </message>
+    <message>
+        <source>Search phonebook</source>
+        <translation>Rechercher dans le répertoire</translation>
+    </message>
+    <message>
+        <source>Shows only the contacts whose name or number holds this text; Escape ends the search</source>
+        <translation>N’affiche que les contacts dont le nom ou le numéro contient ce texte ; Échap termine la recherche</translation>
+    </message>
+    <message>
+        <source>Search by name or number</source>
+        <translation>Rechercher par nom ou numéro</translation>
+    </message>
+    <message>
+        <source>Phonebook</source>
+        <translation>Répertoire</translation>
+    </message>
+    <message>
+        <source>Your contacts by group; type to search</source>
+        <translation>Vos contacts par groupe ; tapez pour rechercher</translation>
+    </message>
+    <message>
+        <source>Call history</source>
+        <translation>Historique des appels</translation>
+    </message>
+    <message>
+        <source>Your placed calls; Enter calls the number again</source>
+        <translation>Vos appels passés ; Entrée rappelle le numéro</translation>
+    </message>
 </context>
 <context>
     <name>TPhoneWidget</name>
@@ -313,6 +469,14 @@
     <message>
         <source>Text</source>
         <translation>SMS</translation>
+    </message>
+    <message>
+        <source>Call %1</source>
+        <translation>Appeler %1</translation>
+    </message>
+    <message>
+        <source>Send a text to %1</source>
+        <translation>Envoyer un SMS à %1</translation>
     </message>
 </context>
 <context>
@@ -337,6 +501,34 @@
         <source>Save</source>
         <translation>Enregistrer</translation>
     </message>
+    <message>
+        <source>Speaker</source>
+        <translation>Haut-parleur</translation>
+    </message>
+    <message>
+        <source>The device that plays the call</source>
+        <translation>Le périphérique qui diffuse l’appel</translation>
+    </message>
+    <message>
+        <source>Microphone</source>
+        <translation>Micro</translation>
+    </message>
+    <message>
+        <source>The device that records your voice</source>
+        <translation>Le périphérique qui enregistre votre voix</translation>
+    </message>
+    <message>
+        <source>Microphone level</source>
+        <translation>Niveau du micro</translation>
+    </message>
+    <message>
+        <source>Close without saving</source>
+        <translation>Fermer sans enregistrer</translation>
+    </message>
+    <message>
+        <source>Keep the chosen devices</source>
+        <translation>Conserver les périphériques choisis</translation>
+    </message>
 </context>
 <context>
     <name>TTextDialog</name>
@@ -355,6 +547,46 @@
     <message>
         <source>Area Code and Number</source>
         <translation>Indicatif et numéro</translation>
+    </message>
+    <message>
+        <source>Country code</source>
+        <translation>Indicatif du pays</translation>
+    </message>
+    <message>
+        <source>The country code of the number</source>
+        <translation>L’indicatif du pays du numéro</translation>
+    </message>
+    <message>
+        <source>Area code and number</source>
+        <translation>Indicatif et numéro</translation>
+    </message>
+    <message>
+        <source>The number without its country code</source>
+        <translation>Le numéro sans l’indicatif du pays</translation>
+    </message>
+    <message>
+        <source>Message</source>
+        <translation>Message</translation>
+    </message>
+    <message>
+        <source>The text to send</source>
+        <translation>Le texte à envoyer</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Annuler</translation>
+    </message>
+    <message>
+        <source>Close without sending</source>
+        <translation>Fermer sans envoyer</translation>
+    </message>
+    <message>
+        <source>Send</source>
+        <translation>Envoyer</translation>
+    </message>
+    <message>
+        <source>Send the text message</source>
+        <translation>Envoyer le SMS</translation>
     </message>
 </context>
 <context>
