@@ -11,8 +11,11 @@ namespace media {
 
 namespace {
 
-// 128 ms of echo tail: a laptop or a headset, not a cathedral.
-constexpr int kEchoTailSamples = 1024;
+// 40 ms of echo tail, two of our periods: what a headset or a laptop's own
+// speaker sends back to its microphone arrives well within it. The canceller
+// costs about a third less than with 128 ms; its cost per period hardly
+// falls below this, whatever the tail.
+constexpr int kEchoTailSamples = 2 * static_cast<int>(kFrameSamples);
 // At most this many periods of speaker audio wait for the microphone; more
 // means the two devices run apart, and old reference is worthless.
 constexpr std::size_t kMaxFarEnd = 10;
