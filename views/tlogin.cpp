@@ -1,6 +1,7 @@
 #include "views/tlogin.h"
 #include "ui_tlogin.h"
 
+#include "views/sharppicture.h"
 #include "account/taccount.h"
 #include "base/settings.h"
 #include "views/accountmessages.h"
@@ -21,6 +22,7 @@ TLogin::TLogin(TAccount *account, QWidget *parent)
     , account(account)
 {
     ui->setupUi(this);
+    showSharpPicture(ui->label_3, QStringLiteral(":/Images/Lock.png"));
 
     {
         const auto settings = Settings::open();

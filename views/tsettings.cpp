@@ -1,6 +1,7 @@
 #include "views/tsettings.h"
 #include "ui_tsettings.h"
 
+#include "views/sharppicture.h"
 #include "base/settings.h"
 
 #include <QEvent>
@@ -15,6 +16,7 @@ TSettings::TSettings(QWidget *parent)
     , ui(new Ui::TSettings)
 {
     ui->setupUi(this);
+    showSharpPicture(ui->label_2, QStringLiteral(":/Images/InputDevice.png"));
     // A headset plugged in (or a sound server started) since the program
     // began is listed too; the engine refuses while a call holds the devices.
     refreshEngineDevices();

@@ -45,14 +45,16 @@ Plus          22   22
 Delete        22   22
 Header       800   70
 Group       1200   34
+Lock         110  110
+InputDevice   64   64
 LIST
 
 # Pictures that the forms show in plain labels. A label loads its pixmap by
-# file name, which never picks an @2x file, so these are rendered once, at
-# the size they are shown at...
+# file name, which never picks an @2x file: the login's padlock and the
+# settings' microphone are given theirs through QIcon by their dialogs (in
+# the list above); the call page's picture is rendered once, at the size it
+# is shown at...
 render Microphone  "$res/Images/Microphone.png"   96  96
-render Lock        "$res/Images/Lock.png"        110 110
-render InputDevice "$res/Images/InputDevice.png"  64  64
 # ...except the output device picture, whose label scales its contents to
 # 64 x 64: rendered at twice that, it stays sharp at a ratio of 2.
 render OutputDevice "$res/Images/OutputDevice.png" 128 128
