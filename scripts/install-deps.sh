@@ -13,6 +13,7 @@ libgl-dev libxkbcommon-dev
 libgsm1-dev portaudio19-dev libspeexdsp-dev libsqlite3-dev libcpp-httplib-dev libssl-dev
 sqlite3 tshark libgtest-dev xvfb xauth x11-utils xdotool trayer imagemagick librsvg2-bin
 fonts-dejavu-core dbus-x11 desktop-file-utils appstream libx11-dev lintian
+at-spi2-core python3-pyatspi
 pulseaudio pulseaudio-utils libasound2-plugins
 libjansson4 libedit2 libxml2 libxslt1.1 libsqlite3-0 libssl3 libuuid1 libgsm1 libicu72 libbsd0
 "
