@@ -15,20 +15,19 @@ int main(int argc, char *argv[])
     // contexts; this must be said before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Ondavox"));
-    QApplication::setDesktopFileName(QStringLiteral("ondavox"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/Icon.png")));
-
-    // What is left after the toolkit's own options is a number to call: a
-    // tel: or callto: link from the desktop, or a number typed after the
-    // program's name, spaces and all.
-    const QString link = QApplication::arguments().mid(1).join(QLatin1Char(' '));
+    // What follows the program's name is a number to call: a tel: or
+    // callto: link from the desktop, or a number typed after the name,
+    // spaces and all. (A later start passes on the toolkit's own options
+    // with it, if it was given any.)
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
 
     // One program per user and display: a later start hands its link to the
-    // running program, which comes to the front, and ends.
+    // running program, which comes to the front, and ends. It does so before
+    // the toolkit connects to the display, which takes longer than all the rest.
     SingleInstance instance;
-    switch (instance.start(link)) {
+    switch (instance.start(arguments.join(QLatin1Char(' ')))) {
     case SingleInstance::HandedOver:
         return 0;
     case SingleInstance::Unreachable:
@@ -37,6 +36,14 @@ int main(int argc, char *argv[])
     case SingleInstance::First:
         break;
     }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Ondavox"));
+    QApplication::setDesktopFileName(QStringLiteral("ondavox"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/Icon.png")));
+    instance.listen();
+    // The toolkit has taken its own options out by now.
+    const QString link = QApplication::arguments().mid(1).join(QLatin1Char(' '));
     QObject::connect(&instance, &SingleInstance::linkReceived, &app, [](const QString &received) {
         bringProgramToFront();
         if (!received.trimmed().isEmpty())

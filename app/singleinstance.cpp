@@ -1,18 +1,24 @@
 #include "app/singleinstance.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
+
 #include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -46,12 +52,13 @@ QString userName()
 QString displayName()
 {
     // Wayland first: a Wayland session may offer an X display as well.
-    for (const char *variable : {"WAYLAND_DISPLAY", "DISPLAY"}) {
+    // Without either, the toolkit's platform stands for the display.
+    for (const char *variable : {"WAYLAND_DISPLAY", "DISPLAY", "QT_QPA_PLATFORM"}) {
         const QString display = qEnvironmentVariable(variable);
         if (!display.isEmpty())
             return display;
     }
-    return QGuiApplication::platformName();
+    return QStringLiteral("none");
 }
 
 QString runtimeFolder()
@@ -98,15 +105,19 @@ SingleInstance::Role SingleInstance::start(const QString &link)
     }
     if (lockFd < 0)
         qWarning("Cannot open %s: later starts will not find this program", lockFile.constData());
+    return First;
+}
 
+void SingleInstance::listen()
+{
     // A socket still there was left by a program that crashed.
-    server = new QLocalServer(this);
+    // It goes with the application object, while the toolkit still runs.
+    server = new QLocalServer(QCoreApplication::instance());
     server->setSocketOptions(QLocalServer::UserAccessOption);
     QLocalServer::removeServer(socketPath());
     connect(server, &QLocalServer::newConnection, this, &SingleInstance::acceptConnections);
     if (!server->listen(socketPath()))
         qWarning("Cannot listen on %s: %s", qPrintable(socketPath()), qPrintable(server->errorString()));
-    return First;
 }
 
 SingleInstance::Role SingleInstance::handOver(const QString &link)
@@ -116,26 +127,54 @@ SingleInstance::Role SingleInstance::handOver(const QString &link)
     request.truncate(MaxRequest - 1);
     request += '\n';
 
+    // A plain socket: this runs before the application object exists.
+    const QByteArray path = QFile::encodeName(socketPath());
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    if (size_t(path.size()) >= sizeof(address.sun_path))
+        return Unreachable;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+
     // The running program may have taken the lock a moment ago and not be
     // listening yet.
     const QDeadlineTimer deadline(HandOverMs);
-    QLocalSocket socket;
+    int fd = -1;
     for (;;) {
-        socket.connectToServer(socketPath());
-        if (socket.waitForConnected(int(deadline.remainingTime())))
+        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return Unreachable;
+        if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof(address)) == 0)
             break;
-        socket.abort();
+        ::close(fd);
         if (deadline.hasExpired())
             return Unreachable;
         QThread::msleep(20);
     }
-    if (socket.write(request) != request.size() || !socket.waitForBytesWritten(int(deadline.remainingTime())))
-        return Unreachable;
-    // Once written, the request waits in the socket for a program that is
-    // busy right now; its answer only says that it has read it already.
+    qsizetype sent = 0;
+    while (sent < request.size()) {
+        const ssize_t n = ::send(fd, request.constData() + sent, size_t(request.size() - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ::close(fd);
+            return Unreachable;
+        }
+        sent += n;
+    }
+    // Once sent, the request waits in the socket for a program that is busy
+    // right now; its answer only says that it has read it already.
     QByteArray answer;
-    while (!answer.contains('\n') && socket.waitForReadyRead(int(deadline.remainingTime())))
-        answer += socket.readAll();
+    while (!answer.contains('\n') && !deadline.hasExpired()) {
+        pollfd readable = {fd, POLLIN, 0};
+        if (::poll(&readable, 1, int(deadline.remainingTime())) <= 0)
+            break;
+        char buffer[16];
+        const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+        if (n <= 0)
+            break;
+        answer.append(buffer, n);
+    }
+    ::close(fd);
     if (answer != Answer)
         qWarning("The running Ondavox has not answered yet; it takes the number when it can.");
     return HandedOver;

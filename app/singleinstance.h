@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
+#include <QLocalServer>
 #include <QString>
 
-class QLocalServer;
 class QLocalSocket;
 
 // One program per user and display. The first program to start takes a lock
@@ -32,9 +33,13 @@ public:
     // The socket's path in the user's runtime folder.
     static QString socketPath();
 
-    // Becomes the one program, or hands link to the running one. Takes at
-    // most about a second when another program holds the lock.
+    // Becomes the one program, or hands link to the running one. Needs no
+    // application object, so that a later start ends before the toolkit
+    // has connected to the display; takes at most about a second when
+    // another program holds the lock.
     Role start(const QString &link);
+    // The one program listens for later starts; needs the application object.
+    void listen();
 
 signals:
     // A later start handed this link over; empty when it had none and only
@@ -47,5 +52,5 @@ private:
     void readRequest(QLocalSocket *socket);
 
     int lockFd = -1;
-    QLocalServer *server = nullptr;
+    QPointer<QLocalServer> server;
 };
