@@ -61,6 +61,10 @@
         <source>Dialog</source>
         <translation>Dialog</translation>
     </message>
+    <message>
+        <source>Hang up</source>
+        <translation>Auflegen</translation>
+    </message>
 </context>
 <context>
     <name>TContactInfo</name>

@@ -61,6 +61,10 @@
         <source>Dialog</source>
         <translation>Diálogo</translation>
     </message>
+    <message>
+        <source>Hang up</source>
+        <translation>Colgar</translation>
+    </message>
 </context>
 <context>
     <name>TContactInfo</name>

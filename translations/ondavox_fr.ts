@@ -61,6 +61,10 @@
         <source>Dialog</source>
         <translation>Boîte de dialogue</translation>
     </message>
+    <message>
+        <source>Hang up</source>
+        <translation>Raccrocher</translation>
+    </message>
 </context>
 <context>
     <name>TContactInfo</name>
