@@ -110,29 +110,39 @@ def envelope(samples, window=160):
             for i in range(0, len(samples) - window + 1, window)]
 
 
+def correlation(a, b):
+    mean_a = sum(a) / len(a)
+    mean_b = sum(b) / len(b)
+    da = [x - mean_a for x in a]
+    db = [x - mean_b for x in b]
+    norm = math.sqrt(sum(x * x for x in da) * sum(x * x for x in db))
+    return sum(x * y for x, y in zip(da, db)) / norm if norm else 0.0
+
+
 def echo_likeness(spoken, heard):
-    """The best correlation of the two loudness envelopes (20 ms windows) over
-    lags up to 2 s, the lag, and the heard loudness over the spoken one."""
+    """How well the heard loudness envelope (20 ms frames) follows the spoken
+    one: the median, over one-second stretches of the spoken signal, of the
+    best correlation at a delay of up to 2 s (each stretch finds its own, as
+    the delay may shift a little during the call), the delay of the whole,
+    and the heard loudness over the spoken one at that delay."""
     a = envelope(spoken)
     b = envelope(heard)
-    best = (-1.0, 0, 0.0)
-    mean_a = sum(a) / len(a)
-    da = [x - mean_a for x in a]
-    norm_a = math.sqrt(sum(x * x for x in da))
-    for lag in range(0, 100):
-        part = b[lag:lag + len(a)]
-        if len(part) < len(a):
-            break
-        mean_b = sum(part) / len(part)
-        db = [x - mean_b for x in part]
-        norm_b = math.sqrt(sum(x * x for x in db))
-        if norm_a == 0 or norm_b == 0:
-            continue
-        r = sum(x * y for x, y in zip(da, db)) / (norm_a * norm_b)
-        if r > best[0]:
-            loudness = math.sqrt(sum(x * x for x in part) / max(1e-9, sum(x * x for x in a)))
-            best = (r, lag * 20, loudness)
-    return best
+    stretch = 50
+    bests = []
+    for start in range(0, len(a) - stretch + 1, stretch):
+        part = a[start:start + stretch]
+        best = -1.0
+        for lag in range(0, 100):
+            other = b[start + lag:start + lag + stretch]
+            if len(other) < stretch:
+                break
+            best = max(best, correlation(part, other))
+        bests.append(best)
+    bests.sort()
+    whole = max(range(0, 100), key=lambda lag: correlation(a, b[lag:lag + len(a)]) if len(b) >= lag + len(a) else -1.0)
+    part = b[whole:whole + len(a)]
+    loudness = math.sqrt(sum(x * x for x in part) / max(1e-9, sum(x * x for x in a)))
+    return bests[len(bests) // 2], whole * 20, loudness
 
 
 def make_microphone(path, seconds=4.0, rate=8000):
@@ -198,13 +208,11 @@ def main():
     press(hang_up)
     poll("back on the phonebook", lambda: find(window, pyatspi.ROLE_TEXT, "Number"), 30)
 
-    correlation, lag_ms, loudness = echo_likeness(spoken, samples_of(speaker))
-    print("echo: envelope correlation %.2f at %d ms, loudness %.2f of the spoken signal"
-          % (correlation, lag_ms, loudness))
-    # A busy machine shifts the delay a little during the call (the jitter
-    # buffer follows), which blurs a single-lag comparison: 0.8 to 1.0 is
-    # usual, while a speaker without the echo stays near 0.
-    if correlation < 0.5 or not 0.3 < loudness < 3.0:
+    likeness, lag_ms, loudness = echo_likeness(spoken, samples_of(speaker))
+    print("echo: envelope correlation %.2f (median of one-second stretches), delay %d ms, "
+          "loudness %.2f of the spoken signal" % (likeness, lag_ms, loudness))
+    # A speaker without the echo stays near 0.
+    if likeness < 0.6 or not 0.3 < loudness < 3.0:
         raise JourneyFailed("the speaker did not play the echo back")
 
     # A contact read out of the phonebook: its row's name and numbers.
