@@ -4,6 +4,7 @@
 #include "iax/iax_server.h"
 #include "store.h"
 #include "store_iax_backend.h"
+#include "web/card_processor.h"
 #include "web/faults.h"
 #include "web/web_server.h"
 
@@ -28,6 +29,10 @@ struct Options {
     devserver::EncryptionMode iaxEncryption = devserver::EncryptionMode::Offer;
     QString databasePath;
     devserver::web::WebConfig web;
+    // The card processor, with a certificate only.
+    int cardPort = 0;
+    QString cardCertificate;
+    QString cardKey;
 };
 
 [[noreturn]] void optionError(const QString &text)
@@ -100,6 +105,16 @@ Options parseOptions(const QCoreApplication &app)
                                         QStringLiteral("AES-128 for calls: off, offer (encrypt the calls that offer "
                                                        "it) or require (refuse the others). Default offer."),
                                         QStringLiteral("mode"), QStringLiteral("offer"));
+    const QCommandLineOption cardCertificate(
+        QStringLiteral("card-cert"),
+        QStringLiteral("Serve a card processor over HTTPS with this certificate (PEM), beside the billing pages."),
+        QStringLiteral("file"));
+    const QCommandLineOption cardKey(QStringLiteral("card-key"),
+                                     QStringLiteral("The card processor's private key (PEM)."), QStringLiteral("file"));
+    const QCommandLineOption cardPort(QStringLiteral("card-port"),
+                                      QStringLiteral("The card processor's port (default 0: any free port)."),
+                                      QStringLiteral("port"), QStringLiteral("0"));
+    parser.addOptions({cardCertificate, cardKey, cardPort});
     parser.addOptions({httpAddress, httpPort, iaxAddress, iaxPort, db, updateVersion, updateUrlWin, updateUrlMac, fault, logRequests,
                        historyLimit, iaxLoss, iaxJitter, iaxDuplicate, iaxReorder, encryption});
     parser.process(app);
@@ -110,6 +125,13 @@ Options parseOptions(const QCoreApplication &app)
     options.httpPort = parser.value(httpPort).toInt(&ok);
     if (!ok || options.httpPort < 0 || options.httpPort > 65535)
         optionError(QStringLiteral("--http-port needs a number from 0 to 65535"));
+    options.cardPort = parser.value(cardPort).toInt(&ok);
+    if (!ok || options.cardPort < 0 || options.cardPort > 65535)
+        optionError(QStringLiteral("--card-port needs a number from 0 to 65535"));
+    options.cardCertificate = parser.value(cardCertificate);
+    options.cardKey = parser.value(cardKey);
+    if (options.cardCertificate.isEmpty() != options.cardKey.isEmpty())
+        optionError(QStringLiteral("--card-cert and --card-key go together"));
     options.iaxAddress = parser.value(iaxAddress);
     options.iaxPort = parser.value(iaxPort).toInt(&ok);
     if (!ok || options.iaxPort < 0 || options.iaxPort > 65535)
@@ -209,18 +231,36 @@ int main(int argc, char *argv[])
     std::printf("iax2 listening on %s:%u\n", iaxOptions.address.c_str(), unsigned(iax.port()));
     std::fflush(stdout);
 
-    devserver::web::WebServer web(store, options.web);
+    // The card processor is bound first, so that the billing pages can name
+    // it; it serves once the service's address is known.
+    devserver::web::CardProcessor cards(store);
+    devserver::web::WebConfig webConfig = options.web;
+    if (!options.cardCertificate.isEmpty()) {
+        if (!cards.bind(options.httpAddress.toStdString(), options.cardPort, options.cardCertificate.toStdString(),
+                        options.cardKey.toStdString(), &error)) {
+            std::fprintf(stderr, "ondavox-devserver: %s\n", error.c_str());
+            return 1;
+        }
+        webConfig.cardProcessor = "https://" + options.httpAddress.toStdString() + ":" + std::to_string(cards.port());
+    }
+    devserver::web::WebServer web(store, webConfig);
     if (!web.start(options.httpAddress.toStdString(), options.httpPort, &error)) {
         std::fprintf(stderr, "ondavox-devserver: %s\n", error.c_str());
         return 1;
     }
-    std::printf("http listening on http://%s:%d\n", qPrintable(options.httpAddress), web.port());
+    const std::string serviceBase = "http://" + options.httpAddress.toStdString() + ":" + std::to_string(web.port());
+    if (!webConfig.cardProcessor.empty()) {
+        cards.serve(serviceBase);
+        std::printf("card processor listening on %s\n", webConfig.cardProcessor.c_str());
+    }
+    std::printf("http listening on %s\n", serviceBase.c_str());
     std::fflush(stdout);
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
     std::fprintf(stderr, "ondavox-devserver: stopping\n");
     web.stop();
+    cards.stop();
     iax.stop();
     return 0;
 }

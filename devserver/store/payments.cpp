@@ -56,4 +56,17 @@ PaymentOutcome Payments::complete(std::int64_t accountId, const std::string &tok
     return PaymentOutcome::Paid;
 }
 
+std::optional<PaymentRecord> Payments::find(const std::string &token)
+{
+    auto db = database_.lock();
+    Statement st(db, "SELECT account_id, amount_cents, paid_time FROM payments WHERE token = ?");
+    st.bind(1, token);
+    if (!st.step())
+        return std::nullopt;
+    PaymentRecord record{st.integer(0), st.integer(1), std::nullopt};
+    if (!st.isNull(2))
+        record.paidTime = st.integer(2);
+    return record;
+}
+
 } // namespace devserver

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace devserver {
@@ -16,6 +17,12 @@ struct PendingPayment {
 
 enum class PaymentOutcome { Paid, AlreadyPaid, Unknown };
 
+struct PaymentRecord {
+    std::int64_t accountId = 0;
+    std::int64_t amountCents = 0;
+    std::optional<std::int64_t> paidTime;
+};
+
 class Payments {
 public:
     explicit Payments(Database &database) : database_(database) {}
@@ -28,6 +35,9 @@ public:
     // when given, receives the amount of a known token.
     PaymentOutcome complete(std::int64_t accountId, const std::string &token, std::int64_t now,
                             std::int64_t *amountCents = nullptr);
+
+    // The payment a token stands for, paid or not.
+    std::optional<PaymentRecord> find(const std::string &token);
 
 private:
     Database &database_;

@@ -3,6 +3,7 @@
 #include "web_server.h"
 
 #include "avatar.h"
+#include "card_processor.h"
 #include "html.h"
 
 #include "../store.h"
@@ -91,23 +92,6 @@ bool parseAmount(const std::string &text, std::int64_t *cents)
         frac += '0';
     *cents = std::stoll(whole) * 100 + std::stoll(frac);
     return *cents >= kMinPaymentCents && *cents <= kMaxPaymentCents;
-}
-
-bool luhnValid(const std::string &digits)
-{
-    int sum = 0;
-    bool twice = false;
-    for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-        int d = *it - '0';
-        if (twice) {
-            d *= 2;
-            if (d > 9)
-                d -= 9;
-        }
-        sum += d;
-        twice = !twice;
-    }
-    return sum % 10 == 0;
 }
 
 std::string amountButtons(const std::string &key)
@@ -309,6 +293,36 @@ void WebServer::billing(const Request &, Response &res, const Caller &caller)
             dollars(cents) + "</button></form>\n"
             "<p class=\"muted\">This is the Ondavox development server: the payment is simulated and no "
             "card is charged.</p>\n";
+    if (!config_.cardProcessor.empty()) {
+        // The processor gets the payment's token, never the login key.
+        html += "<h2>Or with a card processor</h2>\n<form method=\"post\" action=\"" +
+                htmlEscape(config_.cardProcessor) + "/checkout\"><input type=\"hidden\" name=\"token\" value=\"" +
+                payment.token + "\"><button type=\"submit\" id=\"payByCard\">Pay by card</button></form>\n";
+    }
+    res.set_content(renderPage("Add credit", html, account->email), kHtml);
+}
+
+void WebServer::cardReturn(const Request &req, Response &res)
+{
+    // Where the card processor sends the browser back. The token stands for
+    // the payment only: the page tells its outcome and the balance, and
+    // offers nothing that would need the login key.
+    const FormFields f = fields(req, Charset::Utf8);
+    const auto payment = store_.payments().find(f.value("token"));
+    const auto account = payment ? store_.accounts().find(payment->accountId) : std::nullopt;
+    constexpr std::int64_t kReceiptSeconds = 3600;
+    if (!account || !payment->paidTime || *payment->paidTime < now() - kReceiptSeconds) {
+        res.status = 404;
+        res.set_content(renderPage("Add credit", "<h1>Add credit</h1>\n" +
+                                                     notice("This payment is not known, or was not made.", true)),
+                        kHtml);
+        return;
+    }
+    const std::string html = "<h1>Add credit</h1>\n" +
+                             notice("Thank you! " + dollars(payment->amountCents) + " was added to your credit.",
+                                    false) +
+                             "<p>Your balance: <span class=\"balance\" id=\"balance\">" +
+                             dollars(account->creditCents) + "</span></p>\n";
     res.set_content(renderPage("Add credit", html, account->email), kHtml);
 }
 
@@ -316,16 +330,8 @@ void WebServer::pay(const Request &, Response &res, const Caller &caller)
 {
     const FormFields &f = caller.fields;
     const std::string &key = caller.key;
-    std::string card;
-    for (char c : f.value("card")) {
-        if (c != ' ' && c != '-')
-            card += c;
-    }
     std::string html = "<h1>Add credit</h1>\n";
-    const bool cardOk = card.size() >= 12 && card.size() <= 19 &&
-                        std::all_of(card.begin(), card.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
-                        luhnValid(card);
-    if (!cardOk) {
+    if (!validCardNumber(f.value("card"))) {
         html += notice("The card number is not valid. Nothing was charged.", true) +
                 "<form method=\"post\" action=\"/Account/BillingInfo.html?amount=" +
                 htmlEscape(f.value("amount")) + "\">" + hiddenLogin(key) +

@@ -148,6 +148,7 @@ void WebServer::installRoutes()
     page(R"(/Phonebook/UploadPhoto\.html)", &WebServer::uploadPhoto);
     page(R"(/Account/BillingInfo\.html)", &WebServer::billing);
     page(R"(/Account/Pay\.html)", &WebServer::pay);
+    route(R"(/Account/CardReturn\.html)", &WebServer::cardReturn);
     s.Get(R"(/Account/Register\.html)", [this](const Request &req, Response &res) { registerForm(req, res); });
     s.Post(R"(/Account/Register\.html)", [this](const Request &req, Response &res) { registerAccount(req, res); });
     route(R"(/)", &WebServer::home);

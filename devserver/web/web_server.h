@@ -32,6 +32,9 @@ struct WebConfig {
     bool logRequests = false;
     // The most recent calls the history reply lists.
     std::size_t historyLimit = 200;
+    // Where billing pages offer to pay by card (https://host:port), empty
+    // for no card processor.
+    std::string cardProcessor;
 };
 
 class WebServer {
@@ -89,6 +92,7 @@ private:
     void uploadPhoto(const Request &req, Response &res, const Caller &caller);
     void billing(const Request &req, Response &res, const Caller &caller);
     void pay(const Request &req, Response &res, const Caller &caller);
+    void cardReturn(const Request &req, Response &res);
     void registerForm(const Request &req, Response &res);
     void registerAccount(const Request &req, Response &res);
     void home(const Request &req, Response &res);
