@@ -1,31 +1,26 @@
 #include "app/accountpages.h"
 
 #include "account/servicerequest.h"
-#include "app/browserwindow.h"
+#include "base/deployment.h"
+#include "app/pageswindows.h"
 
-#include <QWebEngineHttpRequest>
-#include <QWebEngineView>
+#include <QUrl>
 
 namespace AccountPages {
 
-QWebEngineHttpRequest request(const QString &path, const FormFields &query, const QString &key)
+QByteArray loginBody(const QString &key)
 {
-    QWebEngineHttpRequest result(ServiceRequest::url(path, query), QWebEngineHttpRequest::Post);
-    // The key is percent-encoded like every other form value, so a key that
-    // ever held "&" or "=" would still reach the service whole.
-    result.setPostData(FormFields().add(QStringLiteral("login"), key).toBody());
-    return result;
+    return FormFields().add(QStringLiteral("login"), key).toBody();
 }
 
-void open(QPointer<QWebEngineView> &window, const QWebEngineHttpRequest &request)
+void open(const QString &window, const QString &path, const FormFields &query, const QString &key)
 {
-    if (!window)
-        window = BrowserWindow::create();
-    window->load(request);
-    window->showMaximized();
-    // A window already open behind the main window comes to the front.
-    window->raise();
-    window->activateWindow();
+    PagesWindows::instance()->open(window, ServiceRequest::url(path, query), loginBody(key));
+}
+
+void openPublic(const QString &window, const QString &path)
+{
+    PagesWindows::instance()->open(window, QUrl(Deployment::webBase() + path));
 }
 
 } // namespace AccountPages

@@ -11,10 +11,6 @@
 
 int main(int argc, char *argv[])
 {
-    // The browser windows of the account pages share the GUI's OpenGL
-    // contexts; this must be said before the application object exists.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-
     // What follows the program's name is a number to call: a tel: or
     // callto: link from the desktop, or a number typed after the name,
     // spaces and all. (A later start passes on the toolkit's own options

@@ -3,7 +3,6 @@
 
 #include "account/taccount.h"
 #include "app/accountpages.h"
-#include "app/browserwindow.h"
 #include "app/updatecheck.h"
 #include "base/deployment.h"
 #include "base/settings.h"
@@ -29,7 +28,6 @@
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
-#include <QWebEngineView>
 
 #include <cstdlib>
 
@@ -492,32 +490,26 @@ void TMainWindow::onCallHistoryTimer()
 
 void TMainWindow::openBillingPage(int amount)
 {
-    AccountPages::open(billingView,
-                       AccountPages::request(QStringLiteral("/Account/BillingInfo.html"),
-                                             FormFields().add(QStringLiteral("amount"), amount),
-                                             account ? account->key() : QString()));
+    AccountPages::open(AccountPages::BillingWindow, QStringLiteral("/Account/BillingInfo.html"),
+                       FormFields().add(QStringLiteral("amount"), amount), account ? account->key() : QString());
 }
 
 void TMainWindow::openLoginPage(const QString &path)
 {
-    QPointer<QWebEngineView> &view = loginPages[path];
-    if (!view)
-        view = BrowserWindow::create();
-    view->load(QUrl(Deployment::webBase() + path));
-    view->setWindowModality(Qt::ApplicationModal);
-    view->showMaximized();
+    // Each of these pages has a window of its own, named by its path.
+    AccountPages::openPublic(path, path);
 }
 
 void TMainWindow::on_pbRates_clicked()
 {
-    AccountPages::open(webView, AccountPages::request(QStringLiteral("/Rates/ViewRates.html"), FormFields(),
-                                                      account ? account->key() : QString()));
+    AccountPages::open(AccountPages::PagesWindow, QStringLiteral("/Rates/ViewRates.html"), FormFields(),
+                       account ? account->key() : QString());
 }
 
 void TMainWindow::on_pbGoToZimbrel_clicked()
 {
-    AccountPages::open(webView, AccountPages::request(QStringLiteral("/Phonebook/Phonebook.html"), FormFields(),
-                                                      account ? account->key() : QString()));
+    AccountPages::open(AccountPages::PagesWindow, QStringLiteral("/Phonebook/Phonebook.html"), FormFields(),
+                       account ? account->key() : QString());
 }
 
 void TMainWindow::on_actionAdd_50_triggered()

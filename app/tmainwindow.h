@@ -19,7 +19,6 @@ class TAccount;
 class TContactTree;
 class TMainWindow;
 class TTextDialog;
-class QWebEngineView;
 
 // The current main window, the receiver of the posted application events,
 // or null while none exists (during a logout). GUI thread only.
@@ -107,7 +106,7 @@ private:
     void startSession();
     void setUpCreditMenu();
     void setUpTray();
-    // The billing page for adding amount dollars, in billingView.
+    // The billing page for adding amount dollars, in the billing window.
     void openBillingPage(int amount);
     // A public page of the service asked for by the login dialog.
     void openLoginPage(const QString &path);
@@ -127,13 +126,6 @@ private:
     QTimer *callHistoryTimer = nullptr;
     QMenu creditMenu;
     QPointer<TTextDialog> textDialog;
-    // The account pages: rates and the web phonebook share one window, the
-    // billing pages the other. Both outlive this window (a logout leaves
-    // them open) and go when the application quits.
-    QPointer<QWebEngineView> webView;
-    QPointer<QWebEngineView> billingView;
-    // The login dialog's pages (registration, rates), one window each.
-    QHash<QString, QPointer<QWebEngineView>> loginPages;
     // Children of the window, so they go with it at logout.
     QPointer<QSystemTrayIcon> trayIcon;
     QPointer<QMenu> trayMenu;

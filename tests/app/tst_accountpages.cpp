@@ -1,7 +1,10 @@
 // The account pages: each opens in its browser window already logged in,
-// with the login key posted as the form body.
-#include "base/tevent.h"
+// with the login key posted as the form body. The windows belong to the
+// program ondavox-pages, which the phone starts for the first page; this
+// test is the phone, and sees the windows through what that program reports.
+#include "app/pageswindows.h"
 #include "app/tmainwindow.h"
+#include "base/tevent.h"
 #include "views/tlogin.h"
 #include "httpresponder.h"
 #include "testsupport.h"
@@ -10,12 +13,57 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QWebEnginePage>
-#include <QWebEngineProfile>
-#include <QWebEngineView>
+
+#include <signal.h>
+
+namespace {
+
+PagesWindows *pages()
+{
+    return PagesWindows::instance();
+}
+
+PagesWindows::Window windowOf(const QString &kind)
+{
+    return pages()->windows().value(kind);
+}
+
+QStringList visibleWindows()
+{
+    QStringList kinds;
+    const auto windows = pages()->windows();
+    for (auto it = windows.begin(); it != windows.end(); ++it)
+        if (it->visible)
+            kinds.append(it.key());
+    return kinds;
+}
+
+// Runs script in the page of kind's window and waits for its value.
+QJsonValue evaluate(const QString &kind, const QString &script)
+{
+    QJsonValue result;
+    bool done = false;
+    pages()->run(kind, script, [&](const QJsonValue &value) {
+        result = value;
+        done = true;
+    });
+    QTest::qWaitFor([&] { return done; }, 30000);
+    return result;
+}
+
+bool browserEngineLoadedHere()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libQt6WebEngine");
+}
+
+} // namespace
 
 class TestAccountPages : public QObject
 {
@@ -35,12 +83,12 @@ private slots:
     void emptyKeyPostsAnEmptyLogin();
     void keyIsSentWhole();
     void eachFamilyReusesItsWindow();
-    void noBrowserBeforeThePagesAreOpened();
+    void noBrowserEngineInThePhone();
     void pagesStayOnTheServiceOrigin();
+    void aDeadPagesProgramIsReplaced();
 
 private:
     TMainWindow *loggedInWindow(const QByteArray &loginReply);
-    QList<QWebEngineView *> browserWindows() const;
     HttpResponder::Request lastRequestFor(const QByteArray &path);
 
     HttpResponder *responder = nullptr;
@@ -60,9 +108,9 @@ void TestAccountPages::init()
 
 void TestAccountPages::cleanup()
 {
-    // The browser windows outlive the main window; here nothing quits the
-    // application, so they go by hand before the next test.
-    qDeleteAll(browserWindows());
+    // The page windows outlive the main window; here nothing quits the
+    // application, so the pages program ends by hand before the next test.
+    pages()->stop();
     setMainWindow(nullptr);
     delete sandbox;
     delete responder;
@@ -77,15 +125,6 @@ TMainWindow *TestAccountPages::loggedInWindow(const QByteArray &loginReply)
     return window;
 }
 
-QList<QWebEngineView *> TestAccountPages::browserWindows() const
-{
-    QList<QWebEngineView *> views;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (auto *view = qobject_cast<QWebEngineView *>(widget))
-            views.append(view);
-    return views;
-}
-
 HttpResponder::Request TestAccountPages::lastRequestFor(const QByteArray &path)
 {
     const auto requests = responder->requestsFor(path);
@@ -96,23 +135,25 @@ void TestAccountPages::pagePostsTheLoginKey_data()
 {
     QTest::addColumn<QString>("trigger");
     QTest::addColumn<QByteArray>("target");
-    QTest::newRow("rates") << "pbRates" << QByteArray("/Rates/ViewRates.html");
-    QTest::newRow("account phonebook") << "pbGoToZimbrel" << QByteArray("/Phonebook/Phonebook.html");
-    QTest::newRow("add $10") << "actionAdd_10" << QByteArray("/Account/BillingInfo.html?amount=10");
-    QTest::newRow("add $20") << "actionAdd_20" << QByteArray("/Account/BillingInfo.html?amount=20");
-    QTest::newRow("add $50") << "actionAdd_50" << QByteArray("/Account/BillingInfo.html?amount=50");
+    QTest::addColumn<QString>("window");
+    QTest::newRow("rates") << "pbRates" << QByteArray("/Rates/ViewRates.html") << "pages";
+    QTest::newRow("account phonebook") << "pbGoToZimbrel" << QByteArray("/Phonebook/Phonebook.html") << "pages";
+    QTest::newRow("add $10") << "actionAdd_10" << QByteArray("/Account/BillingInfo.html?amount=10") << "billing";
+    QTest::newRow("add $20") << "actionAdd_20" << QByteArray("/Account/BillingInfo.html?amount=20") << "billing";
+    QTest::newRow("add $50") << "actionAdd_50" << QByteArray("/Account/BillingInfo.html?amount=50") << "billing";
 }
 
 void TestAccountPages::pagePostsTheLoginKey()
 {
     QFETCH(QString, trigger);
     QFETCH(QByteArray, target);
-    std::unique_ptr<TMainWindow> window(loggedInWindow(R"({"Username":"1000","Password":"pw","Key":"K42x"})"));
+    QFETCH(QString, window);
+    std::unique_ptr<TMainWindow> main(loggedInWindow(R"({"Username":"1000","Password":"pw","Key":"K42x"})"));
 
-    if (auto *button = window->findChild<QPushButton *>(trigger))
+    if (auto *button = main->findChild<QPushButton *>(trigger))
         button->click();
     else
-        window->findChild<QAction *>(trigger)->trigger();
+        main->findChild<QAction *>(trigger)->trigger();
 
     const QByteArray path = target.left(target.indexOf('?') < 0 ? target.size() : target.indexOf('?'));
     QVERIFY(responder->waitForRequest(path, 30000));
@@ -121,13 +162,10 @@ void TestAccountPages::pagePostsTheLoginKey()
     QCOMPARE(request.target, target);
     QCOMPARE(request.body, QByteArray("login=K42x&"));
 
-    // The page shows in a maximised window of its own.
-    const auto views = browserWindows();
-    QCOMPARE(views.size(), 1);
-    QVERIFY(views.first()->isVisible());
-    QVERIFY(views.first()->windowState() & Qt::WindowMaximized);
-    QVERIFY(!views.first()->parent());
-    QTRY_VERIFY_WITH_TIMEOUT(views.first()->title() == QString::fromLatin1(path), 30000);
+    // The page shows in a maximised window of its own, titled as the page.
+    QTRY_VERIFY_WITH_TIMEOUT(windowOf(window).title == QString::fromLatin1(path), 30000);
+    QCOMPARE(visibleWindows(), QStringList{window});
+    QVERIFY(windowOf(window).maximized);
 }
 
 void TestAccountPages::emptyKeyPostsAnEmptyLogin()
@@ -155,48 +193,63 @@ void TestAccountPages::eachFamilyReusesItsWindow()
     auto *phonebook = window->findChild<QPushButton *>(QStringLiteral("pbGoToZimbrel"));
 
     rates->click();
-    QVERIFY(responder->waitForRequest("/Rates/ViewRates.html", 30000));
-    QCOMPARE(browserWindows().size(), 1);
-    QWebEngineView *pages = browserWindows().first();
-    QTRY_COMPARE_WITH_TIMEOUT(pages->title(), QStringLiteral("/Rates/ViewRates.html"), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(windowOf(QStringLiteral("pages")).pageTitle, QStringLiteral("/Rates/ViewRates.html"),
+                              30000);
+    const qint64 program = pages()->processId();
+    QVERIFY(program > 0);
 
     // The same button twice: the page loads again into the same window.
     rates->click();
     QTRY_COMPARE_WITH_TIMEOUT(responder->requestsFor("/Rates/ViewRates.html").size(), 2, 30000);
-    QCOMPARE(browserWindows(), QList<QWebEngineView *>{pages});
+    QCOMPARE(pages()->windows().keys(), QStringList{QStringLiteral("pages")});
 
     // Closing the window only hides it; the next page shows it again.
-    pages->close();
-    QVERIFY(!pages->isVisible());
+    pages()->close(QStringLiteral("pages"));
+    QTRY_VERIFY_WITH_TIMEOUT(!windowOf(QStringLiteral("pages")).visible, 30000);
     phonebook->click();
     QVERIFY(responder->waitForRequest("/Phonebook/Phonebook.html", 30000));
-    QCOMPARE(browserWindows(), QList<QWebEngineView *>{pages});
-    QVERIFY(pages->isVisible());
-    QTRY_COMPARE_WITH_TIMEOUT(pages->title(), QStringLiteral("/Phonebook/Phonebook.html"), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(windowOf(QStringLiteral("pages")).pageTitle,
+                              QStringLiteral("/Phonebook/Phonebook.html"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(windowOf(QStringLiteral("pages")).visible, 30000);
 
     // Billing goes to a second window and never replaces the account page.
     window->findChild<QAction *>(QStringLiteral("actionAdd_10"))->trigger();
     QVERIFY(responder->waitForRequest("/Account/BillingInfo.html", 30000));
-    QCOMPARE(browserWindows().size(), 2);
-    QWebEngineView *billing = browserWindows().at(0) == pages ? browserWindows().at(1) : browserWindows().at(0);
     window->findChild<QAction *>(QStringLiteral("actionAdd_50"))->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(responder->requestsFor("/Account/BillingInfo.html").size(), 2, 30000);
-    QCOMPARE(browserWindows().size(), 2);
-    QTRY_COMPARE_WITH_TIMEOUT(billing->url().query(), QStringLiteral("amount=50"), 30000);
-    QCOMPARE(pages->title(), QStringLiteral("/Phonebook/Phonebook.html"));
+    QTRY_COMPARE_WITH_TIMEOUT(windowOf(QStringLiteral("billing")).url.query(), QStringLiteral("amount=50"), 30000);
+    QCOMPARE(responder->requestsFor("/Account/BillingInfo.html").size(), 2);
+    QCOMPARE(pages()->windows().size(), 2);
+    QCOMPARE(windowOf(QStringLiteral("pages")).pageTitle, QStringLiteral("/Phonebook/Phonebook.html"));
+    // One program shows every window.
+    QCOMPARE(pages()->processId(), program);
 
     // The windows do not belong to the main window: they stay when it goes.
     window.reset();
-    QCOMPARE(browserWindows().size(), 2);
+    QTest::qWait(300);
+    QCOMPARE(visibleWindows().size(), 2);
+    QCOMPARE(pages()->processId(), program);
 }
 
-void TestAccountPages::noBrowserBeforeThePagesAreOpened()
+void TestAccountPages::noBrowserEngineInThePhone()
 {
     std::unique_ptr<TMainWindow> window(loggedInWindow(R"({"Username":"1000","Password":"pw","Key":"k1"})"));
     window->show();
     QTest::qWait(700);
-    QVERIFY(browserWindows().isEmpty());
+    QCOMPARE(pages()->processId(), 0);
     QVERIFY(responder->requestsFor("/Rates/ViewRates.html").isEmpty());
+    QVERIFY(!browserEngineLoadedHere());
+
+    // Pages open in a program of their own; the phone still has no engine.
+    window->findChild<QPushButton *>(QStringLiteral("pbRates"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(windowOf(QStringLiteral("pages")).pageTitle, QStringLiteral("/Rates/ViewRates.html"),
+                              30000);
+    QVERIFY(pages()->processId() != QCoreApplication::applicationPid());
+    QVERIFY(!browserEngineLoadedHere());
+    // The login key reached the service in the page's body, never the
+    // command line that anyone on the machine can read.
+    QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(pages()->processId()));
+    QVERIFY(commandLine.open(QIODevice::ReadOnly));
+    QVERIFY(!commandLine.readAll().contains("k1"));
 }
 
 void TestAccountPages::pagesStayOnTheServiceOrigin()
@@ -216,59 +269,106 @@ void TestAccountPages::pagesStayOnTheServiceOrigin()
                         "<a id='file' href='file:///etc/passwd'>file</a>"
                         "<a id='download' href='/Rates/rates.csv' download='rates.csv'>download</a>"
                         "<a id='inside' href='/Phonebook/Phonebook.html'>inside</a>"
+                        "<form method='post' action='" + other + "?form'><button id='form'>send</button></form>"
+
                         "</body></html>");
     responder->setReply("/Rates/rates.csv", "prefix,rate\n001,2\n");
     for (const char *scheme : {"http", "https", "file", "ondavoxtest"})
         QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "openUrl");
-    QTemporaryDir downloads;
-    QWebEngineProfile::defaultProfile()->setDownloadPath(downloads.path());
+    // The pages program's home, where a download would land.
+    QTemporaryDir home;
+    const QByteArray realHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
 
     std::unique_ptr<TMainWindow> window(loggedInWindow(R"({"Username":"1000","Password":"pw","Key":"k1"})"));
     window->findChild<QPushButton *>(QStringLiteral("pbRates"))->click();
-    QTRY_COMPARE_WITH_TIMEOUT(browserWindows().size(), 1, 30000);
-    QWebEngineView *view = browserWindows().first();
-    QTRY_COMPARE_WITH_TIMEOUT(view->title(), QStringLiteral("rates"), 30000);
-    const QUrl ratesUrl = view->url();
+    QTRY_COMPARE_WITH_TIMEOUT(windowOf(QStringLiteral("pages")).title, QStringLiteral("rates"), 30000);
+    qputenv("HOME", realHome);
+    const QUrl ratesUrl = windowOf(QStringLiteral("pages")).url;
 
-    const auto click = [view](const char *id) {
-        view->page()->runJavaScript(QStringLiteral("document.getElementById('%1').click()").arg(QLatin1String(id)));
+    struct Try {
+        const char *id;
+        QList<QUrl> toBrowser;
+        QString notice; // what the window then says above the page
     };
-    struct Try { const char *id; QList<QUrl> toBrowser; };
     const Try tries[] = {
-        {"other", {QUrl(QString::fromUtf8(other))}},
-        {"otherName", {QUrl(QString::fromUtf8(otherName))}},
-        {"newWindow", {QUrl(QString::fromUtf8(other + "?new"))}},
-        {"scheme", {}},
-        {"file", {}},
-        {"download", {}},
+        {"other", {QUrl(QString::fromUtf8(other))}, QString::fromUtf8(other) + " was opened in your web browser."},
+        {"otherName", {QUrl(QString::fromUtf8(otherName))},
+         QString::fromUtf8(otherName) + " was opened in your web browser."},
+        {"newWindow", {QUrl(QString::fromUtf8(other + "?new"))}, {}},
+        // A form sent to a plain http address elsewhere: refused, and the
+        // window says why.
+        {"form", {},
+         "The page wanted to open " + QString::fromUtf8(other) +
+             "?form. It was not opened: this window opens only secure (https) addresses."},
+        // Schemes the browser engine itself does not follow.
+        {"scheme", {}, {}},
+        {"file", {}, {}},
+        {"download", {}, {}},
     };
     for (const Try &attempt : tries) {
         opened.clear();
-        click(attempt.id);
+        evaluate(QStringLiteral("pages"),
+                 QStringLiteral("document.getElementById('%1').click(); true").arg(QLatin1String(attempt.id)));
         if (!attempt.toBrowser.isEmpty())
             QTRY_VERIFY2_WITH_TIMEOUT(!opened.isEmpty(), attempt.id, 10000);
+        else if (!attempt.notice.isEmpty())
+            QTRY_COMPARE_WITH_TIMEOUT(windowOf(QStringLiteral("pages")).notice, attempt.notice, 10000);
         else
             QTest::qWait(1500);
         QVERIFY2(opened == attempt.toBrowser, attempt.id);
-        QCOMPARE(browserWindows(), QList<QWebEngineView *>{view});
-        QCOMPARE(view->url(), ratesUrl);
-        QCOMPARE(view->title(), QStringLiteral("rates"));
+        if (!attempt.notice.isEmpty())
+            QTRY_COMPARE_WITH_TIMEOUT(windowOf(QStringLiteral("pages")).notice, attempt.notice, 10000);
+        QCOMPARE(pages()->windows().keys(), QStringList{QStringLiteral("pages")});
+        QCOMPARE(windowOf(QStringLiteral("pages")).url, ratesUrl);
+        QCOMPARE(windowOf(QStringLiteral("pages")).title, QStringLiteral("rates"));
     }
     for (const char *scheme : {"http", "https", "file", "ondavoxtest"})
         QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
     QVERIFY(elsewhere.requests().isEmpty());
-    QVERIFY(QDir(downloads.path()).isEmpty());
+    QDirIterator saved(home.path(), QDir::Files, QDirIterator::Subdirectories);
+    while (saved.hasNext()) {
+        const QString file = saved.next();
+        QVERIFY2(!file.contains(QLatin1String("rates")), qPrintable(file));
+    }
 
-    // Links within the service still work in the window.
-    click("inside");
+    // Links within the service still work in the window, and the line above
+    // the page goes with the next page.
+    evaluate(QStringLiteral("pages"), QStringLiteral("document.getElementById('inside').click(); true"));
     QVERIFY(responder->waitForRequest("/Phonebook/Phonebook.html", 30000));
-    QTRY_COMPARE_WITH_TIMEOUT(view->title(), QStringLiteral("/Phonebook/Phonebook.html"), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(windowOf(QStringLiteral("pages")).title, QStringLiteral("/Phonebook/Phonebook.html"),
+                              30000);
+    QCOMPARE(windowOf(QStringLiteral("pages")).notice, QString());
+}
+
+void TestAccountPages::aDeadPagesProgramIsReplaced()
+{
+    std::unique_ptr<TMainWindow> window(loggedInWindow(R"({"Username":"1000","Password":"pw","Key":"k1"})"));
+    window->findChild<QPushButton *>(QStringLiteral("pbRates"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(windowOf(QStringLiteral("pages")).pageTitle, QStringLiteral("/Rates/ViewRates.html"),
+                              30000);
+    const qint64 first = pages()->processId();
+
+    QSignalSpy ended(pages(), &PagesWindows::ended);
+    QCOMPARE(::kill(pid_t(first), SIGKILL), 0);
+    QVERIFY(ended.wait(30000));
+    QVERIFY(pages()->windows().isEmpty());
+    QCOMPARE(pages()->processId(), 0);
+
+    // The phone goes on; the next page starts a fresh program.
+    window->findChild<QPushButton *>(QStringLiteral("pbGoToZimbrel"))->click();
+    QVERIFY(responder->waitForRequest("/Phonebook/Phonebook.html", 30000));
+    QCOMPARE(lastRequestFor("/Phonebook/Phonebook.html").body, QByteArray("login=k1&"));
+    QTRY_COMPARE_WITH_TIMEOUT(windowOf(QStringLiteral("pages")).pageTitle,
+                              QStringLiteral("/Phonebook/Phonebook.html"), 30000);
+    QVERIFY(pages()->processId() > 0);
+    QVERIFY(pages()->processId() != first);
 }
 
 int main(int argc, char *argv[])
 {
-    // What the program's entry point says before the application exists.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    if (qEnvironmentVariableIsEmpty("ONDAVOX_PAGES_PROGRAM"))
+        qputenv("ONDAVOX_PAGES_PROGRAM", ONDAVOX_PAGES_PROGRAM_PATH);
     QApplication app(argc, argv);
     TestAccountPages test;
     return QTest::qExec(&test, argc, argv);
