@@ -11,7 +11,7 @@ qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
 qt6-webengine-dev qt6-webengine-dev-tools qt6-qpa-plugins qt6-httpserver-dev
 libgl-dev libxkbcommon-dev
 libgsm1-dev portaudio19-dev libspeexdsp-dev libsqlite3-dev libcpp-httplib-dev libssl-dev
-sqlite3 tshark libgtest-dev xvfb xauth x11-utils xdotool trayer imagemagick librsvg2-bin
+sqlite3 tshark libgtest-dev xvfb xauth x11-utils xdotool trayer imagemagick librsvg2-bin openssl libnss3-tools
 fonts-dejavu-core dbus-x11 desktop-file-utils appstream libx11-dev lintian
 at-spi2-core python3-pyatspi
 pulseaudio pulseaudio-utils libasound2-plugins

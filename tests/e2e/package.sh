@@ -5,8 +5,9 @@
 # installation with apt in a throw-away root (this system seen through an
 # overlay, so the machine itself is never touched): the program starts as an
 # ordinary user, finds its engine in its private folder, logs in to a
-# devserver, keeps its settings in the user's configuration folder and ends
-# from its tray menu; removing and purging the package afterwards leaves no
+# devserver, opens an account page (in its pages program, from the same
+# private folder), keeps its settings in the user's configuration folder and
+# ends from its tray menu; removing and purging the package afterwards leaves no
 # file of it behind and the user's settings untouched.
 #   package.sh BUILD_DIR DEVSERVER SHOTS_DIR
 # Exits 77 (skipped) without lintian, root or overlay mounts, or when the
@@ -95,6 +96,7 @@ done
 # The engine is the program's alone: in a private folder, without a link for
 # building against it.
 grep -q "^/usr/lib/[^/]*/ondavox/libondavox-iax\\.so\\.1$" "$work/contents" || fail "the engine is not in its private folder"
+grep -q "^/usr/lib/[^/]*/ondavox/ondavox-pages$" "$work/contents" || fail "the pages program is not in the private folder"
 if grep -q "libondavox-iax\\.so$" "$work/contents"; then fail "the package has a development link to the engine"; fi
 dpkg-deb -x "$deb" "$work/unpacked"
 desktop-file-validate "$work/unpacked/usr/share/applications/ondavox.desktop" || fail "desktop entry"
@@ -159,6 +161,18 @@ xdotool key Tab Return
 wait_until 60 window_shown "Ondavox" || fail "no main window after the login"
 wait_until 30 at_least 1 "POST /Credit/GetCredit.html 200" || fail "the balance was not requested"
 shot installed-logged-in
+# The rates button (the fourth of the toolbar): the page opens logged in, in
+# the pages program that the phone starts from its private folder.
+xdotool mousemove --window "$(window_shown "Ondavox")" 147 20 click 1
+wait_until 60 window_shown "Rates and charges - Ondavox" || fail "the installed program opens no rates page"
+at_least 1 "POST /Rates/ViewRates.html 200" || fail "the rates page was not posted to the service"
+pages_program=$(for p in $(inside); do readlink "/proc/$p/exe"; done | grep "/ondavox-pages$" | head -n 1)
+echo "pages program: $pages_program"
+case "$pages_program" in
+    */usr/lib/*/ondavox/ondavox-pages) ;;
+    *) fail "the account page is not shown by the installed pages program" ;;
+esac
+shot installed-rates
 # The folder of the installed program is not the user's to write: the
 # settings live in the user's configuration folder, private to the user.
 settings="$root/home/user/.config/Ondavox/Settings.ini"

@@ -9,9 +9,12 @@
 // the echo test from the phonebook, a charged call found in the history and
 // called again from there, a text message, a contact added, edited and
 // deleted, the audio settings, the rates page, and credit bought on a
-// billing page.
+// billing page through a card processor on an https origin of its own. The
+// account pages are shown by the program ondavox-pages, which the phone
+// starts; the journeys read and click them through the phone's line to it.
 #include "views/tlogin.h"
 #include "base/tevent.h"
+#include "app/pageswindows.h"
 #include "app/tmainwindow.h"
 #include "audio_analysis.h"
 #include "devserver_process.h"
@@ -47,8 +50,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QWebEnginePage>
-#include <QWebEngineView>
+#include <QProcess>
 
 #include <sqlite3.h>
 
@@ -147,27 +149,83 @@ QList<HistoryRow> historyOf(QTreeWidget *list)
     return rows;
 }
 
-QList<QWebEngineView *> browserWindows()
+// The kinds of the account-page windows on screen.
+QStringList pageWindows()
 {
-    QList<QWebEngineView *> views;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (auto *view = qobject_cast<QWebEngineView *>(widget); view && view->isVisible())
-            views << view;
-    return views;
+    QStringList kinds;
+    const auto windows = PagesWindows::instance()->windows();
+    for (auto it = windows.begin(); it != windows.end(); ++it)
+        if (it->visible)
+            kinds << it.key();
+    return kinds;
 }
 
-// Runs script in the page and waits for its result.
-QVariant evaluate(QWebEngineView *view, const QString &script)
+PagesWindows::Window pageWindow(const QString &kind)
+{
+    return PagesWindows::instance()->windows().value(kind);
+}
+
+// Runs script in the page of kind's window and waits for its result.
+QVariant evaluate(const QString &kind, const QString &script)
 {
     auto result = std::make_shared<QVariant>();
     auto done = std::make_shared<bool>(false);
-    view->page()->runJavaScript(script, [result, done](const QVariant &value) {
-        *result = value;
+    PagesWindows::instance()->run(kind, script, [result, done](const QJsonValue &value) {
+        *result = value.toVariant();
         *done = true;
     });
     if (!QTest::qWaitFor([done] { return *done; }, kLong))
         qWarning("no answer from the page to: %s", qPrintable(script));
     return *result;
+}
+
+bool loadedHere(const char *library)
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(library);
+}
+
+// A certificate authority of the test's own and a certificate for the card
+// processor on 127.0.0.1 signed by it, made with openssl; the authority is
+// trusted in a certificate store (NSS, which the browser engine reads) in
+// home, the home the pages program is given. Nothing else trusts it.
+QString makeTrustedCertificate(const QString &dir, const QString &home)
+{
+    const auto run = [&](const QString &program, const QStringList &arguments) {
+        QProcess process;
+        process.setWorkingDirectory(dir);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(program, arguments);
+        if (!process.waitForFinished(60000) || process.exitCode() != 0)
+            return program + QLatin1String(": ") + QString::fromLocal8Bit(process.readAll());
+        return QString();
+    };
+    QFile extensions(QDir(dir).filePath(QStringLiteral("leaf.ext")));
+    if (!extensions.open(QIODevice::WriteOnly))
+        return QStringLiteral("cannot write leaf.ext");
+    extensions.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");
+    extensions.close();
+    const QString nss = QStringLiteral("sql:") + home + QStringLiteral("/.pki/nssdb");
+    QDir().mkpath(home + QStringLiteral("/.pki/nssdb"));
+    const QList<QPair<QString, QStringList>> steps = {
+        {QStringLiteral("openssl"),
+         {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days", "2",
+          "-subj", "/CN=Ondavox journeys test authority", "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
+          "keyUsage=critical,keyCertSign"}},
+        {QStringLiteral("openssl"),
+         {"req", "-newkey", "rsa:2048", "-nodes", "-keyout", "card.key", "-out", "card.csr", "-subj", "/CN=127.0.0.1"}},
+        {QStringLiteral("openssl"),
+         {"x509", "-req", "-in", "card.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial", "-out",
+          "card.pem", "-days", "2", "-extfile", "leaf.ext"}},
+        {QStringLiteral("certutil"), {"-N", "--empty-password", "-d", nss}},
+        {QStringLiteral("certutil"), {"-A", "-n", "journeys", "-t", "C,,", "-i", "ca.pem", "-d", nss}},
+    };
+    for (const auto &[program, arguments] : steps) {
+        const QString failed = run(program, arguments);
+        if (!failed.isEmpty())
+            return failed;
+    }
+    return {};
 }
 
 // A change the service refuses ends in an error box: its text is kept and
@@ -185,9 +243,9 @@ void refuseOnError(QString *refusal)
         kLong);
 }
 
-QString pageText(QWebEngineView *view)
+QString pageText(const QString &kind)
 {
-    return evaluate(view, QStringLiteral("document.body ? document.body.innerText : ''")).toString();
+    return evaluate(kind, QStringLiteral("document.body ? document.body.innerText : ''")).toString();
 }
 
 } // namespace
@@ -241,10 +299,15 @@ private:
 
     // shots/<journey>/NN-name.png of the widget as the user sees it.
     void shot(const QString &journey, const QString &name, QWidget *widget = nullptr);
+    // The same of the page window in front, a window of another program.
+    void pageShot(const QString &journey, const QString &name);
 
     std::unique_ptr<DevServer> server;
     std::unique_ptr<SettingsSandbox> sandbox;
     QTemporaryDir audioDir;
+    QTemporaryDir certificates;
+    QTemporaryDir pagesHome;
+    QByteArray realHome;
     QString microphonePath;
     QString speakerPath;
     std::vector<std::int16_t> spoken;
@@ -268,6 +331,19 @@ void TestJourneys::shot(const QString &journey, const QString &name, QWidget *wi
     QVERIFY2(widget->grab().save(file), qPrintable(file));
 }
 
+void TestJourneys::pageShot(const QString &journey, const QString &name)
+{
+    QTest::qWait(500); // the page's first frame reaches the screen
+    const QString folder = QStringLiteral(E2E_SHOTS_DIR "/") + journey;
+    if (shotCounters.value(journey) == 0)
+        QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    const int n = ++shotCounters[journey];
+    const QString file = QStringLiteral("%1/%2-%3.png").arg(folder).arg(n, 2, 10, QLatin1Char('0')).arg(name);
+    QCOMPARE(QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), file}),
+             0);
+}
+
 void TestJourneys::initTestCase()
 {
     // The microphone says four seconds of speech-like sound.
@@ -279,7 +355,17 @@ void TestJourneys::initTestCase()
     qputenv("ONDAVOX_AUDIO_IN_FILE", QFile::encodeName(microphonePath));
     qputenv("ONDAVOX_AUDIO_OUT_FILE", QFile::encodeName(speakerPath));
 
-    server = std::make_unique<DevServer>();
+    // A card processor on an https origin of its own, with a certificate
+    // that only the pages program of this test trusts.
+    QVERIFY(certificates.isValid() && pagesHome.isValid());
+    const QString certificateError = makeTrustedCertificate(certificates.path(), pagesHome.path());
+    QVERIFY2(certificateError.isEmpty(), qPrintable(certificateError));
+    realHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(pagesHome.path()));
+    server = std::make_unique<DevServer>(QStringList{QStringLiteral("--card-cert"),
+                                                     certificates.filePath(QStringLiteral("card.pem")),
+                                                     QStringLiteral("--card-key"),
+                                                     certificates.filePath(QStringLiteral("card.key"))});
     QString error;
     QVERIFY2(server->start(&error), qPrintable(error));
     qputenv("ONDAVOX_WEB_BASE", QByteArray("http://127.0.0.1:") + QByteArray::number(server->port()));
@@ -295,6 +381,11 @@ void TestJourneys::initTestCase()
     setMainWindow(window);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window, kLong));
+    // Logged in and on screen, the phone holds neither the browser engine
+    // nor an OpenGL driver.
+    QVERIFY(!loadedHere("libQt6WebEngine"));
+    QVERIFY(!loadedHere("libLLVM"));
+    QVERIFY(!loadedHere("libGLX_mesa"));
 }
 
 void TestJourneys::cleanupTestCase()
@@ -304,6 +395,7 @@ void TestJourneys::cleanupTestCase()
     window = nullptr;
     sandbox.reset();
     server.reset();
+    qputenv("HOME", realHome);
 }
 
 void TestJourneys::clickTab(int index)
@@ -756,39 +848,43 @@ void TestJourneys::audioSettings()
 void TestJourneys::ratesPage()
 {
     const QString journey = QStringLiteral("rates");
-    QVERIFY(browserWindows().isEmpty());
+    const QString pages = QStringLiteral("pages");
+    QVERIFY(pageWindows().isEmpty());
     QTest::mouseClick(child<QPushButton>("pbRates"), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(browserWindows().size(), 1, kLong);
-    QWebEngineView *view = browserWindows().first();
-    QTRY_VERIFY_WITH_TIMEOUT(pageText(view).contains(QStringLiteral("Rates and charges")), kLong);
+    QTRY_COMPARE_WITH_TIMEOUT(pageWindows(), QStringList{pages}, kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(pageText(pages).contains(QStringLiteral("Rates and charges")), kLong);
+    QCOMPARE(pageWindow(pages).title, QStringLiteral("Rates and charges - Ondavox"));
     // The page is the logged-in account's: its balance is the one on the button.
-    const QString balance = evaluate(view, QStringLiteral("document.getElementById('balance') ? "
-                                                          "document.getElementById('balance').innerText : ''"))
+    const QString balance = evaluate(pages, QStringLiteral("document.getElementById('balance') ? "
+                                                           "document.getElementById('balance').innerText : ''"))
                                 .toString();
     QCOMPARE(balance, dollars(creditCents()));
-    QVERIFY(pageText(view).contains(QStringLiteral("demo@ondavox.com")));
-    QTest::qWait(500); // the page's first frame reaches the screen
-    shot(journey, QStringLiteral("rates-page"), view);
+    QVERIFY(pageText(pages).contains(QStringLiteral("demo@ondavox.com")));
+    pageShot(journey, QStringLiteral("rates-page"));
+    // The browser engine runs in the pages program, not in the phone.
+    QVERIFY(!loadedHere("libQt6WebEngine"));
 
     // A link away from the service goes to the user's browser; the window
     // stays on the service. (The same server under another name: were the
     // link followed, the page would load.)
     QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
-    const QUrl onService = view->url();
+    const QUrl onService = pageWindow(pages).url;
     const QString away = QStringLiteral("http://localhost:%1/Home/Rates.html").arg(server->port());
-    evaluate(view, QStringLiteral("var a = document.createElement('a'); a.href = '%1'; "
-                                  "document.body.appendChild(a); a.click(); true").arg(away));
+    evaluate(pages, QStringLiteral("var a = document.createElement('a'); a.href = '%1'; "
+                                   "document.body.appendChild(a); a.click(); true").arg(away));
     QTRY_COMPARE_WITH_TIMEOUT(opened, QList<QUrl>{QUrl(away)}, kLong);
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
     QTest::qWait(500);
-    QCOMPARE(view->url(), onService);
-    QVERIFY(pageText(view).contains(QStringLiteral("demo@ondavox.com")));
-    view->close();
+    QCOMPARE(pageWindow(pages).url, onService);
+    QVERIFY(pageText(pages).contains(QStringLiteral("demo@ondavox.com")));
+    PagesWindows::instance()->close(pages);
+    QTRY_VERIFY_WITH_TIMEOUT(pageWindows().isEmpty(), kLong);
 }
 
 void TestJourneys::creditBoughtOnABillingPage()
 {
     const QString journey = QStringLiteral("billing");
+    const QString billing = QStringLiteral("billing");
     const qlonglong creditBefore = creditCents();
     QTRY_COMPARE_WITH_TIMEOUT(creditShown(), dollars(creditBefore), kLong);
 
@@ -813,39 +909,56 @@ void TestJourneys::creditBoughtOnABillingPage()
     QTRY_VERIFY_WITH_TIMEOUT(picked, kLong);
     delete poll;
 
-    QTRY_COMPARE_WITH_TIMEOUT(browserWindows().size(), 1, kLong);
-    QWebEngineView *view = browserWindows().first();
-    QTRY_VERIFY_WITH_TIMEOUT(pageText(view).contains(QStringLiteral("Amount to add")), kLong);
-    QCOMPARE(evaluate(view, QStringLiteral("document.getElementById('amount').innerText")).toString(),
+    QTRY_COMPARE_WITH_TIMEOUT(pageWindows(), QStringList{billing}, kLong);
+    QTRY_VERIFY_WITH_TIMEOUT(pageText(billing).contains(QStringLiteral("Amount to add")), kLong);
+    QCOMPARE(evaluate(billing, QStringLiteral("document.getElementById('amount').innerText")).toString(),
              QStringLiteral("$10.00"));
-    QTest::qWait(500);
-    shot(journey, QStringLiteral("billing-page"), view);
+    const QUrl service = pageWindow(billing).url;
+    pageShot(journey, QStringLiteral("billing-page"));
 
-    // The payment form filled in and sent, as the subscriber would.
-    evaluate(view, QStringLiteral("document.getElementById('holder').value = 'Demo Subscriber';"
-                                  "document.getElementById('card').value = '4111 1111 1111 1111';"
-                                  "document.getElementById('expiry').value = '11/29'; true"));
-    QTest::qWait(300);
-    shot(journey, QStringLiteral("card-filled"), view);
-    evaluate(view, QStringLiteral("document.querySelector('form[action=\"/Account/Pay.html\"] "
-                                  "button[type=submit]').click(); true"));
-    QTRY_VERIFY_WITH_TIMEOUT(pageText(view).contains(QStringLiteral("$10.00 was added to your credit")), kLong);
-    QTest::qWait(500);
-    shot(journey, QStringLiteral("paid"), view);
+    // Pay by card: the window goes to the card processor, another origin,
+    // and its title says where the subscriber is.
+    evaluate(billing, QStringLiteral("document.getElementById('payByCard').click(); true"));
+    QTRY_VERIFY_WITH_TIMEOUT(pageText(billing).contains(QStringLiteral("Pay $10.00 to Ondavox")), kLong);
+    const QUrl processor = pageWindow(billing).url;
+    QCOMPARE(processor.scheme(), QStringLiteral("https"));
+    QVERIFY(processor.port() != service.port());
+    QCOMPARE(pageWindow(billing).title,
+             QStringLiteral("127.0.0.1:%1 \u2014 Card payment").arg(processor.port()));
+    // The login key stays with the service: the processor's page never saw it.
+    const QString processorPage =
+        evaluate(billing, QStringLiteral("document.documentElement.outerHTML")).toString();
+    QVERIFY(processorPage.contains(QLatin1String("name=\"token\"")));
+    QVERIFY(!processorPage.contains(QLatin1String("name=\"login\"")));
+
+    // The card filled in and sent, as the subscriber would.
+    evaluate(billing, QStringLiteral("document.getElementById('holder').value = 'Demo Subscriber';"
+                                     "document.getElementById('card').value = '4111 1111 1111 1111';"
+                                     "document.getElementById('expiry').value = '11/29'; true"));
+    pageShot(journey, QStringLiteral("card-filled"));
+    evaluate(billing, QStringLiteral("document.getElementById('confirm').click(); true"));
+
+    // Back on the service's page, which tells what was paid.
+    QTRY_VERIFY_WITH_TIMEOUT(pageText(billing).contains(QStringLiteral("$10.00 was added to your credit")), kLong);
+    QCOMPARE(pageWindow(billing).url.port(), service.port());
+    QCOMPARE(pageWindow(billing).title, QStringLiteral("Add credit - Ondavox"));
+    pageShot(journey, QStringLiteral("paid"));
 
     // The service took the payment once, and the button shows the new balance.
     QCOMPARE(db(QStringLiteral("SELECT COUNT(*) FROM payments WHERE paid_time IS NOT NULL")).toInt(), 1);
     QCOMPARE(db(QStringLiteral("SELECT amount_cents FROM payments WHERE paid_time IS NOT NULL")).toLongLong(), 1000);
     QCOMPARE(creditCents(), creditBefore + 1000);
     QTRY_COMPARE_WITH_TIMEOUT(creditShown(), dollars(creditBefore + 1000), kLong);
-    view->close();
+    PagesWindows::instance()->close(billing);
+    QTRY_VERIFY_WITH_TIMEOUT(pageWindows().isEmpty(), kLong);
     shot(journey, QStringLiteral("credit-risen"));
 }
 
 int main(int argc, char *argv[])
 {
+    if (qEnvironmentVariableIsEmpty("ONDAVOX_PAGES_PROGRAM"))
+        qputenv("ONDAVOX_PAGES_PROGRAM", ONDAVOX_PAGES_PROGRAM_PATH);
     // As the program's entry point sets up the application.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ondavox"));
     QApplication::setDesktopFileName(QStringLiteral("ondavox"));
