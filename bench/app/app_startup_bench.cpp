@@ -1,17 +1,26 @@
-// Start-up and footprint of the real program, measured from outside as a
-// user meets it. Run on an X display (a virtual one will do):
+// Start-up and footprint of the real program, measured as a user meets it,
+// beside a bare Qt Widgets dialog built and launched in the same run. Run on
+// an X display (a virtual one will do):
 //
 //   xvfb-run -a build/bench/app/app_startup_bench [runs]
 //
-// 1. Launch to login dialog: the program starts with no settings; the clock
-//    stops when its login dialog is mapped on the display (the X server
-//    reports it; nothing is polled). Repeated, median reported.
-// 2. Resident memory after login: the program logs in by itself to the demo
-//    account of a devserver, the phonebook and its photos arrive, no browser
-//    window is opened; then VmRSS and VmHWM are read from /proc, with the
-//    largest mappings, to see what dominates.
+// 1. Launch to the login window: the program starts with no settings; the
+//    clock stops when its login dialog is mapped and painted (its middle no
+//    longer shows the empty screen). The bare dialog is launched in turn
+//    with each run. Medians reported.
+// 2. Launch to the painted main window after the automatic login to the demo
+//    account of a devserver, against the bare dialog's figure.
+// 3. Memory after login, phonebook and photos arrived, no account page open:
+//    VmRSS and the private memory (Private_Clean + Private_Dirty of
+//    smaps_rollup), with the largest mappings.
+// 4. Account pages: the phone's windows driven in this process (a main
+//    window logged in to the devserver, its buttons clicked), the pages shown
+//    by ondavox-pages as in the program: the first page (the browser
+//    program starts), then later pages, from the click until the window
+//    shows the page.
 //
-// ONDAVOX_BENCH_PROGRAM and ONDAVOX_BENCH_DEVSERVER override the binaries.
+// ONDAVOX_BENCH_PROGRAM, ONDAVOX_BENCH_DEVSERVER and ONDAVOX_BENCH_BARE
+// override the binaries.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -34,6 +43,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "pages_timing.h"
 
 namespace {
 
@@ -117,7 +128,8 @@ std::string windowTitle(Display *display, Window window)
 }
 
 // Waits until a top-level window with this title is mapped; false on timeout.
-bool waitForWindow(Display *display, const std::string &title, int timeoutMs, Clock::time_point *when)
+bool waitForWindow(Display *display, const std::string &title, int timeoutMs, Clock::time_point *when,
+                   Window *mapped = nullptr)
 {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const int fd = ConnectionNumber(display);
@@ -127,6 +139,8 @@ bool waitForWindow(Display *display, const std::string &title, int timeoutMs, Cl
             XNextEvent(display, &event);
             if (event.type == MapNotify && windowTitle(display, event.xmap.window) == title) {
                 *when = Clock::now();
+                if (mapped)
+                    *mapped = event.xmap.window;
                 return true;
             }
         }
@@ -134,6 +148,36 @@ bool waitForWindow(Display *display, const std::string &title, int timeoutMs, Cl
         poll(&p, 1, 50);
     }
     return false;
+}
+
+// Waits until the mapped window is painted: a few points across it no
+// longer all show the empty screen (black on a bare virtual display) that
+// was there before the program drew. False on timeout.
+bool waitForPaint(Display *display, Window window, int timeoutMs, Clock::time_point *when)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    XErrorHandler previous = XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
+    bool painted = false;
+    while (!painted && Clock::now() < deadline) {
+        XWindowAttributes attributes;
+        if (XGetWindowAttributes(display, window, &attributes) && attributes.width > 8 && attributes.height > 8) {
+            for (int i = 1; i < 4 && !painted; ++i) {
+                for (int j = 1; j < 4 && !painted; ++j) {
+                    XImage *image = XGetImage(display, window, attributes.width * i / 4, attributes.height * j / 4,
+                                              1, 1, AllPlanes, ZPixmap);
+                    if (image) {
+                        painted = (XGetPixel(image, 0, 0) & 0xffffff) != 0;
+                        XDestroyImage(image);
+                    }
+                }
+            }
+        }
+        if (!painted)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    XSetErrorHandler(previous);
+    *when = Clock::now();
+    return painted;
 }
 
 double median(std::vector<double> values)
@@ -173,6 +217,18 @@ long statusKb(pid_t pid, const char *field)
 }
 
 // Resident kilobytes by what is mapped (a library, the heap, anonymous).
+// Private_Clean + Private_Dirty: what the process alone holds.
+long privateKb(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    std::string line;
+    long kb = 0;
+    while (std::getline(in, line))
+        if (line.rfind("Private_Clean:", 0) == 0 || line.rfind("Private_Dirty:", 0) == 0)
+            kb += std::strtol(line.c_str() + line.find(':') + 1, nullptr, 10);
+    return kb;
+}
+
 std::vector<std::pair<long, std::string>> residentByMapping(pid_t pid)
 {
     std::ifstream in("/proc/" + std::to_string(pid) + "/smaps");
@@ -198,84 +254,139 @@ std::vector<std::pair<long, std::string>> residentByMapping(pid_t pid)
     return sorted;
 }
 
-int launchToLogin(Display *display, const std::string &program, int runs)
+struct Launch {
+    double mappedMs = 0;
+    double paintedMs = 0;
+};
+
+// Starts argv and waits for its window titled title to be mapped and
+// painted; pid receives the process, which the caller stops.
+bool launchAndWait(Display *display, const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                   const std::string &log, const std::string &title, Launch *result, pid_t *pid)
 {
-    std::printf("Launch to login dialog (%d runs, no settings):\n", runs);
-    std::vector<double> times;
+    XSync(display, True); // forget earlier windows' events
+    const auto start = Clock::now();
+    *pid = launch(argv, env, log);
+    Clock::time_point mapped;
+    Clock::time_point painted;
+    Window window = 0;
+    if (!waitForWindow(display, title, 60000, &mapped, &window) || !waitForPaint(display, window, 10000, &painted))
+        return false;
+    result->mappedMs = std::chrono::duration<double, std::milli>(mapped - start).count();
+    result->paintedMs = std::chrono::duration<double, std::milli>(painted - start).count();
+    return true;
+}
+
+void printSeries(const char *what, const std::vector<double> &values)
+{
+    std::printf("  %-34s median %7.1f ms, min %7.1f, max %7.1f\n", what, median(values),
+                *std::min_element(values.begin(), values.end()), *std::max_element(values.begin(), values.end()));
+}
+
+// The bare dialog and the program, in turn: launch to the first window.
+int launchToLogin(Display *display, const std::string &program, const std::string &bare, int runs,
+                  double *bareMedian)
+{
+    std::printf("Launch to the first window (%d runs each, in turn; no settings):\n", runs);
+    std::vector<double> bareMapped, barePainted, mapped, painted;
     for (int run = 0; run < runs; ++run) {
         const std::string dir = makeTempDir();
-        XSync(display, True); // forget earlier windows' events
-        const auto start = Clock::now();
-        const pid_t pid = launch({program},
-                                 {"ONDAVOX_SETTINGS_DIR=" + dir, "ONDAVOX_WEB_BASE=http://127.0.0.1:9",
-                                  "QTWEBENGINE_DISABLE_SANDBOX=1"},
-                                 dir + "/out.log");
-        Clock::time_point shown;
-        const bool ok = waitForWindow(display, "Log in to your Ondavox account", 60000, &shown);
+        Launch launched;
+        pid_t pid = 0;
+        bool ok = launchAndWait(display, {bare}, {}, dir + "/bare.log", "Bare dialog", &launched, &pid);
+        stop(pid);
+        if (!ok) {
+            std::fprintf(stderr, "run %d: the bare dialog did not show\n", run + 1);
+            return 1;
+        }
+        bareMapped.push_back(launched.mappedMs);
+        barePainted.push_back(launched.paintedMs);
+        ok = launchAndWait(display, {program},
+                           {"ONDAVOX_SETTINGS_DIR=" + dir, "ONDAVOX_WEB_BASE=http://127.0.0.1:9"},
+                           dir + "/out.log", "Log in to your Ondavox account", &launched, &pid);
         stop(pid);
         std::system(("rm -rf " + dir).c_str());
         if (!ok) {
             std::fprintf(stderr, "run %d: no login dialog within 60 s\n", run + 1);
             return 1;
         }
-        const double ms = std::chrono::duration<double, std::milli>(shown - start).count();
-        times.push_back(ms);
-        std::printf("  run %2d: %7.1f ms\n", run + 1, ms);
+        mapped.push_back(launched.mappedMs);
+        painted.push_back(launched.paintedMs);
+        std::printf("  run %2d: bare %6.1f ms, program %6.1f ms (painted)\n", run + 1, barePainted.back(),
+                    painted.back());
         std::fflush(stdout);
     }
-    std::printf("  median %.1f ms, min %.1f ms, max %.1f ms (first run has cold caches)\n", median(times),
-                *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()));
+    printSeries("bare dialog, mapped:", bareMapped);
+    printSeries("bare dialog, painted:", barePainted);
+    printSeries("login window, mapped:", mapped);
+    printSeries("login window, painted:", painted);
+    *bareMedian = median(barePainted);
+    std::printf("  login window / bare dialog: %.2fx\n", median(painted) / *bareMedian);
     return 0;
 }
 
-int memoryAfterLogin(Display *display, const std::string &program, const std::string &devserver)
-{
-    std::printf("\nResident memory after login, demo phonebook loaded, no browser window:\n");
-    const std::string dir = makeTempDir();
-    const pid_t server = launch({devserver, "--db", dir + "/db.sqlite", "--http-port", "0", "--iax-port", "0",
-                                 "--log-requests"},
-                                {}, dir + "/devserver.log");
+struct Devserver {
+    pid_t pid = 0;
+    std::string dir;
     std::string web;
     std::string iax;
-    for (int i = 0; i < 600 && (web.empty() || iax.empty()); ++i) {
-        std::istringstream log(readFile(dir + "/devserver.log"));
+};
+
+bool startDevserver(const std::string &devserver, Devserver *server)
+{
+    server->dir = makeTempDir();
+    server->pid = launch({devserver, "--db", server->dir + "/db.sqlite", "--http-port", "0", "--iax-port", "0",
+                          "--log-requests"},
+                         {}, server->dir + "/devserver.log");
+    for (int i = 0; i < 600 && (server->web.empty() || server->iax.empty()); ++i) {
+        std::istringstream log(readFile(server->dir + "/devserver.log"));
         std::string line;
         while (std::getline(log, line)) {
             if (line.rfind("http listening on ", 0) == 0)
-                web = line.substr(18);
+                server->web = line.substr(18);
             if (line.rfind("iax2 listening on ", 0) == 0)
-                iax = line.substr(18);
+                server->iax = line.substr(18);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    if (web.empty() || iax.empty()) {
-        std::fprintf(stderr, "the devserver did not start\n");
-        stop(server);
-        return 1;
-    }
-    // A stored login: the program logs in by itself.
-    mkdir((dir + "/settings").c_str(), 0700);
+    return !server->web.empty() && !server->iax.empty();
+}
+
+// Launch to the painted main window with a stored login, several times;
+// the last run stays for the memory figures.
+int afterLogin(Display *display, const std::string &program, const Devserver &server, int runs, double bareMedian)
+{
+    std::printf("\nLaunch to the painted main window, automatic login (%d runs):\n", runs);
+    const std::string settings = server.dir + "/settings";
+    mkdir(settings.c_str(), 0700);
     // With the digest of "ondavox-demo", as the login dialog stores it.
     std::system(("d=$(printf ondavox-demo | md5sum | cut -d' ' -f1); printf '[Login]\\nEmail=demo@ondavox.com\\n"
-                 "Password=@ByteArray(%s)\\n' \"$d\" > " + dir + "/settings/Settings.ini")
+                 "Password=@ByteArray(%s)\\n' \"$d\" > " + settings + "/Settings.ini")
                     .c_str());
-
-    XSync(display, True);
-    const auto start = Clock::now();
-    const pid_t pid = launch({program},
-                             {"ONDAVOX_SETTINGS_DIR=" + dir + "/settings", "ONDAVOX_WEB_BASE=" + web,
-                              "ONDAVOX_IAX2_HOST=" + iax, "QTWEBENGINE_DISABLE_SANDBOX=1"},
-                             dir + "/out.log");
-    Clock::time_point shown;
-    if (!waitForWindow(display, "Ondavox", 60000, &shown)) {
-        std::fprintf(stderr, "no main window within 60 s\n");
-        stop(pid);
-        stop(server);
-        return 1;
+    const std::string log = server.dir + "/devserver.log";
+    std::vector<double> painted;
+    pid_t pid = 0;
+    for (int run = 0; run < runs; ++run) {
+        Launch launched;
+        const bool ok = launchAndWait(display, {program},
+                                      {"ONDAVOX_SETTINGS_DIR=" + settings, "ONDAVOX_WEB_BASE=" + server.web,
+                                       "ONDAVOX_IAX2_HOST=" + server.iax},
+                                      server.dir + "/out.log", "Ondavox", &launched, &pid);
+        if (!ok) {
+            std::fprintf(stderr, "no main window within 60 s\n");
+            stop(pid);
+            return 1;
+        }
+        painted.push_back(launched.paintedMs);
+        std::printf("  run %2d: %6.1f ms\n", run + 1, launched.paintedMs);
+        if (run + 1 < runs)
+            stop(pid);
     }
+    printSeries("main window, painted:", painted);
+    std::printf("  main window / bare dialog: %.2fx\n", median(painted) / bareMedian);
+
     // The phonebook, every photo, the history and the balance have arrived
-    // once the photo requests stop and the first balance is served.
-    const std::string log = dir + "/devserver.log";
+    // once the photo requests stop and the balance is served.
     int photos = -1;
     auto settled = Clock::now();
     for (int i = 0; i < 600; ++i) {
@@ -284,30 +395,25 @@ int memoryAfterLogin(Display *display, const std::string &program, const std::st
             photos = now;
             settled = Clock::now();
         }
-        if (photos > 0 && countLines(log, "GET /Webservices/contacts.php 200") > 0
-            && countLines(log, "POST /History/PlacedCallsDataAPI.html 200") > 0
-            && countLines(log, "POST /Credit/GetCredit.html 200") > 0
+        if (photos > 0 && countLines(log, "POST /Credit/GetCredit.html 200") > runs
             && Clock::now() - settled > std::chrono::seconds(2))
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    const double loadedMs = std::chrono::duration<double, std::milli>(settled - start).count();
-    std::printf("  main window after %.0f ms, phonebook with %d photos loaded after %.0f ms\n",
-                std::chrono::duration<double, std::milli>(shown - start).count(), photos, loadedMs);
     // Settled for a few seconds of credit polling.
     std::this_thread::sleep_for(std::chrono::seconds(3));
-    const long rss = statusKb(pid, "VmRSS");
-    const long hwm = statusKb(pid, "VmHWM");
-    std::printf("  VmRSS %.1f MB, VmHWM %.1f MB (RssAnon %.1f MB, RssFile %.1f MB, RssShmem %.1f MB)\n",
-                rss / 1024.0, hwm / 1024.0, statusKb(pid, "RssAnon") / 1024.0, statusKb(pid, "RssFile") / 1024.0,
-                statusKb(pid, "RssShmem") / 1024.0);
+    std::printf("\nMemory after login, phonebook and photos loaded, no account page:\n");
+    std::printf("  VmRSS %.1f MB (VmHWM %.1f MB), private %.1f MB; RssAnon %.1f MB, RssFile %.1f MB\n",
+                statusKb(pid, "VmRSS") / 1024.0, statusKb(pid, "VmHWM") / 1024.0, privateKb(pid) / 1024.0,
+                statusKb(pid, "RssAnon") / 1024.0, statusKb(pid, "RssFile") / 1024.0);
     std::printf("  largest resident mappings:\n");
     const auto mappings = residentByMapping(pid);
-    for (std::size_t i = 0; i < mappings.size() && i < 12; ++i)
+    for (std::size_t i = 0; i < mappings.size() && i < 10; ++i)
         std::printf("    %8.1f MB  %s\n", mappings[i].first / 1024.0, mappings[i].second.c_str());
+    const std::string maps = readFile("/proc/" + std::to_string(pid) + "/maps");
+    for (const char *library : {"libQt6WebEngineCore", "libLLVM", "libGLX_mesa", "swrast"})
+        std::printf("  %s: %s\n", library, maps.find(library) == std::string::npos ? "not loaded" : "loaded");
     stop(pid);
-    stop(server);
-    std::system(("rm -rf " + dir).c_str());
     return 0;
 }
 
@@ -315,8 +421,9 @@ int memoryAfterLogin(Display *display, const std::string &program, const std::st
 
 int main(int argc, char *argv[])
 {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
     const std::string program = binary("ONDAVOX_BENCH_PROGRAM", ONDAVOX_PROGRAM);
+    const std::string bare = binary("ONDAVOX_BENCH_BARE", ONDAVOX_BARE_DIALOG);
     const std::string devserver = binary("ONDAVOX_BENCH_DEVSERVER", ONDAVOX_DEVSERVER);
     Display *display = XOpenDisplay(nullptr);
     if (!display) {
@@ -325,10 +432,22 @@ int main(int argc, char *argv[])
     }
     // Every top-level window's mapping is reported to us.
     XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
-    std::printf("program: %s\n", program.c_str());
-    int result = launchToLogin(display, program, runs);
+    std::printf("program: %s\nbare dialog: %s\n", program.c_str(), bare.c_str());
+    double bareMedian = 0;
+    int result = launchToLogin(display, program, bare, runs, &bareMedian);
+    Devserver server;
+    if (result == 0 && !startDevserver(devserver, &server)) {
+        std::fprintf(stderr, "the devserver did not start\n");
+        result = 1;
+    }
     if (result == 0)
-        result = memoryAfterLogin(display, program, devserver);
+        result = afterLogin(display, program, server, std::min(runs, 5), bareMedian);
     XCloseDisplay(display);
+    if (result == 0)
+        result = accountPageTimings(argc, argv, server.web, server.iax);
+    if (server.pid)
+        stop(server.pid);
+    if (!server.dir.empty())
+        std::system(("rm -rf " + server.dir).c_str());
     return result;
 }
