@@ -35,6 +35,19 @@ double timeStep(TMainWindow *window, const Step &step)
         const PagesWindows::Window state = pages->windows().value(QString::fromLatin1(step.window));
         return state.visible && state.pageTitle == QString::fromUtf8(step.title);
     };
+    // A window that shows the same page already: its title is marked first,
+    // so that only the page loaded anew counts.
+    const QString kind = QString::fromLatin1(step.window);
+    if (pages->windows().contains(kind)) {
+        QEventLoop marked;
+        QObject::connect(pages, &PagesWindows::windowChanged, &marked, [&] {
+            if (pages->windows().value(kind).pageTitle == QLatin1String("(stale)"))
+                marked.quit();
+        });
+        QTimer::singleShot(30000, &marked, &QEventLoop::quit);
+        pages->run(kind, QStringLiteral("document.title = '(stale)'; true"), [](const QJsonValue &) {});
+        marked.exec();
+    }
     QEventLoop loop;
     QObject::connect(pages, &PagesWindows::windowChanged, &loop, [&] {
         if (shown())

@@ -307,7 +307,6 @@ private:
     QTemporaryDir audioDir;
     QTemporaryDir certificates;
     QTemporaryDir pagesHome;
-    QByteArray realHome;
     QString microphonePath;
     QString speakerPath;
     std::vector<std::int16_t> spoken;
@@ -360,8 +359,6 @@ void TestJourneys::initTestCase()
     QVERIFY(certificates.isValid() && pagesHome.isValid());
     const QString certificateError = makeTrustedCertificate(certificates.path(), pagesHome.path());
     QVERIFY2(certificateError.isEmpty(), qPrintable(certificateError));
-    realHome = qgetenv("HOME");
-    qputenv("HOME", QFile::encodeName(pagesHome.path()));
     server = std::make_unique<DevServer>(QStringList{QStringLiteral("--card-cert"),
                                                      certificates.filePath(QStringLiteral("card.pem")),
                                                      QStringLiteral("--card-key"),
@@ -395,7 +392,6 @@ void TestJourneys::cleanupTestCase()
     window = nullptr;
     sandbox.reset();
     server.reset();
-    qputenv("HOME", realHome);
 }
 
 void TestJourneys::clickTab(int index)
@@ -850,7 +846,12 @@ void TestJourneys::ratesPage()
     const QString journey = QStringLiteral("rates");
     const QString pages = QStringLiteral("pages");
     QVERIFY(pageWindows().isEmpty());
+    // The pages program starts now, in the home whose certificate store
+    // trusts the card processor; the phone keeps its own.
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(pagesHome.path()));
     QTest::mouseClick(child<QPushButton>("pbRates"), Qt::LeftButton);
+    qputenv("HOME", home);
     QTRY_COMPARE_WITH_TIMEOUT(pageWindows(), QStringList{pages}, kLong);
     QTRY_VERIFY_WITH_TIMEOUT(pageText(pages).contains(QStringLiteral("Rates and charges")), kLong);
     QCOMPARE(pageWindow(pages).title, QStringLiteral("Rates and charges - Ondavox"));
