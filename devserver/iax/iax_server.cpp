@@ -96,6 +96,14 @@ void IaxServer::run()
     }
 }
 
+void IaxServer::setImpairment(const Impairment &impairment)
+{
+    std::lock_guard<std::mutex> lock(coreMutex_);
+    options_.core.impairment = impairment;
+    if (core_)
+        core_->setImpairment(impairment);
+}
+
 std::optional<iax2::Address> IaxServer::registeredAddress(const std::string &user) const
 {
     std::lock_guard<std::mutex> lock(coreMutex_);

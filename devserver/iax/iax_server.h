@@ -41,6 +41,9 @@ public:
     std::uint16_t port() const;
     // Where a user is registered now, if anywhere.
     std::optional<iax2::Address> registeredAddress(const std::string &user) const;
+    // Changes the impairment of the voice it sends, during a call too: a
+    // test sees how the client takes a network that turns bad.
+    void setImpairment(const Impairment &impairment);
 
 private:
     void run();

@@ -75,6 +75,8 @@ public:
 
     // Where a user is registered now, if anywhere.
     std::optional<iax2::Address> registeredAddress(const std::string &user, std::uint64_t now) const;
+    // What happens to the voice sent from now on; frames already held back keep their time.
+    void setImpairment(const Impairment &impairment) { options_.impairment = impairment; }
     std::size_t dialogCount() const { return dialogs_.size(); }
     // Frames awaiting acknowledgement over all dialogs, and voice held back.
     std::size_t queuedFrames() const;

@@ -492,3 +492,44 @@ TEST_F(MediaLoopback, MuteSendsSilenceWithoutAGapAndUnmuteBringsTheVoiceBack)
     EXPECT_GE(after.medianWindow, 0.75 * codecOnly.medianWindow);
 
 }
+
+TEST_F(MediaLoopback, StatisticsFollowTheNetworkEverySecond)
+{
+    // What a quality mark is computed from, once a second: round trip, loss
+    // and jitter of what we receive. Clean for two seconds, then the server's
+    // voice turns lossy and jittery mid-call.
+    struct Restore {
+        ~Restore() { clean->server->setImpairment(devserver::Impairment{}); }
+    } restore;
+    ASSERT_EQ(iaxc_call(clean->dial("999").c_str()), 0);
+    ASSERT_TRUE(events.waitFor([](const auto &all) { return stateSeen(all, 0x16); }, 10s));
+    std::this_thread::sleep_for(2500ms);
+    const auto cleanReports = events.ofType(IAXC_EVENT_NETSTAT);
+    devserver::Impairment bad;
+    bad.lossPercent = 20;
+    bad.jitterMs = 60;
+    bad.seed = 7;
+    clean->server->setImpairment(bad);
+    std::this_thread::sleep_for(3000ms);
+    const auto reports = events.ofType(IAXC_EVENT_NETSTAT);
+    iaxc_dump_call();
+    ASSERT_TRUE(events.waitFor(lineFree, 5s));
+
+    ASSERT_GE(cleanReports.size(), 2u);
+    ASSERT_GE(reports.size(), cleanReports.size() + 2);
+    // The round trip is -1 until the first answer to our probe: the first
+    // report may come before it on a starved machine, none after.
+    for (std::size_t i = 1; i < reports.size(); ++i)
+        EXPECT_GE(reports[i].ev.netstats.rtt, 0) << "report " << i << " without a round trip";
+    const auto &calm = cleanReports.back().ev.netstats.local;
+    const auto &rough = reports.back().ev.netstats.local;
+    std::printf("clean: loss %d (%d %%), jitter %d ms, buffer %d ms; after 3 s at 20 %% loss and 60 ms jitter: "
+                "loss %d (%d %%), jitter %d ms, buffer %d ms\n",
+                calm.losscnt, calm.losspct, calm.jitter, calm.delay, rough.losscnt, rough.losspct, rough.jitter,
+                rough.delay);
+    // About 30 of 150 frames lost in those three seconds; 0 before, but for
+    // what a starved machine plays out too late.
+    EXPECT_GE(rough.losscnt - calm.losscnt, 12);
+    EXPECT_GT(rough.losspct, calm.losspct);
+    EXPECT_GT(rough.jitter, calm.jitter + 5);
+}
