@@ -1,6 +1,6 @@
 #include "app/singleinstance.h"
 #include "app/tmainwindow.h"
-#include "app/translations.h"
+#include "base/translations.h"
 #include "base/tevent.h"
 
 #include <QApplication>

@@ -2,10 +2,12 @@
 // pages. The phone starts it when the first page opens and talks to it over
 // its standard input and output (see pageshost.h); the browser engine, its
 // OpenGL context and the pages' content stay out of the phone's process.
+#include "base/translations.h"
 #include "pages/pageshost.h"
 
 #include <QApplication>
 #include <QIcon>
+#include <QLocale>
 
 #include <csignal>
 
@@ -21,6 +23,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Ondavox"));
     QApplication::setDesktopFileName(QStringLiteral("ondavox"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/Icon.png")));
+    // The phone's language: the same locale, the same translations.
+    installTranslations(QLocale::system(), translationsFolder());
     // Closing a window hides it: the program waits for the next page.
     QApplication::setQuitOnLastWindowClosed(false);
     PagesHost host;

@@ -16,7 +16,7 @@ set -- translations/*.ts
 for ts in "$@"; do
     cp "$ts" "$work/"
 done
-"$lupdate" -silent -locations none -I "$root" base account telephony views app -ts "$work"/*.ts > "$work/lupdate.log" 2>&1 \
+"$lupdate" -silent -locations none -I "$root" base account telephony views app pages -ts "$work"/*.ts > "$work/lupdate.log" 2>&1 \
     || { cat "$work/lupdate.log"; exit 1; }
 
 failed=0

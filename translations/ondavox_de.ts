@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>PageWindow</name>
+    <message>
+        <source>%1 was opened in your web browser.</source>
+        <translation>%1 wurde in Ihrem Webbrowser geöffnet.</translation>
+    </message>
+    <message>
+        <source>The page wanted to open %1. It was not opened: this window opens only secure (https) addresses.</source>
+        <translation>Die Seite wollte %1 öffnen. Die Adresse wurde nicht geöffnet: Dieses Fenster öffnet nur sichere (https-)Adressen.</translation>
+    </message>
+    <message>
+        <source>%1 — %2</source>
+        <translation>%1 — %2</translation>
+    </message>
+</context>
+<context>
     <name>QObject</name>
     <message>
         <source>the connection was refused</source>

@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="es_ES">
 <context>
+    <name>PageWindow</name>
+    <message>
+        <source>%1 was opened in your web browser.</source>
+        <translation>%1 se abrió en su navegador web.</translation>
+    </message>
+    <message>
+        <source>The page wanted to open %1. It was not opened: this window opens only secure (https) addresses.</source>
+        <translation>La página quería abrir %1. No se abrió: esta ventana solo abre direcciones seguras (https).</translation>
+    </message>
+    <message>
+        <source>%1 — %2</source>
+        <translation>%1 — %2</translation>
+    </message>
+</context>
+<context>
     <name>QObject</name>
     <message>
         <source>the connection was refused</source>

@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="fr_FR">
 <context>
+    <name>PageWindow</name>
+    <message>
+        <source>%1 was opened in your web browser.</source>
+        <translation>%1 a été ouvert dans votre navigateur web.</translation>
+    </message>
+    <message>
+        <source>The page wanted to open %1. It was not opened: this window opens only secure (https) addresses.</source>
+        <translation>La page voulait ouvrir %1. L’adresse n’a pas été ouverte : cette fenêtre n’ouvre que des adresses sécurisées (https).</translation>
+    </message>
+    <message>
+        <source>%1 — %2</source>
+        <translation>%1 — %2</translation>
+    </message>
+</context>
+<context>
     <name>QObject</name>
     <message>
         <source>the connection was refused</source>

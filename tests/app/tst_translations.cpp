@@ -1,7 +1,7 @@
 // The program in the user's language: its own texts from the translations
 // it is built with, Qt's own for the standard buttons, and English, the
 // language of the source, for anyone who puts it first.
-#include "app/translations.h"
+#include "base/translations.h"
 #include "testsupport.h"
 #include "views/tcontactphonewidget.h"
 #include "views/tlogin.h"

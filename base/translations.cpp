@@ -1,4 +1,4 @@
-#include "app/translations.h"
+#include "base/translations.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -8,9 +8,15 @@
 
 QString translationsFolder()
 {
-    const QDir bin(QCoreApplication::applicationDirPath());
-    const QString installed = bin.filePath(QStringLiteral(ONDAVOX_TRANSLATIONS_FROM_BIN));
-    return QDir(installed).exists() ? installed : bin.filePath(QStringLiteral("translations"));
+    // The phone is installed in bin, its pages program in the private
+    // folder; in the build tree both sit beside the translations.
+    const QDir here(QCoreApplication::applicationDirPath());
+    for (const char *installed : {ONDAVOX_TRANSLATIONS_FROM_BIN, ONDAVOX_TRANSLATIONS_FROM_PRIVATE}) {
+        const QString folder = here.filePath(QString::fromUtf8(installed));
+        if (QDir(folder).exists())
+            return folder;
+    }
+    return here.filePath(QStringLiteral("translations"));
 }
 
 QString installTranslations(const QLocale &locale, const QString &folder)

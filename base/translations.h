@@ -4,8 +4,9 @@
 
 class QLocale;
 
-// Where the program's translations are: the installed tree's share folder,
-// or, for a program run from its build tree, the folder beside it.
+// Where the translations are, for the phone and its pages program alike:
+// the installed tree's share folder, or, for a program run from its build
+// tree, the folder beside it.
 QString translationsFolder();
 
 // Installs the program's translation for the first of locale's languages
