@@ -67,10 +67,7 @@ Client::Client(ClientOptions options) : options_(options) {}
 
 void Client::text(const std::string &message)
 {
-    ClientEvent e;
-    e.kind = ClientEvent::Kind::Text;
-    e.text = message;
-    events_.push_back(std::move(e));
+    events_.push_back(event::Text{message});
 }
 
 Client::Dialog *Client::openDialog(std::uint64_t now, DialogKind kind, const Address &peer)
@@ -225,11 +222,7 @@ void Client::registrationOutcome(std::uint64_t now, Registration &r, Registratio
         r.address.reset(); // look the name up again: the server may have moved
         break;
     }
-    ClientEvent e;
-    e.kind = ClientEvent::Kind::Registration;
-    e.registrationId = r.id;
-    e.reply = reply;
-    events_.push_back(std::move(e));
+    events_.push_back(event::Registration{r.id, reply});
 }
 
 void Client::onRegistrationFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
@@ -297,10 +290,7 @@ Client::PlaceResult Client::placeCall(std::uint64_t now, const std::string &dial
     if (!dial) {
         // The program waits for a free line to leave its call page.
         text("Cannot place the call: the dial string is not user:password@host/number");
-        ClientEvent e;
-        e.kind = ClientEvent::Kind::CallState;
-        e.state = callstate::Free;
-        events_.push_back(std::move(e));
+        events_.push_back(event::CallState{callstate::Free, 0, {}, {}});
         return PlaceResult::InvalidDialString;
     }
     call_.emplace();
@@ -339,13 +329,7 @@ void Client::startCall(std::uint64_t now, const Address &peer)
 void Client::reportCallState(int state)
 {
     call_->state = state;
-    ClientEvent e;
-    e.kind = ClientEvent::Kind::CallState;
-    e.state = state;
-    e.format = call_->format;
-    e.remote = call_->dial.number;
-    e.local = call_->dial.user;
-    events_.push_back(std::move(e));
+    events_.push_back(event::CallState{state, call_->format, call_->dial.number, call_->dial.user});
 }
 
 void Client::endCall(std::uint64_t now, int finalState, const std::string &why,
@@ -611,10 +595,7 @@ void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
         return;
     }
     if (f.type == frametype::DtmfEnd) {
-        ClientEvent e;
-        e.kind = ClientEvent::Kind::Dtmf;
-        e.digit = static_cast<char>(f.subclass);
-        events_.push_back(std::move(e));
+        events_.push_back(event::Dtmf{static_cast<char>(f.subclass)});
     }
 }
 

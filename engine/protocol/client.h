@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace iax2 {
@@ -48,22 +49,27 @@ struct ClientOptions {
     bool offerEncryption = true;               // NEW offers AES-128; the server decides
 };
 
-struct ClientEvent {
-    enum class Kind { Registration, CallState, Text, Dtmf };
-    Kind kind = Kind::Text;
-    // Registration
-    int registrationId = 0;
+// What the core tells the program, one type for each kind of news.
+namespace event {
+struct Registration {
+    int id = 0;
     RegistrationReply reply = RegistrationReply::Timeout;
-    // CallState
+};
+struct CallState {
     int state = 0;
     std::uint32_t format = 0;
     std::string remote; // the number dialled
     std::string local;  // our user name
-    // Dtmf
-    char digit = 0;
-    // Text
+};
+struct Text {
     std::string text;
 };
+struct Dtmf {
+    char digit = 0;
+};
+} // namespace event
+
+using ClientEvent = std::variant<event::Registration, event::CallState, event::Text, event::Dtmf>;
 
 // One packet of encoded voice as it came from the peer.
 struct VoiceFrame {

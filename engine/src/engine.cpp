@@ -492,10 +492,7 @@ void Engine::run(unsigned generation)
             notices.swap(notices_);
         }
         for (const auto &text : notices) {
-            iax2::ClientEvent e;
-            e.kind = iax2::ClientEvent::Kind::Text;
-            e.text = text;
-            deliver(e);
+            deliver(iax2::event::Text{text});
         }
     }
 }
@@ -580,42 +577,62 @@ std::optional<iaxc_event> Engine::statistics(media::MediaSession &media, std::ui
     return e;
 }
 
+namespace {
+
+iaxc_event translated(const iax2::event::Registration &r)
+{
+    iaxc_event e;
+    std::memset(&e, 0, sizeof e);
+    e.type = IAXC_EVENT_REGISTRATION;
+    e.ev.reg.id = r.id;
+    e.ev.reg.reply = static_cast<int>(r.reply);
+    e.ev.reg.msgcount = 0;
+    return e;
+}
+
+iaxc_event translated(const iax2::event::CallState &c)
+{
+    iaxc_event e;
+    std::memset(&e, 0, sizeof e);
+    e.type = IAXC_EVENT_STATE;
+    e.ev.call.callNo = 0; // the one line
+    e.ev.call.state = c.state;
+    e.ev.call.format = static_cast<int>(c.format);
+    copyText(e.ev.call.remote, c.remote);
+    copyText(e.ev.call.local, c.local);
+    copyText(e.ev.call.local_context, "default");
+    return e;
+}
+
+iaxc_event translated(const iax2::event::Text &t)
+{
+    iaxc_event e;
+    std::memset(&e, 0, sizeof e);
+    e.type = IAXC_EVENT_TEXT;
+    e.ev.text.type = IAXC_TEXT_TYPE_STATUS;
+    e.ev.text.callNo = -1;
+    copyText(e.ev.text.message, t.text);
+    return e;
+}
+
+iaxc_event translated(const iax2::event::Dtmf &d)
+{
+    iaxc_event e;
+    std::memset(&e, 0, sizeof e);
+    e.type = IAXC_EVENT_DTMF;
+    e.ev.dtmf.callNo = 0;
+    e.ev.dtmf.digit = d.digit;
+    return e;
+}
+
+} // namespace
+
 void Engine::deliver(const iax2::ClientEvent &event)
 {
     const iaxc_event_callback_t callback = callback_.load();
     if (!callback)
         return;
-    iaxc_event e;
-    std::memset(&e, 0, sizeof e);
-    switch (event.kind) {
-    case iax2::ClientEvent::Kind::Registration:
-        e.type = IAXC_EVENT_REGISTRATION;
-        e.ev.reg.id = event.registrationId;
-        e.ev.reg.reply = static_cast<int>(event.reply);
-        e.ev.reg.msgcount = 0;
-        break;
-    case iax2::ClientEvent::Kind::CallState:
-        e.type = IAXC_EVENT_STATE;
-        e.ev.call.callNo = 0; // the one line
-        e.ev.call.state = event.state;
-        e.ev.call.format = static_cast<int>(event.format);
-        copyText(e.ev.call.remote, event.remote);
-        copyText(e.ev.call.local, event.local);
-        copyText(e.ev.call.local_context, "default");
-        break;
-    case iax2::ClientEvent::Kind::Text:
-        e.type = IAXC_EVENT_TEXT;
-        e.ev.text.type = IAXC_TEXT_TYPE_STATUS;
-        e.ev.text.callNo = -1;
-        copyText(e.ev.text.message, event.text);
-        break;
-    case iax2::ClientEvent::Kind::Dtmf:
-        e.type = IAXC_EVENT_DTMF;
-        e.ev.dtmf.callNo = 0;
-        e.ev.dtmf.digit = event.digit;
-        break;
-    }
-    callback(e);
+    callback(std::visit([](const auto &e) { return translated(e); }, event));
 }
 
 } // namespace ondavox

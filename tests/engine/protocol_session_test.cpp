@@ -51,7 +51,7 @@ TEST(Registration, TokenChallengeAndAcknowledgement)
     ASSERT_TRUE(s.client.addRegistration(s.now, 7, "alice", "wonderland", "server"));
     s.settle();
     EXPECT_EQ(s.registrationReplies(), (std::vector<RegistrationReply>{RegistrationReply::Accepted}));
-    EXPECT_EQ(s.events.back().registrationId, 7);
+    EXPECT_EQ(std::get<event::Registration>(s.events.back()).id, 7);
     EXPECT_EQ(s.server.registeredAddress("alice", s.now), s.clientAddress);
     // REGREQ (empty token), REGREQ (token), REGREQ (MD5) from us; CALLTOKEN, REGAUTH, REGACK back.
     EXPECT_EQ(s.sentBy(s.clientAddress), (std::vector<std::string>{"6/13", "6/13", "6/13"}));
@@ -216,8 +216,8 @@ TEST(Call, InternationalNumbersRingForTwoSecondsThenAnswer)
     EXPECT_EQ(s.states().size(), 2u);
     s.advance(200);
     EXPECT_EQ(s.states(), (std::vector<int>{0x06, 0x0E, 0x16}));
-    EXPECT_EQ(s.events.back().remote, "004930123456");
-    EXPECT_EQ(s.events.back().format, format::Gsm);
+    EXPECT_EQ(std::get<event::CallState>(s.events.back()).remote, "004930123456");
+    EXPECT_EQ(std::get<event::CallState>(s.events.back()).format, format::Gsm);
 }
 
 TEST(Call, StopIndicationFramesKeepBothSidesInStepWithoutAStorm)
@@ -559,7 +559,8 @@ TEST(Call, BadDialStringReportsAFreeLine)
     s.settle();
     EXPECT_EQ(s.states(), (std::vector<int>{0x00}));
     for (const auto &e : s.events)
-        EXPECT_EQ(e.text.find("no-at-sign"), std::string::npos); // never echo a dial string: it holds a password
+        if (const auto *t = std::get_if<event::Text>(&e))
+            EXPECT_EQ(t->text.find("no-at-sign"), std::string::npos); // never echo a dial string: it holds a password
     EXPECT_FALSE(s.client.callOnLine());
 }
 
@@ -613,8 +614,8 @@ TEST(Call, AHangupCarryingOnlyACauseCodeIsExplained)
     EXPECT_EQ(s.states().back(), 0);
     std::vector<std::string> texts;
     for (const auto &e : s.events)
-        if (e.kind == ClientEvent::Kind::Text)
-            texts.push_back(e.text);
+        if (const auto *t = std::get_if<event::Text>(&e))
+            texts.push_back(t->text);
     EXPECT_EQ(texts, (std::vector<std::string>{"Hung up: Call rejected"}));
 }
 
@@ -652,7 +653,7 @@ TEST(Strangers, IncomingCallIsRefusedWithoutDisturbingOurCall)
         later += d.to == caller;
     EXPECT_EQ(later, 2u);
     for (std::size_t i = before; i < s.events.size(); ++i)
-        EXPECT_NE(s.events[i].kind, ClientEvent::Kind::CallState);
+        EXPECT_FALSE(std::holds_alternative<event::CallState>(s.events[i]));
     EXPECT_EQ(s.client.callState(), 0x16);
 }
 

@@ -142,16 +142,16 @@ public:
     {
         std::vector<int> out;
         for (const auto &e : events)
-            if (e.kind == iax2::ClientEvent::Kind::CallState)
-                out.push_back(e.state);
+            if (const auto *c = std::get_if<iax2::event::CallState>(&e))
+                out.push_back(c->state);
         return out;
     }
     std::vector<iax2::RegistrationReply> registrationReplies() const
     {
         std::vector<iax2::RegistrationReply> out;
         for (const auto &e : events)
-            if (e.kind == iax2::ClientEvent::Kind::Registration)
-                out.push_back(e.reply);
+            if (const auto *r = std::get_if<iax2::event::Registration>(&e))
+                out.push_back(r->reply);
         return out;
     }
     // "type/subclass" of every full frame one side sent, ACKs left out.
