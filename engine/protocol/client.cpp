@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
 
 namespace iax2 {
 
@@ -63,7 +64,12 @@ std::string causeOf(const FullFrame &f, const std::string &fallback)
 
 } // namespace
 
-Client::Client(ClientOptions options) : options_(options) {}
+Client::Client(ClientOptions options)
+    : options_(options),
+      endpoint_(EndpointOptions{options.retransmit, options.lingerMs, options.maxDialogs,
+                                std::numeric_limits<std::size_t>::max(), ReplyLimiter::Options{}})
+{
+}
 
 void Client::text(const std::string &message)
 {
@@ -72,12 +78,7 @@ void Client::text(const std::string &message)
 
 Client::Dialog *Client::openDialog(std::uint64_t now, DialogKind kind, const Address &peer)
 {
-    if (dialogs_.size() >= options_.maxDialogs)
-        return nullptr;
-    const std::uint16_t number = callNumbers_.allocate([this](std::uint16_t n) { return dialogs_.count(n) != 0; });
-    if (number == 0)
-        return nullptr;
-    return &dialogs_.emplace(number, Dialog{kind, Leg(number, peer, now, options_.retransmit)}).first->second;
+    return endpoint_.open(now, peer, kind);
 }
 
 void Client::sendRequest(std::uint64_t now, Dialog &d, const std::string *token)
@@ -88,12 +89,6 @@ void Client::sendRequest(std::uint64_t now, Dialog &d, const std::string *token)
     ies.text(ie::CallToken, token ? *token : std::string());
     payload.insert(payload.end(), ies.bytes().begin(), ies.bytes().end());
     d.leg.send(now, frametype::Iax, d.request, std::move(payload), transmits_);
-}
-
-void Client::finish(std::uint64_t now, Dialog &d)
-{
-    d.finished = true;
-    d.lingerUntil = now + options_.lingerMs;
 }
 
 void Client::requestResolve(std::uint64_t &ticket, const HostPort &server)
@@ -128,10 +123,9 @@ bool Client::removeRegistration(std::uint64_t now, int id)
         return false;
     Registration &r = it->second;
     if (r.dialogCall) {
-        auto d = dialogs_.find(r.dialogCall);
-        if (d != dialogs_.end()) {
-            d->second.registrationId = 0;
-            finish(now, d->second);
+        if (Dialog *d = endpoint_.find(r.dialogCall)) {
+            d->registrationId = 0;
+            endpoint_.finish(now, *d);
         }
     }
     if (r.address && (r.state == Registration::State::Registered || r.state == Registration::State::Requesting))
@@ -146,17 +140,10 @@ void Client::removeAllRegistrations(std::uint64_t now)
         removeRegistration(now, registrations_.begin()->first);
 }
 
-std::size_t Client::queuedFrames() const
-{
-    std::size_t n = 0;
-    for (const auto &entry : dialogs_)
-        n += entry.second.leg.unacknowledged();
-    return n;
-}
-
 bool Client::farewellsPending() const
 {
-    return std::any_of(dialogs_.begin(), dialogs_.end(), [](const auto &entry) {
+    const auto &dialogs = endpoint_.dialogs();
+    return std::any_of(dialogs.begin(), dialogs.end(), [](const auto &entry) {
         const Dialog &d = entry.second;
         if (d.leg.failed())
             return false;
@@ -238,7 +225,7 @@ void Client::onRegistrationFrame(std::uint64_t now, Dialog &d, const FullFrame &
         // A second challenge means the first answer was wrong; the password
         // never goes out in clear.
         if (d.answeredChallenge || !methods || !(*methods & authmethod::Md5) || !challenge) {
-            finish(now, d);
+            endpoint_.finish(now, d);
             if (r) {
                 text("Registration of " + d.user + " refused: no usable authentication");
                 registrationOutcome(now, *r, RegistrationReply::Rejected, 0);
@@ -254,7 +241,7 @@ void Client::onRegistrationFrame(std::uint64_t now, Dialog &d, const FullFrame &
         return;
     }
     case iaxcmd::RegAck: {
-        finish(now, d);
+        endpoint_.finish(now, d);
         if (r) {
             const auto ies = IeList::parse(f.payload);
             std::uint16_t refresh = options_.requestedRefreshSeconds;
@@ -267,7 +254,7 @@ void Client::onRegistrationFrame(std::uint64_t now, Dialog &d, const FullFrame &
     case iaxcmd::RegRej:
     case iaxcmd::Reject:
     case iaxcmd::Hangup:
-        finish(now, d);
+        endpoint_.finish(now, d);
         if (r) {
             text("Registration of " + d.user + " refused: " + causeOf(f, "no reason given"));
             registrationOutcome(now, *r, RegistrationReply::Rejected, 0);
@@ -338,9 +325,8 @@ void Client::endCall(std::uint64_t now, int finalState, const std::string &why,
     if (!call_)
         return;
     if (call_->dialogCall) {
-        auto it = dialogs_.find(call_->dialogCall);
-        if (it != dialogs_.end() && !it->second.finished) {
-            Dialog &d = it->second;
+        if (Dialog *found = callDialog()) {
+            Dialog &d = *found;
             // Voice, pings and digits still unacknowledged mean nothing once the call ends.
             d.leg.dropPending();
             if (hangupCause && !d.leg.failed()) {
@@ -353,7 +339,7 @@ void Client::endCall(std::uint64_t now, int finalState, const std::string &why,
                            d.held);
                 d.heldUntil = now + options_.finalFrameDelayMs;
             }
-            finish(now, d);
+            endpoint_.finish(now, d);
         }
     }
     if (!why.empty())
@@ -373,10 +359,10 @@ bool Client::sendDtmf(std::uint64_t now, char digit)
     const bool valid = (upper >= '0' && upper <= '9') || upper == '*' || upper == '#' || (upper >= 'A' && upper <= 'D');
     if (!valid || !call_ || !call_->accepted)
         return false;
-    auto it = dialogs_.find(call_->dialogCall);
-    if (it == dialogs_.end() || it->second.finished)
+    Dialog *d = callDialog();
+    if (!d)
         return false;
-    it->second.leg.send(now, frametype::DtmfEnd, static_cast<std::uint8_t>(upper), {}, transmits_);
+    d->leg.send(now, frametype::DtmfEnd, static_cast<std::uint8_t>(upper), {}, transmits_);
     return true;
 }
 
@@ -385,17 +371,10 @@ bool Client::sendVoice(std::uint64_t now, std::uint32_t format, const Bytes &dat
 {
     if (!call_ || !(call_->state & callstate::Complete) || data.empty())
         return false;
-    auto it = dialogs_.find(call_->dialogCall);
-    if (it == dialogs_.end() || it->second.finished)
+    Dialog *d = callDialog();
+    if (!d)
         return false;
-    Leg &leg = it->second.leg;
-    const std::uint32_t ts = timestamp ? *timestamp : leg.elapsed(now);
-    if (needsFullVoiceFrame(call_->sentVoiceTimestamp, call_->sentVoiceFormat, format, ts))
-        leg.send(now, frametype::Voice, format, data, transmits_, ts);
-    else
-        leg.sendMini(ts, data, transmits_);
-    call_->sentVoiceTimestamp = ts;
-    call_->sentVoiceFormat = format;
+    d->sendVoice(now, format, data, timestamp ? *timestamp : d->leg.elapsed(now), transmits_);
     return true;
 }
 
@@ -403,23 +382,23 @@ std::optional<std::uint32_t> Client::callTimestamp(std::uint64_t now) const
 {
     if (!call_ || !call_->accepted)
         return std::nullopt;
-    auto it = dialogs_.find(call_->dialogCall);
-    if (it == dialogs_.end())
+    const Dialog *d = endpoint_.find(call_->dialogCall);
+    if (!d)
         return std::nullopt;
-    return it->second.leg.elapsed(now);
+    return d->leg.elapsed(now);
 }
 
 bool Client::sendLinkProbe(std::uint64_t now, const ReceiverReport &ours)
 {
     if (!call_ || !call_->accepted)
         return false;
-    auto it = dialogs_.find(call_->dialogCall);
-    if (it == dialogs_.end() || it->second.finished)
+    Dialog *d = callDialog();
+    if (!d)
         return false;
     call_->ourReport = ours;
     IeBuilder report;
     appendReceiverReport(report, ours);
-    it->second.leg.send(now, frametype::Iax, iaxcmd::Ping, report.take(), transmits_);
+    d->leg.send(now, frametype::Iax, iaxcmd::Ping, report.take(), transmits_);
     return true;
 }
 
@@ -451,9 +430,8 @@ void Client::handleMini(std::uint64_t now, const Address &from, const MiniFrame 
 {
     if (!call_ || !call_->accepted || call_->receivedVoiceFormat == 0)
         return; // a full voice frame must say the format first
-    auto it = dialogs_.find(call_->dialogCall);
-    if (it == dialogs_.end() || it->second.finished || it->second.leg.peer() != from
-        || it->second.leg.remoteCall() != m.sourceCall)
+    const Dialog *d = callDialog();
+    if (!d || d->leg.peer() != from || d->leg.remoteCall() != m.sourceCall)
         return;
     std::uint32_t ts = unwrapMiniTimestamp(call_->receivedVoiceTimestamp, m.timestamp);
     if (call_->voiceJump) {
@@ -473,7 +451,7 @@ void Client::handleMini(std::uint64_t now, const Address &from, const MiniFrame 
         const std::int64_t passed = static_cast<std::int64_t>(now - call_->receivedVoiceAt);
         const bool inStream = std::int64_t(ts) >= last - kVoiceJumpMs && std::int64_t(ts) <= last + passed + kVoiceJumpMs;
         if (!inStream || !plausibleOpenedVoice(call_->receivedVoiceFormat, m.payload)) {
-            ++undecryptable_;
+            endpoint_.countUndecryptable();
             return;
         }
     }
@@ -517,7 +495,7 @@ void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
         case iaxcmd::Hangup:
         case iaxcmd::Reject:
             d.leg.dropPending(); // the peer has ended the call: nothing of ours is worth repeating
-            finish(now, d);
+            endpoint_.finish(now, d);
             endCall(now, callstate::Free, causeOf(f, f.subclass == iaxcmd::Hangup ? "Hung up" : "Rejected"),
                     std::nullopt);
             return;
@@ -526,7 +504,7 @@ void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
             IeBuilder report;
             if (call_->ourReport)
                 appendReceiverReport(report, *call_->ourReport);
-            d.leg.send(now, frametype::Iax, iaxcmd::Pong, report.take(), transmits_, f.timestamp);
+            d.answerProbe(now, f, report.take(), transmits_);
             return;
         }
         case iaxcmd::Pong:
@@ -534,7 +512,7 @@ void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
             takeLinkFigures(d, f, now);
             return;
         case iaxcmd::LagRq:
-            d.leg.send(now, frametype::Iax, iaxcmd::LagRp, {}, transmits_, f.timestamp);
+            d.answerProbe(now, f, {}, transmits_);
             return;
         case iaxcmd::Unsupport:
         case iaxcmd::Quelch:
@@ -566,7 +544,7 @@ void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
             return;
         case control::Hangup:
             d.leg.dropPending();
-            finish(now, d);
+            endpoint_.finish(now, d);
             endCall(now, callstate::Free, "Hung up", std::nullopt);
             return;
         default:
@@ -624,68 +602,42 @@ void Client::resolved(std::uint64_t now, std::uint64_t ticket, const std::option
     }
 }
 
-const Client::Dialog *Client::encryptedDialogFor(const std::uint8_t *data, std::size_t size, DatagramKind kind) const
+Client::Dialog *Client::callDialog()
 {
-    if (size < kMiniHeaderSize)
-        return nullptr;
-    if (kind == DatagramKind::Full) {
-        const auto it = dialogs_.find(static_cast<std::uint16_t>(((data[2] << 8) | data[3]) & 0x7fff));
-        return it != dialogs_.end() && it->second.leg.cipher() ? &it->second : nullptr;
-    }
-    if (kind != DatagramKind::Mini || !call_)
-        return nullptr;
-    const auto it = dialogs_.find(call_->dialogCall);
-    const auto source = static_cast<std::uint16_t>((data[0] << 8) | data[1]);
-    if (it == dialogs_.end() || !it->second.leg.cipher() || it->second.leg.remoteCall() != source)
-        return nullptr;
-    return &it->second;
+    Dialog *d = call_ ? endpoint_.find(call_->dialogCall) : nullptr;
+    return d && !d->finished ? d : nullptr;
 }
 
 void Client::handleDatagram(std::uint64_t now, const Address &from, const std::uint8_t *data, std::size_t size)
 {
-    const DatagramKind kind = classifyDatagram(data, size);
-    if (kind != DatagramKind::Mini && kind != DatagramKind::Full)
-        return;
-    // An encrypted dialog takes nothing that does not open with its key:
-    // not even the plain frames it took before it was encrypted.
-    std::optional<Bytes> opened;
-    if (const Dialog *sealed = encryptedDialogFor(data, size, kind)) {
-        opened = sealed->leg.cipher()->open(data, size);
-        if (!opened) {
-            ++undecryptable_;
-            return;
-        }
-        data = opened->data();
-        size = opened->size();
+    // Mini frames carry only the peer's call number: they can be for the call alone.
+    const auto callByPeer = [this](std::uint16_t peerCall) -> const Dialog * {
+        const Dialog *d = call_ ? endpoint_.find(call_->dialogCall) : nullptr;
+        return d && d->leg.remoteCall() == peerCall ? d : nullptr;
+    };
+    auto arrival = endpoint_.decode(data, size, callByPeer);
+    if (arrival.mini) {
+        handleMini(now, from, *arrival.mini, arrival.sealed);
+    } else if (arrival.full) {
+        if (arrival.sealed && !acceptableOpenedFrame(*arrival.full))
+            endpoint_.countUndecryptable();
+        else
+            handleFull(now, from, *arrival.full);
     }
-    if (kind == DatagramKind::Mini) {
-        if (auto mini = decodeMiniFrame(data, size))
-            handleMini(now, from, *mini, opened.has_value());
-        return;
-    }
-    auto frame = decodeFullFrame(data, size);
-    if (opened && !acceptableOpenedFrame(frame)) {
-        ++undecryptable_;
-        return;
-    }
-    if (frame)
-        handleFull(now, from, *frame);
 }
 
-bool Client::acceptableOpenedFrame(const std::optional<FullFrame> &f) const
+bool Client::acceptableOpenedFrame(const FullFrame &f) const
 {
     // Voice must also be in a format the call allows.
-    if (!f || !iax2::plausibleOpenedFrame(*f))
-        return false;
-    return f->type != frametype::Voice || !call_ || (f->subclass & call_->allowed);
+    return f.type != frametype::Voice || !call_ || (f.subclass & call_->allowed);
 }
 
 bool Client::callEncrypted() const
 {
     if (!call_)
         return false;
-    const auto it = dialogs_.find(call_->dialogCall);
-    return it != dialogs_.end() && it->second.leg.cipher() != nullptr;
+    const Dialog *d = endpoint_.find(call_->dialogCall);
+    return d && d->leg.cipher() != nullptr;
 }
 
 void Client::prepareEncryption(Dialog &d, const FullFrame &f)
@@ -711,18 +663,10 @@ void Client::handleFull(std::uint64_t now, const Address &from, FullFrame &f)
             rejectIncoming(now, from, f);
         return;
     }
-    auto it = dialogs_.find(f.destCall);
-    if (it == dialogs_.end()) {
-        if (!isUnsequenced(f.type, f.subclass) && !isIax(f, iaxcmd::CallToken) && f.sourceCall != 0
-            && replies_.allow(from, now)) {
-            // Tell the peer we know no such call, so it stops repeating.
-            transmits_.push_back({from, encodeFullFrame(invalFor(f))});
-        }
+    Dialog *found = endpoint_.dialogFor(now, from, f, transmits_);
+    if (!found)
         return;
-    }
-    Dialog &d = it->second;
-    if (d.leg.peer() != from)
-        return; // not the call's peer: maybe spoofed, never acted on
+    Dialog &d = *found;
     if (isIax(f, iaxcmd::CallToken)) {
         onCallToken(now, d, f);
         return;
@@ -790,20 +734,16 @@ void Client::rejectIncoming(std::uint64_t now, const Address &from, const FullFr
     // Refused without keeping anything: no dialog, no retransmission. A
     // caller that missed the REJECT repeats its NEW and gets another, within
     // what the limiter lets each host have.
-    if (f.sourceCall == 0 || !replies_.allow(from, now))
+    const Bytes why =
+        IeBuilder().text(ie::Cause, "Incoming calls are not accepted").u8(ie::CauseCode, cause::CallRejected).take();
+    if (!endpoint_.replyOutside(now, from, f, iaxcmd::Reject, why, transmits_))
         return;
-    transmits_.push_back({from, encodeFullFrame(replyOutsideDialog(
-                                    f, iaxcmd::Reject,
-                                    IeBuilder()
-                                        .text(ie::Cause, "Incoming calls are not accepted")
-                                        .u8(ie::CauseCode, cause::CallRejected)
-                                        .take()))});
     text("Refused an incoming call from " + from.toString());
 }
 
 void Client::onDialogFailed(std::uint64_t now, Dialog &d)
 {
-    finish(now, d);
+    endpoint_.finish(now, d);
     if (d.kind == DialogKind::Register) {
         if (Registration *r = registrationFor(d)) {
             text("No answer from the server " + r->server.host);
@@ -818,31 +758,7 @@ void Client::onDialogFailed(std::uint64_t now, Dialog &d)
 
 void Client::poll(std::uint64_t now)
 {
-    std::vector<std::uint16_t> failed;
-    for (auto &entry : dialogs_) {
-        Dialog &d = entry.second;
-        if (!d.held.empty() && now >= d.heldUntil) {
-            transmits_.insert(transmits_.end(), std::make_move_iterator(d.held.begin()),
-                              std::make_move_iterator(d.held.end()));
-            d.held.clear();
-        }
-        const bool wasFailed = d.leg.failed();
-        d.leg.poll(now, transmits_);
-        if (!wasFailed && d.leg.failed() && !d.finished)
-            failed.push_back(entry.first);
-    }
-    for (auto number : failed) {
-        auto it = dialogs_.find(number);
-        if (it != dialogs_.end())
-            onDialogFailed(now, it->second);
-    }
-    for (auto it = dialogs_.begin(); it != dialogs_.end();) {
-        const Dialog &d = it->second;
-        if (d.finished && (d.leg.idle() || d.leg.failed()) && d.held.empty() && now >= d.lingerUntil)
-            it = dialogs_.erase(it);
-        else
-            ++it;
-    }
+    endpoint_.poll(now, transmits_, [this, now](Dialog &d) { onDialogFailed(now, d); });
     for (auto &entry : registrations_) {
         Registration &r = entry.second;
         const bool due = (r.state == Registration::State::Waiting || r.state == Registration::State::Registered)
@@ -857,37 +773,23 @@ void Client::poll(std::uint64_t now)
         }
     }
     if (call_ && call_->accepted && now >= call_->nextPingAt) {
-        auto it = dialogs_.find(call_->dialogCall);
-        if (it != dialogs_.end() && !it->second.finished)
-            it->second.leg.send(now, frametype::Iax, iaxcmd::Ping, {}, transmits_);
+        if (Dialog *d = callDialog())
+            d->leg.send(now, frametype::Iax, iaxcmd::Ping, {}, transmits_);
         call_->nextPingAt = now + options_.pingIntervalMs;
     }
 }
 
 std::optional<std::uint64_t> Client::nextDeadline() const
 {
-    std::optional<std::uint64_t> next;
-    auto consider = [&next](std::uint64_t t) {
-        if (!next || t < *next)
-            next = t;
-    };
-    for (const auto &entry : dialogs_) {
-        const Dialog &d = entry.second;
-        if (auto t = d.leg.nextDeadline())
-            consider(*t);
-        if (!d.held.empty())
-            consider(d.heldUntil);
-        if (d.finished)
-            consider(d.lingerUntil);
-    }
+    Deadline next = endpoint_.deadline();
     for (const auto &entry : registrations_) {
         const Registration &r = entry.second;
         if (r.state == Registration::State::Waiting || r.state == Registration::State::Registered)
-            consider(r.nextAt);
+            next.consider(r.nextAt);
     }
     if (call_ && call_->accepted)
-        consider(call_->nextPingAt);
-    return next;
+        next.consider(call_->nextPingAt);
+    return next.at();
 }
 
 } // namespace iax2

@@ -5,6 +5,7 @@
 
 #include "address.h"
 #include "dial_string.h"
+#include "endpoint.h"
 #include "guard.h"
 #include "leg.h"
 #include "receiver_report.h"
@@ -149,18 +150,17 @@ public:
     bool callEncrypted() const;
     // Datagrams of encrypted dialogs that did not open to a well-formed
     // frame (wrong key, plain, cut, forged): dropped, never acted on.
-    std::uint64_t undecryptableFrames() const { return undecryptable_; }
-    std::size_t dialogCount() const { return dialogs_.size(); }
+    std::uint64_t undecryptableFrames() const { return endpoint_.undecryptable(); }
+    std::size_t dialogCount() const { return endpoint_.size(); }
     // Frames of ours awaiting acknowledgement, over all dialogs.
-    std::size_t queuedFrames() const;
+    std::size_t queuedFrames() const { return endpoint_.queuedFrames(); }
 
 private:
     enum class DialogKind { Register, Release, Call };
 
-    struct Dialog {
-        Dialog(DialogKind k, Leg l) : kind(k), leg(std::move(l)) {}
+    struct Dialog : iax2::Dialog {
+        Dialog(Leg l, DialogKind k) : iax2::Dialog(std::move(l)), kind(k) {}
         DialogKind kind;
-        Leg leg;
         int registrationId = 0; // Register: the owner, 0 once withdrawn
         std::string user;
         std::string password;
@@ -168,12 +168,8 @@ private:
         Bytes requestIes;         // its elements, without the token
         int tokenAttempts = 0;
         bool answeredChallenge = false;
-        bool finished = false;
         bool hungUp = false; // we sent HANGUP on it: only its ACK matters now
         bool peerEnded = false; // the peer's HANGUP or REJECT came in: only our ACK of it goes out
-        Outbox held;            // our HANGUP, or that ACK, until heldUntil
-        std::uint64_t heldUntil = 0;
-        std::uint64_t lingerUntil = 0;
     };
 
     struct Registration {
@@ -201,8 +197,6 @@ private:
         bool accepted = false;
         std::uint64_t nextPingAt = 0;
         // voice
-        std::optional<std::uint32_t> sentVoiceTimestamp;
-        std::uint32_t sentVoiceFormat = 0;
         std::uint32_t receivedVoiceTimestamp = 0;
         std::uint64_t receivedVoiceAt = 0; // when the frame with that timestamp came
         // A full voice frame far off the stream: the new clock if the mini
@@ -218,7 +212,6 @@ private:
     // Null when no dialog can be opened now (too many open).
     Dialog *openDialog(std::uint64_t now, DialogKind kind, const Address &peer);
     void sendRequest(std::uint64_t now, Dialog &d, const std::string *token);
-    void finish(std::uint64_t now, Dialog &d);
     void requestResolve(std::uint64_t &ticket, const HostPort &server);
 
     void startRegisterRequest(std::uint64_t now, Registration &r);
@@ -233,11 +226,10 @@ private:
     void handleFull(std::uint64_t now, const Address &from, FullFrame &frame);
     void handleMini(std::uint64_t now, const Address &from, const MiniFrame &frame, bool sealed);
     void receiveVoice(std::uint64_t now, std::uint32_t timestamp, const Bytes &data);
-    // The dialog an incoming datagram belongs to when that dialog is
-    // encrypted, judged from the call numbers left in the clear.
-    const Dialog *encryptedDialogFor(const std::uint8_t *data, std::size_t size, DatagramKind kind) const;
+    // The call's dialog, while it is not finished.
+    Dialog *callDialog();
     void prepareEncryption(Dialog &d, const FullFrame &authreq);
-    bool acceptableOpenedFrame(const std::optional<FullFrame> &frame) const;
+    bool acceptableOpenedFrame(const FullFrame &frame) const;
     void rejectIncoming(std::uint64_t now, const Address &from, const FullFrame &frame);
     void onCallToken(std::uint64_t now, Dialog &d, const FullFrame &frame);
     void onFrame(std::uint64_t now, Dialog &d, const FullFrame &frame);
@@ -253,13 +245,10 @@ private:
     static constexpr std::uint32_t kVoiceJumpMs = 1000;
 
     ClientOptions options_;
-    std::map<std::uint16_t, Dialog> dialogs_;
+    Endpoint<Dialog> endpoint_;
     std::map<int, Registration> registrations_;
     std::optional<Call> call_;
-    CallNumbers callNumbers_;
-    ReplyLimiter replies_;
     std::uint64_t lastTicket_ = 0;
-    std::uint64_t undecryptable_ = 0;
 
     std::vector<Transmit> transmits_;
     std::vector<ClientEvent> events_;
