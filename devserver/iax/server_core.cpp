@@ -32,11 +32,6 @@ bool validNumber(const std::string &number)
            && std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-bool sameHost(const Address &a, const Address &b)
-{
-    return a.family == b.family && a.bytes == b.bytes;
-}
-
 bool validDigit(std::uint32_t d)
 {
     return (d >= '0' && d <= '9') || d == '*' || d == '#' || (d >= 'A' && d <= 'D');
@@ -77,7 +72,8 @@ ServerCore::ServerCore(IaxBackend &backend, ServerCoreOptions options, EpochCloc
       options_(std::move(options)),
       epochSeconds_(std::move(epochSeconds)),
       tokens_(options_.tokenSecret.empty() ? randomHex(32) : options_.tokenSecret),
-      replies_(ReplyLimiter::Options{50, 100, 1000, 1000}),
+      endpoint_(EndpointOptions{options_.retransmit, options_.lingerMs, options_.maxDialogs,
+                                options_.maxDialogsPerHost, ReplyLimiter::Options{50, 100, 1000, 1000}}),
       impairRandom_(options_.impairment.seed ? options_.impairment.seed : std::random_device{}())
 {
 }
@@ -124,66 +120,17 @@ std::uint32_t ServerCore::dateTimeNow() const
            | (std::uint32_t(tm.tm_hour) << 11) | (std::uint32_t(tm.tm_min) << 5) | std::uint32_t(tm.tm_sec / 2);
 }
 
-const ServerCore::Dialog *ServerCore::encryptedDialogFor(const Address &from, const std::uint8_t *data,
-                                                          std::size_t size, DatagramKind kind) const
-{
-    if (size < kMiniHeaderSize)
-        return nullptr;
-    std::map<std::uint16_t, Dialog>::const_iterator it;
-    if (kind == DatagramKind::Full) {
-        it = dialogs_.find(static_cast<std::uint16_t>(((data[2] << 8) | data[3]) & 0x7fff));
-    } else {
-        const auto known = byPeerCall_.find({from, static_cast<std::uint16_t>((data[0] << 8) | data[1])});
-        if (known == byPeerCall_.end())
-            return nullptr;
-        it = dialogs_.find(known->second);
-    }
-    return it != dialogs_.end() && it->second.leg.cipher() ? &it->second : nullptr;
-}
-
 void ServerCore::handleDatagram(std::uint64_t now, const Address &from, const std::uint8_t *data, std::size_t size)
 {
-    const DatagramKind kind = classifyDatagram(data, size);
-    std::optional<Bytes> opened;
-    if (kind == DatagramKind::Full || kind == DatagramKind::Mini) {
-        if (const Dialog *sealed = encryptedDialogFor(from, data, size, kind)) {
-            opened = sealed->leg.cipher()->open(data, size);
-            if (!opened) {
-                ++undecryptable_;
-                return;
-            }
-            data = opened->data();
-            size = opened->size();
-        }
+    const auto arrival = endpoint_.decode(from, data, size);
+    if (arrival.mini) {
+        if (arrival.sealed && !plausibleOpenedVoice(format::Gsm, arrival.mini->payload))
+            endpoint_.countUndecryptable();
+        else
+            handleMini(now, from, *arrival.mini);
+    } else if (arrival.full) {
+        handleFull(now, from, *arrival.full);
     }
-    if (kind == DatagramKind::Mini) {
-        if (const auto mini = decodeMiniFrame(data, size)) {
-            if (opened && !plausibleOpenedVoice(format::Gsm, mini->payload)) {
-                ++undecryptable_;
-                return;
-            }
-            handleMini(now, from, *mini);
-        }
-        return;
-    }
-    if (kind != DatagramKind::Full)
-        return;
-    const auto frame = decodeFullFrame(data, size);
-    if (opened && (!frame || !plausibleOpenedFrame(*frame))) {
-        ++undecryptable_;
-        return;
-    }
-    if (frame)
-        handleFull(now, from, *frame);
-}
-
-void ServerCore::sendStateless(std::uint64_t now, const Address &to, const FullFrame &about, std::uint8_t subclass,
-                               Bytes payload)
-{
-    // Sent outside any call: we keep nothing for an address that has not
-    // proved it receives what we send, and a forged flood gets only a few.
-    if (replies_.allow(to, now))
-        transmits_.push_back({to, encodeFullFrame(replyOutsideDialog(about, subclass, std::move(payload)))});
 }
 
 void ServerCore::handleFull(std::uint64_t now, const Address &from, const FullFrame &f)
@@ -191,11 +138,8 @@ void ServerCore::handleFull(std::uint64_t now, const Address &from, const FullFr
     if (f.destCall == 0) {
         if (f.sourceCall == 0 || !(isIax(f, iaxcmd::New) || isIax(f, iaxcmd::RegReq) || isIax(f, iaxcmd::RegRel)))
             return;
-        auto known = byPeerCall_.find({from, f.sourceCall});
-        if (known != byPeerCall_.end()) {
-            auto it = dialogs_.find(known->second);
-            if (it != dialogs_.end())
-                it->second.leg.receive(now, f, transmits_); // a repeat: acknowledged again
+        if (Dialog *known = endpoint_.byPeerCall(from, f.sourceCall)) {
+            known->leg.receive(now, f, transmits_); // a repeat: acknowledged again
             return;
         }
         const auto ies = IeList::parse(f.payload);
@@ -203,33 +147,32 @@ void ServerCore::handleFull(std::uint64_t now, const Address &from, const FullFr
             return;
         const std::uint8_t refusal = isIax(f, iaxcmd::New) ? iaxcmd::Reject : iaxcmd::RegRej;
         const auto token = ies->text(ie::CallToken);
+        const auto refuse = [&](const char *why) {
+            endpoint_.replyOutside(now, from, f, refusal,
+                                   IeBuilder().text(ie::Cause, why).u8(ie::CauseCode, cause::FacilityRejected).take(),
+                                   transmits_);
+        };
         if (!token) {
-            sendStateless(now, from, f, refusal,
-                          IeBuilder().text(ie::Cause, "Call token required").u8(ie::CauseCode, cause::FacilityRejected).take());
+            refuse("Call token required");
             return;
         }
         if (token->empty()) {
-            sendStateless(now, from, f, iaxcmd::CallToken, IeBuilder().text(ie::CallToken, tokens_.issue(from, now / 1000)).take());
+            endpoint_.replyOutside(now, from, f, iaxcmd::CallToken,
+                                   IeBuilder().text(ie::CallToken, tokens_.issue(from, now / 1000)).take(), transmits_);
             return;
         }
         if (!tokens_.verify(*token, from, now / 1000)) {
-            sendStateless(now, from, f, refusal,
-                          IeBuilder().text(ie::Cause, "Invalid call token").u8(ie::CauseCode, cause::FacilityRejected).take());
+            refuse("Invalid call token");
             return;
         }
         openDialog(now, from, f);
         return;
     }
 
-    auto it = dialogs_.find(f.destCall);
-    if (it == dialogs_.end()) {
-        if (!isUnsequenced(f.type, f.subclass) && f.sourceCall != 0 && replies_.allow(from, now))
-            transmits_.push_back({from, encodeFullFrame(invalFor(f))});
+    Dialog *found = endpoint_.dialogFor(now, from, f, transmits_);
+    if (!found || f.sourceCall != found->leg.remoteCall())
         return;
-    }
-    Dialog &d = it->second;
-    if (d.leg.peer() != from || f.sourceCall != d.leg.remoteCall())
-        return;
+    Dialog &d = *found;
     const auto receipt = d.leg.receive(now, f, transmits_);
     if (receipt == Leg::Receipt::Invalidated && !d.finished) {
         endRecord(d);
@@ -246,18 +189,12 @@ void ServerCore::handleFull(std::uint64_t now, const Address &from, const FullFr
 
 void ServerCore::openDialog(std::uint64_t now, const Address &from, const FullFrame &f)
 {
-    if (dialogs_.size() >= options_.maxDialogs)
-        return;
-    // One host may not take every slot: the others' calls must still get in.
-    const auto fromHost = [&from](const auto &entry) { return sameHost(entry.second.leg.peer(), from); };
-    if (static_cast<std::size_t>(std::count_if(dialogs_.begin(), dialogs_.end(), fromHost)) >= options_.maxDialogsPerHost)
-        return;
-    const std::uint16_t number = callNumbers_.allocate([this](std::uint16_t n) { return dialogs_.count(n) != 0; });
-    if (number == 0)
-        return;
     const Kind kind = isIax(f, iaxcmd::New) ? Kind::Call : Kind::Registration;
-    auto &d = dialogs_.emplace(number, Dialog{kind, Leg(number, from, now, options_.retransmit)}).first->second;
-    byPeerCall_[{from, f.sourceCall}] = number;
+    Dialog *opened = endpoint_.open(now, from, kind);
+    if (!opened)
+        return;
+    Dialog &d = *opened;
+    endpoint_.bindPeerCall(from, f.sourceCall, d.leg.localCall());
     if (d.leg.receive(now, f, transmits_) != Leg::Receipt::Deliver) {
         finish(now, d);
         return;
@@ -370,10 +307,8 @@ void ServerCore::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
             finish(now, d);
             return;
         case iaxcmd::Ping:
-            d.leg.send(now, frametype::Iax, iaxcmd::Pong, receiverReport(d), transmits_, f.timestamp);
-            return;
         case iaxcmd::LagRq:
-            d.leg.send(now, frametype::Iax, iaxcmd::LagRp, {}, transmits_, f.timestamp);
+            d.answerProbe(now, f, receiverReport(d), transmits_);
             return;
         default:
             return;
@@ -395,14 +330,10 @@ void ServerCore::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
 
 void ServerCore::handleMini(std::uint64_t now, const Address &from, const MiniFrame &m)
 {
-    const auto known = byPeerCall_.find({from, m.sourceCall});
-    if (known == byPeerCall_.end())
-        return;
-    auto it = dialogs_.find(known->second);
-    if (it == dialogs_.end() || it->second.kind != Kind::Call || it->second.finished
-        || it->second.receivedVoiceFormat == 0)
+    Dialog *found = endpoint_.byPeerCall(from, m.sourceCall);
+    if (!found || found->kind != Kind::Call || found->finished || found->receivedVoiceFormat == 0)
         return; // a full voice frame must say the format first
-    Dialog &d = it->second;
+    Dialog &d = *found;
     onVoice(now, d, unwrapMiniTimestamp(d.receivedVoiceTimestamp, m.timestamp), m.payload);
 }
 
@@ -414,12 +345,7 @@ void ServerCore::onVoice(std::uint64_t now, Dialog &d, std::uint32_t timestamp, 
         d.receivedVoiceTimestamp = timestamp;
     // The echo: the caller's own voice, with its own timestamps, straight back.
     Outbox voice;
-    if (needsFullVoiceFrame(d.sentVoiceTimestamp, d.sentVoiceFormat, d.receivedVoiceFormat, timestamp))
-        d.leg.send(now, frametype::Voice, d.receivedVoiceFormat, payload, voice, timestamp);
-    else
-        d.leg.sendMini(timestamp, payload, voice);
-    d.sentVoiceTimestamp = timestamp;
-    d.sentVoiceFormat = d.receivedVoiceFormat;
+    d.sendVoice(now, d.receivedVoiceFormat, payload, timestamp, voice);
     sendImpaired(now, voice);
 }
 
@@ -518,12 +444,7 @@ void ServerCore::sendTone(std::uint64_t now, Dialog &d)
     while (d.nextToneAt && now >= *d.nextToneAt) {
         const Bytes &frame = tone[d.toneFrame++ % tone.size()];
         Outbox voice;
-        if (needsFullVoiceFrame(d.sentVoiceTimestamp, d.sentVoiceFormat, format::Gsm, d.toneTimestamp))
-            d.leg.send(now, frametype::Voice, format::Gsm, frame, voice, d.toneTimestamp);
-        else
-            d.leg.sendMini(d.toneTimestamp, frame, voice);
-        d.sentVoiceTimestamp = d.toneTimestamp;
-        d.sentVoiceFormat = format::Gsm;
+        d.sendVoice(now, format::Gsm, frame, d.toneTimestamp, voice);
         d.toneTimestamp += kToneFrameMs;
         *d.nextToneAt += kToneFrameMs;
         sendImpaired(now, voice);
@@ -577,14 +498,13 @@ void ServerCore::endRecord(Dialog &d)
 
 void ServerCore::finish(std::uint64_t now, Dialog &d)
 {
-    d.finished = true;
+    endpoint_.finish(now, d);
     d.phase = Phase::Ended;
-    d.lingerUntil = now + options_.lingerMs;
 }
 
 void ServerCore::hangupAll(std::uint64_t now)
 {
-    for (auto &entry : dialogs_) {
+    for (auto &entry : endpoint_.dialogs()) {
         Dialog &d = entry.second;
         if (d.kind == Kind::Call && !d.finished)
             hangup(now, d, "Server shutting down", cause::NormalClearing);
@@ -597,18 +517,15 @@ void ServerCore::poll(std::uint64_t now)
         transmits_.push_back(std::move(delayed_.begin()->second));
         delayed_.erase(delayed_.begin());
     }
-    for (auto &entry : dialogs_) {
+    endpoint_.poll(now, transmits_, [this, now](Dialog &d) {
+        // The caller is gone: close its record as it stands.
+        endRecord(d);
+        finish(now, d);
+    });
+    for (auto &entry : endpoint_.dialogs()) {
         Dialog &d = entry.second;
-        const bool wasFailed = d.leg.failed();
-        d.leg.poll(now, transmits_);
         if (d.finished)
             continue;
-        if (!wasFailed && d.leg.failed()) {
-            // The caller is gone: close its record as it stands.
-            endRecord(d);
-            finish(now, d);
-            continue;
-        }
         if (d.nextToneAt)
             sendTone(now, d);
         if (d.answerAt && now >= *d.answerAt)
@@ -626,20 +543,6 @@ void ServerCore::poll(std::uint64_t now)
             d.nextPingAt = now + options_.pingIntervalMs;
         }
     }
-    for (auto it = dialogs_.begin(); it != dialogs_.end();) {
-        const Dialog &d = it->second;
-        if (d.finished && (d.leg.idle() || d.leg.failed()) && now >= d.lingerUntil) {
-            for (auto p = byPeerCall_.begin(); p != byPeerCall_.end();) {
-                if (p->second == it->first)
-                    p = byPeerCall_.erase(p);
-                else
-                    ++p;
-            }
-            it = dialogs_.erase(it);
-        } else {
-            ++it;
-        }
-    }
     for (auto it = bindings_.begin(); it != bindings_.end();) {
         if (now >= it->second.expires)
             it = bindings_.erase(it);
@@ -650,35 +553,24 @@ void ServerCore::poll(std::uint64_t now)
 
 std::optional<std::uint64_t> ServerCore::nextDeadline() const
 {
-    std::optional<std::uint64_t> next;
-    auto consider = [&next](std::uint64_t t) {
-        if (!next || t < *next)
-            next = t;
-    };
-    for (const auto &entry : dialogs_) {
+    Deadline next = endpoint_.deadline();
+    for (const auto &entry : endpoint_.dialogs()) {
         const Dialog &d = entry.second;
-        if (auto t = d.leg.nextDeadline())
-            consider(*t);
-        if (d.finished) {
-            consider(d.lingerUntil);
+        if (d.finished)
             continue;
-        }
-        if (d.answerAt)
-            consider(*d.answerAt);
-        if (d.nextToneAt)
-            consider(*d.nextToneAt);
+        next.consider(d.answerAt);
+        next.consider(d.nextToneAt);
         if (d.phase == Phase::Answered)
-            consider(d.nextLagAt);
-        if (d.hangupAt)
-            consider(*d.hangupAt);
+            next.consider(d.nextLagAt);
+        next.consider(d.hangupAt);
         if (d.kind == Kind::Call && d.phase != Phase::Authenticating)
-            consider(d.nextPingAt);
+            next.consider(d.nextPingAt);
     }
     for (const auto &entry : bindings_)
-        consider(entry.second.expires);
+        next.consider(entry.second.expires);
     if (!delayed_.empty())
-        consider(delayed_.begin()->first);
-    return next;
+        next.consider(delayed_.begin()->first);
+    return next.at();
 }
 
 std::optional<Address> ServerCore::registeredAddress(const std::string &user, std::uint64_t now) const
@@ -691,15 +583,13 @@ std::optional<Address> ServerCore::registeredAddress(const std::string &user, st
 
 std::size_t ServerCore::queuedFrames() const
 {
-    std::size_t n = delayed_.size();
-    for (const auto &entry : dialogs_)
-        n += entry.second.leg.unacknowledged();
-    return n;
+    return delayed_.size() + endpoint_.queuedFrames();
 }
 
 std::size_t ServerCore::openCallCount() const
 {
-    return static_cast<std::size_t>(std::count_if(dialogs_.begin(), dialogs_.end(), [](const auto &entry) {
+    const auto &dialogs = endpoint_.dialogs();
+    return static_cast<std::size_t>(std::count_if(dialogs.begin(), dialogs.end(), [](const auto &entry) {
         return entry.second.kind == Kind::Call && entry.second.recordOpen;
     }));
 }

@@ -7,6 +7,7 @@
 
 #include "address.h"
 #include "call_token.h"
+#include "endpoint.h"
 #include "guard.h"
 #include "leg.h"
 #include "receiver_report.h"
@@ -77,21 +78,20 @@ public:
     std::optional<iax2::Address> registeredAddress(const std::string &user, std::uint64_t now) const;
     // What happens to the voice sent from now on; frames already held back keep their time.
     void setImpairment(const Impairment &impairment) { options_.impairment = impairment; }
-    std::size_t dialogCount() const { return dialogs_.size(); }
+    std::size_t dialogCount() const { return endpoint_.size(); }
     // Frames awaiting acknowledgement over all dialogs, and voice held back.
     std::size_t queuedFrames() const;
     std::size_t openCallCount() const;
     // Datagrams of encrypted calls that did not open to a frame: dropped.
-    std::uint64_t undecryptableFrames() const { return undecryptable_; }
+    std::uint64_t undecryptableFrames() const { return endpoint_.undecryptable(); }
 
 private:
     enum class Kind { Registration, Call };
     enum class Phase { Authenticating, Ringing, Answered, Refused, Ended };
 
-    struct Dialog {
-        Dialog(Kind k, iax2::Leg l) : kind(k), leg(std::move(l)) {}
+    struct Dialog : iax2::Dialog {
+        Dialog(iax2::Leg l, Kind k) : iax2::Dialog(std::move(l)), kind(k) {}
         Kind kind;
-        iax2::Leg leg;
         std::uint8_t request = 0; // REGREQ or REGREL for registrations
         std::string user;
         std::string challenge;
@@ -114,10 +114,6 @@ private:
         iax2::ReceptionStats reception;
         std::uint32_t receivedVoiceFormat = 0; // 0 until the first full voice frame
         std::uint32_t receivedVoiceTimestamp = 0;
-        std::optional<std::uint32_t> sentVoiceTimestamp;
-        std::uint32_t sentVoiceFormat = 0;
-        bool finished = false;
-        std::uint64_t lingerUntil = 0;
     };
 
     struct Binding {
@@ -125,17 +121,12 @@ private:
         std::uint64_t expires = 0;
     };
 
-    // The dialog a datagram belongs to when that dialog is encrypted.
-    const Dialog *encryptedDialogFor(const iax2::Address &from, const std::uint8_t *data, std::size_t size,
-                                     iax2::DatagramKind kind) const;
     void handleFull(std::uint64_t now, const iax2::Address &from, const iax2::FullFrame &f);
     void handleMini(std::uint64_t now, const iax2::Address &from, const iax2::MiniFrame &m);
     void onVoice(std::uint64_t now, Dialog &d, std::uint32_t timestamp, const iax2::Bytes &payload);
     void sendImpaired(std::uint64_t now, iax2::Outbox &voice);
     iax2::Bytes receiverReport(const Dialog &d) const;
     void openDialog(std::uint64_t now, const iax2::Address &from, const iax2::FullFrame &f);
-    void sendStateless(std::uint64_t now, const iax2::Address &to, const iax2::FullFrame &about, std::uint8_t subclass,
-                       iax2::Bytes payload);
     void onRegistrationFrame(std::uint64_t now, Dialog &d, const iax2::FullFrame &f);
     void onCallFrame(std::uint64_t now, Dialog &d, const iax2::FullFrame &f);
     void onAuthenticatedCall(std::uint64_t now, Dialog &d, const IaxAccount &account);
@@ -156,15 +147,11 @@ private:
     ServerCoreOptions options_;
     EpochClock epochSeconds_;
     iax2::CallTokenIssuer tokens_;
-    iax2::ReplyLimiter replies_;
-    iax2::CallNumbers callNumbers_;
-    std::map<std::uint16_t, Dialog> dialogs_;
-    std::map<std::pair<iax2::Address, std::uint16_t>, std::uint16_t> byPeerCall_;
+    iax2::Endpoint<Dialog> endpoint_;
     std::map<std::string, Binding> bindings_;
     std::vector<iax2::Transmit> transmits_;
     std::mt19937_64 impairRandom_;
     std::multimap<std::uint64_t, iax2::Transmit> delayed_; // impaired voice, by the time it goes out
-    std::uint64_t undecryptable_ = 0;
 };
 
 } // namespace devserver
