@@ -462,118 +462,149 @@ void Client::onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &f)
 {
     if (!call_ || call_->dialogCall != d.leg.localCall())
         return;
-    if (f.type == frametype::Iax) {
-        switch (f.subclass) {
-        case iaxcmd::AuthReq: {
-            const auto ies = IeList::parse(f.payload);
-            const auto methods = ies ? ies->u16(ie::AuthMethods) : std::nullopt;
-            const auto challenge = ies ? ies->text(ie::Challenge) : std::nullopt;
-            if (d.answeredChallenge || !methods || !(*methods & authmethod::Md5) || !challenge) {
-                endCall(now, callstate::Free, "The server asks for an authentication we do not offer",
-                        cause::FacilityRejected);
-                return;
-            }
-            d.answeredChallenge = true;
-            d.leg.send(now, frametype::Iax, iaxcmd::AuthRep,
-                       IeBuilder().text(ie::Md5Result, md5ChallengeAnswer(*challenge, d.password)).take(),
-                       transmits_);
-            return;
-        }
-        case iaxcmd::Accept: {
-            const auto ies = IeList::parse(f.payload);
-            const auto format = ies ? ies->u32(ie::Format) : std::nullopt;
-            call_->format = format ? *format : call_->preferred;
-            if (!(call_->format & call_->allowed)) {
-                endCall(now, callstate::Free, "The server chose a voice format we do not have",
-                        cause::BearerNotAvailable);
-                return;
-            }
-            call_->accepted = true;
-            call_->nextPingAt = now + options_.pingIntervalMs;
-            return;
-        }
-        case iaxcmd::Hangup:
-        case iaxcmd::Reject:
-            d.leg.dropPending(); // the peer has ended the call: nothing of ours is worth repeating
-            endpoint_.finish(now, d);
-            endCall(now, callstate::Free, causeOf(f, f.subclass == iaxcmd::Hangup ? "Hung up" : "Rejected"),
-                    std::nullopt);
-            return;
-        case iaxcmd::Ping: {
-            takeLinkFigures(d, f, now);
-            IeBuilder report;
-            if (call_->ourReport)
-                appendReceiverReport(report, *call_->ourReport);
-            d.answerProbe(now, f, report.take(), transmits_);
-            return;
-        }
-        case iaxcmd::Pong:
-        case iaxcmd::LagRp:
-            takeLinkFigures(d, f, now);
-            return;
-        case iaxcmd::LagRq:
-            d.answerProbe(now, f, {}, transmits_);
-            return;
-        case iaxcmd::Unsupport:
-        case iaxcmd::Quelch:
-        case iaxcmd::Unquelch:
-            return; // nothing we must act on
-        default:
-            // Never about an UNSUPPORT, so two peers cannot answer each other forever.
-            if (f.subclass <= 0xff)
-                d.leg.send(now, frametype::Iax, iaxcmd::Unsupport,
-                           IeBuilder().u8(ie::IaxUnknown, static_cast<std::uint8_t>(f.subclass)).take(), transmits_);
-            return;
-        }
+    switch (f.type) {
+    case frametype::Iax:
+        onCallCommand(now, d, f);
+        break;
+    case frametype::Control:
+        onCallControl(now, d, f.subclass);
+        break;
+    case frametype::Voice:
+        onVoiceFrame(now, f);
+        break;
+    case frametype::DtmfEnd:
+        events_.push_back(event::Dtmf{static_cast<char>(f.subclass)});
+        break;
+    default:
+        break;
     }
-    if (f.type == frametype::Control) {
-        switch (f.subclass) {
-        case control::Ringing:
-            if (!(call_->state & callstate::Ringing) && !(call_->state & callstate::Complete))
-                reportCallState(call_->state | callstate::Ringing);
-            return;
-        case control::Answer:
-            if (!(call_->state & callstate::Complete))
-                reportCallState((call_->state & ~callstate::Ringing) | callstate::Complete);
-            return;
-        case control::Busy:
-            endCall(now, callstate::Busy, "Busy", cause::UserBusy);
-            return;
-        case control::Congestion:
-            endCall(now, callstate::Free, "Congestion", cause::Congestion);
-            return;
-        case control::Hangup:
-            d.leg.dropPending();
-            endpoint_.finish(now, d);
-            endCall(now, callstate::Free, "Hung up", std::nullopt);
-            return;
-        default:
-            // -1 (stop the indication), PROGRESS, PROCEEDING, HOLD, UNHOLD,
-            // SRCUPDATE and the rest: acknowledged like every frame, and
-            // nothing for the line's state. Voice plays whenever it comes.
-            return;
-        }
-    }
-    if (f.type == frametype::Voice) {
-        if (call_->accepted && f.subclass != 0) {
-            call_->receivedVoiceFormat = f.subclass;
-            const std::uint32_t last = call_->receivedVoiceTimestamp;
-            const std::uint32_t distance = f.timestamp > last ? f.timestamp - last : last - f.timestamp;
-            if (call_->heardVoice && distance > kVoiceJumpMs) {
-                // Played as it is, but mini frames keep their old base until they show which clock is right.
-                call_->voiceJump = f.timestamp;
-                call_->heardVoice = true;
-                if (voice_.size() < kMaxQueuedVoice)
-                    voice_.push_back({f.timestamp, call_->receivedVoiceFormat, f.payload});
-            } else {
-                call_->voiceJump.reset();
-                receiveVoice(now, f.timestamp, f.payload);
-            }
-        }
+}
+
+void Client::onCallCommand(std::uint64_t now, Dialog &d, const FullFrame &f)
+{
+    switch (f.subclass) {
+    case iaxcmd::AuthReq:
+        onAuthRequest(now, d, f);
+        return;
+    case iaxcmd::Accept:
+        onAccept(now, f);
+        return;
+    case iaxcmd::Hangup:
+        onPeerEnded(now, d, causeOf(f, "Hung up"));
+        return;
+    case iaxcmd::Reject:
+        onPeerEnded(now, d, causeOf(f, "Rejected"));
+        return;
+    case iaxcmd::Ping:
+        onPing(now, d, f);
+        return;
+    case iaxcmd::Pong:
+    case iaxcmd::LagRp:
+        takeLinkFigures(d, f, now);
+        return;
+    case iaxcmd::LagRq:
+        d.answerProbe(now, f, {}, transmits_);
+        return;
+    case iaxcmd::Unsupport:
+    case iaxcmd::Quelch:
+    case iaxcmd::Unquelch:
+        return; // nothing we must act on
+    default:
+        // Never about an UNSUPPORT, so two peers cannot answer each other forever.
+        if (f.subclass <= 0xff)
+            d.leg.send(now, frametype::Iax, iaxcmd::Unsupport,
+                       IeBuilder().u8(ie::IaxUnknown, static_cast<std::uint8_t>(f.subclass)).take(), transmits_);
         return;
     }
-    if (f.type == frametype::DtmfEnd) {
-        events_.push_back(event::Dtmf{static_cast<char>(f.subclass)});
+}
+
+void Client::onAuthRequest(std::uint64_t now, Dialog &d, const FullFrame &f)
+{
+    const auto ies = IeList::parse(f.payload);
+    const auto methods = ies ? ies->u16(ie::AuthMethods) : std::nullopt;
+    const auto challenge = ies ? ies->text(ie::Challenge) : std::nullopt;
+    if (d.answeredChallenge || !methods || !(*methods & authmethod::Md5) || !challenge) {
+        endCall(now, callstate::Free, "The server asks for an authentication we do not offer",
+                cause::FacilityRejected);
+        return;
+    }
+    d.answeredChallenge = true;
+    d.leg.send(now, frametype::Iax, iaxcmd::AuthRep,
+               IeBuilder().text(ie::Md5Result, md5ChallengeAnswer(*challenge, d.password)).take(), transmits_);
+}
+
+void Client::onAccept(std::uint64_t now, const FullFrame &f)
+{
+    const auto ies = IeList::parse(f.payload);
+    const auto format = ies ? ies->u32(ie::Format) : std::nullopt;
+    call_->format = format ? *format : call_->preferred;
+    if (!(call_->format & call_->allowed)) {
+        endCall(now, callstate::Free, "The server chose a voice format we do not have", cause::BearerNotAvailable);
+        return;
+    }
+    call_->accepted = true;
+    call_->nextPingAt = now + options_.pingIntervalMs;
+}
+
+void Client::onPeerEnded(std::uint64_t now, Dialog &d, const std::string &why)
+{
+    d.leg.dropPending(); // the peer has ended the call: nothing of ours is worth repeating
+    endpoint_.finish(now, d);
+    endCall(now, callstate::Free, why, std::nullopt);
+}
+
+void Client::onPing(std::uint64_t now, Dialog &d, const FullFrame &f)
+{
+    takeLinkFigures(d, f, now);
+    IeBuilder report;
+    if (call_->ourReport)
+        appendReceiverReport(report, *call_->ourReport);
+    d.answerProbe(now, f, report.take(), transmits_);
+}
+
+void Client::onCallControl(std::uint64_t now, Dialog &d, std::uint32_t subclass)
+{
+    switch (subclass) {
+    case control::Ringing:
+        if (!(call_->state & callstate::Ringing) && !(call_->state & callstate::Complete))
+            reportCallState(call_->state | callstate::Ringing);
+        return;
+    case control::Answer:
+        if (!(call_->state & callstate::Complete))
+            reportCallState((call_->state & ~callstate::Ringing) | callstate::Complete);
+        return;
+    case control::Busy:
+        endCall(now, callstate::Busy, "Busy", cause::UserBusy);
+        return;
+    case control::Congestion:
+        endCall(now, callstate::Free, "Congestion", cause::Congestion);
+        return;
+    case control::Hangup:
+        onPeerEnded(now, d, "Hung up");
+        return;
+    default:
+        // -1 (stop the indication), PROGRESS, PROCEEDING, HOLD, UNHOLD,
+        // SRCUPDATE and the rest: acknowledged like every frame, and
+        // nothing for the line's state. Voice plays whenever it comes.
+        return;
+    }
+}
+
+void Client::onVoiceFrame(std::uint64_t now, const FullFrame &f)
+{
+    if (!call_->accepted || f.subclass == 0)
+        return;
+    call_->receivedVoiceFormat = f.subclass;
+    const std::uint32_t last = call_->receivedVoiceTimestamp;
+    const std::uint32_t distance = f.timestamp > last ? f.timestamp - last : last - f.timestamp;
+    if (call_->heardVoice && distance > kVoiceJumpMs) {
+        // Played as it is, but mini frames keep their old base until they show which clock is right.
+        call_->voiceJump = f.timestamp;
+        if (voice_.size() < kMaxQueuedVoice)
+            voice_.push_back({f.timestamp, call_->receivedVoiceFormat, f.payload});
+    } else {
+        call_->voiceJump.reset();
+        receiveVoice(now, f.timestamp, f.payload);
     }
 }
 

@@ -235,6 +235,14 @@ private:
     void onFrame(std::uint64_t now, Dialog &d, const FullFrame &frame);
     void onRegistrationFrame(std::uint64_t now, Dialog &d, const FullFrame &frame);
     void onCallFrame(std::uint64_t now, Dialog &d, const FullFrame &frame);
+    void onCallCommand(std::uint64_t now, Dialog &d, const FullFrame &frame);
+    void onAuthRequest(std::uint64_t now, Dialog &d, const FullFrame &frame);
+    void onAccept(std::uint64_t now, const FullFrame &frame);
+    // The peer ended the call (HANGUP, REJECT): `why` is what the program hears.
+    void onPeerEnded(std::uint64_t now, Dialog &d, const std::string &why);
+    void onPing(std::uint64_t now, Dialog &d, const FullFrame &frame);
+    void onCallControl(std::uint64_t now, Dialog &d, std::uint32_t subclass);
+    void onVoiceFrame(std::uint64_t now, const FullFrame &frame);
     void onDialogFailed(std::uint64_t now, Dialog &d);
 
     void text(const std::string &message);
