@@ -195,7 +195,8 @@ private slots:
         const QJsonObject call = newestCall();
         QCOMPARE(call.value("WholeNumber").toString(), QStringLiteral("4930123456"));
         QCOMPARE(call.value("Name").toString(), QString());
-        QCOMPARE(credit(), QStringLiteral("0.97"));  // one started minute to Germany
+        // The record closes as our HANGUP reaches the server, a moment after the line is free.
+        QTRY_COMPARE(credit(), QStringLiteral("0.97")); // one started minute to Germany
     }
 };
 
