@@ -117,6 +117,11 @@ Options parseOptions(const QCoreApplication &app)
     parser.addOptions({cardCertificate, cardKey, cardPort});
     parser.addOptions({httpAddress, httpPort, iaxAddress, iaxPort, db, updateVersion, updateUrlWin, updateUrlMac, fault, logRequests,
                        historyLimit, iaxLoss, iaxJitter, iaxDuplicate, iaxReorder, encryption});
+    const QCommandLineOption iaxImpairFor(QStringLiteral("iax-impair-for"),
+                                          QStringLiteral("Impair the voice only for the first SECONDS of each "
+                                                         "answered call (default 0: the whole call)."),
+                                          QStringLiteral("seconds"), QStringLiteral("0"));
+    parser.addOption(iaxImpairFor);
     parser.process(app);
 
     Options options;
@@ -149,6 +154,10 @@ Options parseOptions(const QCoreApplication &app)
     if (!ok || jitter < 0 || jitter > 10000)
         optionError(QStringLiteral("--iax-jitter needs a number of milliseconds from 0 to 10000"));
     options.iaxImpairment.jitterMs = static_cast<std::uint32_t>(jitter);
+    const int impairFor = parser.value(iaxImpairFor).toInt(&ok);
+    if (!ok || impairFor < 0 || impairFor > 86400)
+        optionError(QStringLiteral("--iax-impair-for needs a number of seconds from 0 to 86400"));
+    options.iaxImpairment.forMs = static_cast<std::uint32_t>(impairFor) * 1000;
     const QString mode = parser.value(encryption);
     if (mode == QLatin1String("off"))
         options.iaxEncryption = devserver::EncryptionMode::Off;

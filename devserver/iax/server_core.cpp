@@ -346,13 +346,14 @@ void ServerCore::onVoice(std::uint64_t now, Dialog &d, std::uint32_t timestamp, 
     // The echo: the caller's own voice, with its own timestamps, straight back.
     Outbox voice;
     d.sendVoice(now, d.receivedVoiceFormat, payload, timestamp, voice);
-    sendImpaired(now, voice);
+    sendImpaired(now, d, voice);
 }
 
-void ServerCore::sendImpaired(std::uint64_t now, Outbox &voice)
+void ServerCore::sendImpaired(std::uint64_t now, const Dialog &d, Outbox &voice)
 {
     const Impairment &imp = options_.impairment;
-    if (!imp.any()) {
+    const bool over = imp.forMs > 0 && d.answeredAt && now >= *d.answeredAt + imp.forMs;
+    if (!imp.any() || over) {
         transmits_.insert(transmits_.end(), std::make_move_iterator(voice.begin()), std::make_move_iterator(voice.end()));
         return;
     }
@@ -447,7 +448,7 @@ void ServerCore::sendTone(std::uint64_t now, Dialog &d)
         d.sendVoice(now, format::Gsm, frame, d.toneTimestamp, voice);
         d.toneTimestamp += kToneFrameMs;
         *d.nextToneAt += kToneFrameMs;
-        sendImpaired(now, voice);
+        sendImpaired(now, d, voice);
     }
 }
 
@@ -468,6 +469,7 @@ void ServerCore::answer(std::uint64_t now, Dialog &d)
     sendControl(now, d, kSubclassMinusOne);
     d.phase = Phase::Answered;
     d.answerAt.reset();
+    d.answeredAt = now;
     if (d.recordOpen)
         backend_.callAnswered(d.callId, epochSeconds_());
 }

@@ -32,6 +32,9 @@ struct Impairment {
     double duplicatePercent = 0;
     double reorderPercent = 0;
     std::uint64_t seed = 0; // 0: different every run
+    // Only this long after each answer, so that a test sees a call recover;
+    // 0: the whole call.
+    std::uint32_t forMs = 0;
 
     bool any() const { return lossPercent > 0 || jitterMs > 0 || duplicatePercent > 0 || reorderPercent > 0; }
 };
@@ -104,6 +107,7 @@ private:
         bool recordOpen = false;
         Phase phase = Phase::Authenticating;
         std::optional<std::uint64_t> answerAt;
+        std::optional<std::uint64_t> answeredAt;
         std::optional<std::uint64_t> hangupAt;
         std::uint64_t nextPingAt = 0;
         std::uint64_t nextLagAt = 0;
@@ -124,7 +128,7 @@ private:
     void handleFull(std::uint64_t now, const iax2::Address &from, const iax2::FullFrame &f);
     void handleMini(std::uint64_t now, const iax2::Address &from, const iax2::MiniFrame &m);
     void onVoice(std::uint64_t now, Dialog &d, std::uint32_t timestamp, const iax2::Bytes &payload);
-    void sendImpaired(std::uint64_t now, iax2::Outbox &voice);
+    void sendImpaired(std::uint64_t now, const Dialog &d, iax2::Outbox &voice);
     iax2::Bytes receiverReport(const Dialog &d) const;
     void openDialog(std::uint64_t now, const iax2::Address &from, const iax2::FullFrame &f);
     void onRegistrationFrame(std::uint64_t now, Dialog &d, const iax2::FullFrame &f);

@@ -100,6 +100,22 @@ TEST(EchoVoice, ImpairmentsLoseDuplicateAndDelayOnlyVoice)
     EXPECT_TRUE(reordered);
 }
 
+TEST(EchoVoice, ImpairmentLimitedInTimeEndsThatLongAfterTheAnswer)
+{
+    devserver::ServerCoreOptions lossy;
+    lossy.impairment.lossPercent = 100;
+    lossy.impairment.forMs = 1000;
+    Session s(Session::clientOptions(), lossy);
+    callEcho(s);
+    talk(s, 20, 100);
+    EXPECT_TRUE(s.client.takeVoice().empty());
+    s.advance(1000);
+    // Past the first second of the call, the same voice comes back whole
+    // (and the first full frame, lost before, may come again).
+    talk(s, 20, 1500);
+    EXPECT_GE(s.client.takeVoice().size(), 20u);
+}
+
 TEST(EchoVoice, LinkProbeGivesRoundTripTimeAndBothReceiverReports)
 {
     Session s;
