@@ -43,6 +43,10 @@ Settings      30   30
 SendText      32   32
 Plus          22   22
 Delete        22   22
+Encrypted     16   16
+Microphone    96   96
+MicrophoneMuted 96 96
+NotEncrypted  16   16
 Header       800   70
 Group       1200   34
 Lock         110  110
@@ -51,12 +55,10 @@ LIST
 
 # Pictures that the forms show in plain labels. A label loads its pixmap by
 # file name, which never picks an @2x file: the login's padlock and the
-# settings' microphone are given theirs through QIcon by their dialogs (in
-# the list above); the call page's picture is rendered once, at the size it
-# is shown at...
-render Microphone  "$res/Images/Microphone.png"   96  96
-# ...except the output device picture, whose label scales its contents to
-# 64 x 64: rendered at twice that, it stays sharp at a ratio of 2.
+# settings' microphone are given theirs through QIcon by their dialogs, and
+# the call page's microphone is a button icon (all in the list above). The
+# output device picture stays here: its label scales its contents to 64 x 64,
+# so rendered at twice that, it stays sharp at a ratio of 2.
 render OutputDevice "$res/Images/OutputDevice.png" 128 128
 
 # The application icon for desktop packaging (freedesktop hicolor theme).
