@@ -254,6 +254,10 @@ void TMainWindow::customEvent(QEvent *event)
         if (const auto *levels = dynamic_cast<const TLevelsEvent *>(tevent))
             emit audioLevels(levels->input, levels->output);
         break;
+    case EVENT_CALL_STATISTICS:
+        if (const auto *statistics = dynamic_cast<const TStatisticsEvent *>(tevent))
+            ui->pCall->showStatistics(statistics->statistics);
+        break;
     case EVENT_REGISTRATION_REPLY:
         if (const auto *reply = dynamic_cast<const TRegistrationEvent *>(tevent))
             showRegistrationReply(*reply);

@@ -71,9 +71,44 @@ void sendDtmf(char digit)
     iaxc_send_dtmf(digit);
 }
 
+void setMicrophoneMuted(bool muted)
+{
+    iaxc_set_mute(muted ? 1 : 0);
+}
+
+bool callIsEncrypted()
+{
+    return iaxc_call_is_encrypted() != 0;
+}
+
 void shutdownEngine()
 {
     iaxc_shutdown();
+}
+
+TStatisticsEvent::TStatisticsEvent(const CallStatistics &statistics)
+    : TEvent(EVENT_CALL_STATISTICS)
+    , statistics(statistics)
+{
+}
+
+CallStatistics callStatistics(const iaxc_ev_netstats &netstats)
+{
+    const auto direction = [](const iaxc_netstat &n) {
+        CallStatistics::Direction d;
+        d.jitterMs = n.jitter;
+        d.lost = n.losscnt;
+        d.packets = n.packets;
+        d.bufferMs = n.delay;
+        return d;
+    };
+    CallStatistics statistics;
+    statistics.roundTripMs = netstats.rtt;
+    // The local figures are what this side receives; the remote ones what
+    // the far end reports receiving from it.
+    statistics.received = direction(netstats.local);
+    statistics.sent = direction(netstats.remote);
+    return statistics;
 }
 
 int iaxEventCallback(iaxc_event event)
@@ -92,6 +127,7 @@ int iaxEventCallback(iaxc_event event)
                        n.local.delay, n.local.dropped, n.local.ooo,
                        n.remote.jitter, n.remote.losspct, n.remote.losscnt, n.remote.packets,
                        n.remote.delay, n.remote.dropped, n.remote.ooo);
+        postToMainWindow(new TStatisticsEvent(callStatistics(n)));
         break;
     }
     case IAXC_EVENT_REGISTRATION:

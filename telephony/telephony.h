@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/tevent.h"
+#include "telephony/callquality.h"
 
 #include <iaxclient.h>
 
@@ -31,6 +32,11 @@ void placeCall(const QString &dial);
 // Hangs up the call in progress, if any.
 void dropCall();
 void sendDtmf(char digit);
+// Mutes or unmutes the microphone of the call; the far end hears silence
+// while it is muted.
+void setMicrophoneMuted(bool muted);
+// Whether the call on the line travels encrypted (AES-128); false without a call.
+bool callIsEncrypted();
 // Sends what is still owed to the server and stops the engine's thread.
 void shutdownEngine();
 
@@ -76,6 +82,21 @@ public:
     float input;
     float output;
 };
+
+// The engine's statistics of the call, about once a second while it is
+// answered, for the call page's quality mark.
+constexpr int EVENT_CALL_STATISTICS = 5102;
+
+class TStatisticsEvent : public TEvent
+{
+public:
+    explicit TStatisticsEvent(const CallStatistics &statistics);
+
+    CallStatistics statistics;
+};
+
+// The statistics as the call page takes them, from the engine's record.
+CallStatistics callStatistics(const iaxc_ev_netstats &netstats);
 
 // Words for the status bar.
 QString registrationStatusText(int reply);

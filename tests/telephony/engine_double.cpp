@@ -17,6 +17,7 @@ std::vector<iaxc_audio_device> deviceArray;
 int currentInput = -1;
 int currentOutput = -1;
 int currentRing = -1;
+bool callEncrypted = false;
 
 void record(const char *function, std::vector<std::string> args = {})
 {
@@ -43,6 +44,7 @@ void reset()
     deviceList.clear();
     deviceArray.clear();
     currentInput = currentOutput = currentRing = -1;
+    callEncrypted = false;
 }
 
 std::vector<Call> calls()
@@ -97,6 +99,12 @@ void setDevices(std::vector<Device> devices, int input, int output, int ring)
     currentInput = input;
     currentOutput = output;
     currentRing = ring;
+}
+
+void setCallEncrypted(bool encrypted)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    callEncrypted = encrypted;
 }
 
 int deliver(const iaxc_event &event)
@@ -225,6 +233,18 @@ void iaxc_dump_call(void)
 void iaxc_send_dtmf(char digit)
 {
     record("iaxc_send_dtmf", {std::string(1, digit)});
+}
+
+int iaxc_set_mute(int muted)
+{
+    record("iaxc_set_mute", {std::to_string(muted)});
+    return 0;
+}
+
+int iaxc_call_is_encrypted(void)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return callEncrypted ? 1 : 0;
 }
 
 int iaxc_audio_devices_get(struct iaxc_audio_device **devs, int *nDevs, int *input, int *output, int *ring)

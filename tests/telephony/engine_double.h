@@ -26,7 +26,7 @@ struct Device
 
 // Forgets the recorded calls and goes back to the default answers:
 // initialisation succeeds, registration returns 0 (refused), no devices,
-// current devices -1.
+// current devices -1, calls in the clear.
 void reset();
 
 std::vector<Call> calls();
@@ -39,6 +39,8 @@ void clearCalls();
 void setInitializeResult(int result);
 void setRegisterResult(int result);
 void setDevices(std::vector<Device> devices, int input, int output, int ring);
+// What iaxc_call_is_encrypted() answers; asking is not recorded.
+void setCallEncrypted(bool encrypted);
 
 // Runs the installed callback with the event on a new thread and waits for
 // it; returns the callback's result (-1 without a callback).
