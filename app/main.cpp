@@ -1,4 +1,5 @@
 #include "app/singleinstance.h"
+#include "app/systemquit.h"
 #include "app/tmainwindow.h"
 #include "base/translations.h"
 #include "base/tevent.h"
@@ -50,8 +51,10 @@ int main(int argc, char *argv[])
 
     installTranslations(QLocale::system(), translationsFolder());
 
-    // Exit ends the call and the registration before the process does.
+    // Exit ends the call and the registration before the process does, and
+    // so does the system when it ends the program.
     endTelephonyAtQuit();
+    exitOnSystemRequests();
 
     // The window lives until the process ends (or a logout replaces it).
     auto *window = new TMainWindow;
