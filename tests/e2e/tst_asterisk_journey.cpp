@@ -1,7 +1,8 @@
 // The whole program against the real Asterisk: the devserver is only the web
-// service, handing out at login the IAX2 account that Asterisk knows; the
-// program registers there, shows "Registered", calls the echo test typed on
-// its keypad line and hears its microphone come back. Screenshots of each
+// service, handing out at login the IAX2 account that Asterisk knows, under
+// the entry that requires AES-128; the program registers there, shows
+// "Registered", calls the echo test typed on its keypad line, shows the call
+// as encrypted and hears its microphone come back. Screenshots of each
 // step go to shots/asterisk-echo/.
 #include "views/tlogin.h"
 #include "base/tevent.h"
@@ -47,6 +48,15 @@ QString scalarText(const QString &databasePath, const char *sql)
     }
     sqlite3_close(db);
     return value;
+}
+
+bool execute(const QString &databasePath, const char *sql)
+{
+    sqlite3 *db = nullptr;
+    const bool ok = sqlite3_open(databasePath.toUtf8().constData(), &db) == SQLITE_OK
+                    && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK && sqlite3_changes(db) == 1;
+    sqlite3_close(db);
+    return ok;
 }
 
 } // namespace
@@ -124,7 +134,7 @@ void TestAsteriskJourney::registersAndHearsTheEcho()
     QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>("lblRegistration")->text(), QStringLiteral("Registered"), kLong);
     QTRY_COMPARE_WITH_TIMEOUT(child<QPushButton>("pbCreditAmount")->text(), QStringLiteral("$10.00"), kLong);
     const QString peers = QString::fromStdString(peer.cli("iax2 show peers"));
-    QVERIFY2(peers.contains(QRegularExpression(QStringLiteral("^%1 +127\\.0\\.0\\.1 ").arg(QString::fromStdString(peer.user())),
+    QVERIFY2(peers.contains(QRegularExpression(QStringLiteral("^%1 +127\\.0\\.0\\.1 ").arg(QString::fromStdString(peer.encryptedUser())),
                                                QRegularExpression::MultilineOption)),
              qPrintable(peers));
     shot(QStringLiteral("registered"));
@@ -137,6 +147,12 @@ void TestAsteriskJourney::registersAndHearsTheEcho()
     QTest::mouseClick(child<QPushButton>("pbCall"), Qt::LeftButton);
     QCOMPARE(currentPage()->objectName(), QStringLiteral("pCall"));
     QTRY_VERIFY_WITH_TIMEOUT(!status.isEmpty() && status.last().at(0).toInt() == EVENT_CALL_ANSWERED, kLong);
+    // Asterisk's entry refuses calls in the clear: the call is encrypted,
+    // and the page says so.
+    auto *lock = currentPage()->findChild<QLabel *>(QStringLiteral("lblEncryption"));
+    QVERIFY(lock->isVisible());
+    QCOMPARE(lock->accessibleName(), QStringLiteral("Encrypted call"));
+    QCOMPARE(lock->toolTip(), QStringLiteral("Encrypted call"));
     shot(QStringLiteral("answered"));
 
     // The whole spoken signal and the way there and back, in real time.
@@ -183,6 +199,13 @@ int main(int argc, char *argv[])
     }
     if (rc != 0) {
         qCritical("Asterisk did not start: %s", why.c_str());
+        return 1;
+    }
+    // The service hands out the name of the entry that requires encryption.
+    if (!execute(server.databasePath(), "UPDATE accounts SET iax_username = iax_username || '-aes' WHERE email = "
+                                        "'demo@ondavox.com'")) {
+        qCritical("cannot hand out the encrypted entry");
+        peer.down();
         return 1;
     }
     TestAsteriskJourney journey(&server);
