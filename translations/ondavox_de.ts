@@ -80,6 +80,22 @@
         <source>Hang up</source>
         <translation>Auflegen</translation>
     </message>
+    <message>
+        <source>Mute</source>
+        <translation>Stummschalten</translation>
+    </message>
+    <message>
+        <source>Unmute</source>
+        <translation>Stummschaltung aufheben</translation>
+    </message>
+    <message>
+        <source>Encrypted call</source>
+        <translation>Verschlüsselter Anruf</translation>
+    </message>
+    <message>
+        <source>Not encrypted</source>
+        <translation>Nicht verschlüsselt</translation>
+    </message>
 </context>
 <context>
     <name>TContactInfo</name>

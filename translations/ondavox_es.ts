@@ -80,6 +80,22 @@
         <source>Hang up</source>
         <translation>Colgar</translation>
     </message>
+    <message>
+        <source>Mute</source>
+        <translation>Silenciar</translation>
+    </message>
+    <message>
+        <source>Unmute</source>
+        <translation>Activar micrófono</translation>
+    </message>
+    <message>
+        <source>Encrypted call</source>
+        <translation>Llamada cifrada</translation>
+    </message>
+    <message>
+        <source>Not encrypted</source>
+        <translation>Sin cifrar</translation>
+    </message>
 </context>
 <context>
     <name>TContactInfo</name>

@@ -80,6 +80,22 @@
         <source>Hang up</source>
         <translation>Raccrocher</translation>
     </message>
+    <message>
+        <source>Mute</source>
+        <translation>Couper le micro</translation>
+    </message>
+    <message>
+        <source>Unmute</source>
+        <translation>Rétablir le micro</translation>
+    </message>
+    <message>
+        <source>Encrypted call</source>
+        <translation>Appel chiffré</translation>
+    </message>
+    <message>
+        <source>Not encrypted</source>
+        <translation>Non chiffré</translation>
+    </message>
 </context>
 <context>
     <name>TContactInfo</name>
