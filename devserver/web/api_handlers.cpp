@@ -9,6 +9,9 @@
 
 #include <httplib.h>
 
+#include <QByteArray>
+#include <QCryptographicHash>
+
 #include <algorithm>
 #include <ctime>
 #include <map>
@@ -32,6 +35,35 @@ void replyJson(httplib::Response &res, const JsonObject &object)
 void replyChange(httplib::Response &res, const ChangeResult &result)
 {
     replyJson(res, JsonObject().add("Success", result.ok).add("Error", result.error));
+}
+
+// A photo's entity tag: a digest of its bytes, so that a client that
+// already holds them is answered "not modified" and gets no body.
+std::string photoTag(const std::string &png)
+{
+    const QByteArray digest = QCryptographicHash::hash(
+        QByteArray::fromRawData(png.data(), static_cast<qsizetype>(png.size())), QCryptographicHash::Sha256);
+    return '"' + digest.left(16).toHex().toStdString() + '"';
+}
+
+// Whether an If-None-Match header names the tag (or every tag).
+bool tagMatches(const std::string &header, const std::string &tag)
+{
+    std::size_t start = 0;
+    while (start < header.size()) {
+        std::size_t end = header.find(',', start);
+        if (end == std::string::npos)
+            end = header.size();
+        std::string item = header.substr(start, end - start);
+        item.erase(0, item.find_first_not_of(" \t"));
+        item.erase(item.find_last_not_of(" \t") + 1);
+        if (item.rfind("W/", 0) == 0)
+            item.erase(0, 2);
+        if (item == "*" || item == tag)
+            return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 std::int64_t now()
@@ -205,7 +237,7 @@ void WebServer::deleteContact(const Request &, Response &res, const Caller &call
                                : ChangeResult::failure("Unknown contact."));
 }
 
-void WebServer::contactPhoto(const Request &, Response &res, const Caller &caller)
+void WebServer::contactPhoto(const Request &req, Response &res, const Caller &caller)
 {
     const auto contactId = contactIdOf(caller.fields);
     const auto name = contactId ? store_.phonebook().contactName(caller.accountId, *contactId) : std::nullopt;
@@ -217,6 +249,14 @@ void WebServer::contactPhoto(const Request &, Response &res, const Caller &calle
     std::string png = store_.phonebook().contactPhoto(caller.accountId, *contactId);
     if (png.empty())
         png = drawAvatarPng(*name);
+    const std::string tag = photoTag(png);
+    res.set_header("ETag", tag);
+    // Asked again on every use, so that a new photo is seen at once.
+    res.set_header("Cache-Control", "no-cache");
+    if (tagMatches(req.get_header_value("If-None-Match"), tag)) {
+        res.status = 304;
+        return;
+    }
     res.set_content(png, "image/png");
 }
 

@@ -168,7 +168,8 @@ IAXC_EXPORT int iaxc_stop_processing_thread(void);
 IAXC_EXPORT int iaxc_register(const char *user, const char *pass, const char *host);
 IAXC_EXPORT int iaxc_unregister(int id);
 
-/* Calls. dest is "user:password@host[:port]/number". */
+/* Calls. dest is "user:password@host[:port]/number". A user name that holds
+ * ":" writes it "%3A" (and "%" as "%25"); the password needs no escape. */
 IAXC_EXPORT int iaxc_call(const char *dest);
 IAXC_EXPORT void iaxc_dump_call(void);
 IAXC_EXPORT void iaxc_send_dtmf(char digit);

@@ -16,6 +16,31 @@ std::optional<std::uint16_t> parsePort(const std::string &text)
     return static_cast<std::uint16_t>(v);
 }
 
+// A user name may hold ":" written as "%3A" (and "%" as "%25"), since its
+// first plain ":" ends it; no other sequence is read as an escape.
+std::string unescapedUser(const std::string &text)
+{
+    std::string user;
+    user.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            const std::string code = text.substr(i + 1, 2);
+            if (code == "3A" || code == "3a") {
+                user += ':';
+                i += 2;
+                continue;
+            }
+            if (code == "25") {
+                user += '%';
+                i += 2;
+                continue;
+            }
+        }
+        user += text[i];
+    }
+    return user;
+}
+
 bool hasBlankOrControl(const std::string &text)
 {
     return std::any_of(text.begin(), text.end(), [](char c) {
@@ -75,7 +100,7 @@ std::optional<DialString> parseDialString(const std::string &text, std::uint16_t
 
     DialString d;
     const auto colon = credentials.find(':');
-    d.user = credentials.substr(0, colon);
+    d.user = unescapedUser(credentials.substr(0, colon));
     if (colon != std::string::npos)
         d.password = credentials.substr(colon + 1);
     d.number = location.substr(slash + 1);

@@ -25,6 +25,8 @@ struct DialString {
 
 // The user name ends at the first ":", the password at the last "@" (so a
 // password may hold ":" "@" or "/"), the number follows the first "/" after it.
+// In the user name "%3A" stands for ":" and "%25" for "%"; nothing else in
+// the string is unescaped.
 std::optional<DialString> parseDialString(const std::string &text, std::uint16_t defaultPort);
 
 } // namespace iax2
