@@ -3,6 +3,7 @@
 #include "base/deployment.h"
 
 #include <QNetworkReply>
+#include <QTimer>
 
 FormFields &FormFields::add(const QString &key, const QString &value)
 {
@@ -43,6 +44,18 @@ const char OverLimit[] = "ondavoxOverLimit";
 
 QNetworkReply *limited(QNetworkReply *reply, qint64 maxBytes)
 {
+    // The transfer time-out starts again with every byte that arrives, so a
+    // reply that trickles in would never end by it: the whole request ends
+    // by the same time from when it is sent.
+    const int deadlineMs = reply->request().transferTimeout() > 0 ? reply->request().transferTimeout() : TransferTimeoutMs;
+    auto *deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    QObject::connect(deadline, &QTimer::timeout, reply, [reply] {
+        if (reply->isRunning())
+            reply->abort();
+    });
+    deadline->start(deadlineMs);
+
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply, maxBytes](qint64 received, qint64 total) {
         if ((received > maxBytes || total > maxBytes) && !exceededLimit(reply)) {
             reply->setProperty(OverLimit, true);
@@ -66,16 +79,16 @@ QUrl url(const QString &path, const FormFields &query)
     return QUrl::fromEncoded(encoded);
 }
 
-QNetworkRequest request(const QUrl &url)
+QNetworkRequest request(const QUrl &url, int timeoutMs)
 {
     QNetworkRequest request(url);
-    request.setTransferTimeout(TransferTimeoutMs);
+    request.setTransferTimeout(timeoutMs);
     return request;
 }
 
-QNetworkRequest formRequest(const QUrl &url)
+QNetworkRequest formRequest(const QUrl &url, int timeoutMs)
 {
-    QNetworkRequest result = request(url);
+    QNetworkRequest result = request(url, timeoutMs);
     result.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
     return result;
 }

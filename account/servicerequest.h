@@ -34,8 +34,8 @@ private:
 
 namespace ServiceRequest {
 
-// A request can wait this long for its transfer to finish; after that it
-// ends as a transport failure, so nothing waits forever.
+// A request can take this long, from when it is sent to its last byte;
+// after that it ends as a transport failure, so nothing waits forever.
 constexpr int TransferTimeoutMs = 20000;
 
 // The most a reply may hold, by kind. Only the phonebook and the call
@@ -44,17 +44,20 @@ constexpr qint64 ListReplyMaxBytes = 16 * 1024 * 1024;
 constexpr qint64 SmallReplyMaxBytes = 64 * 1024;
 
 // Makes reply give up once it announces or delivers more than maxBytes: it
-// is aborted unread, and ServiceReply reads it as too large. Returns reply.
+// is aborted unread, and ServiceReply reads it as too large. And makes it
+// end, as a time-out, once its request's transfer time-out has passed since
+// it was sent, however its bytes arrive. Returns reply.
 QNetworkReply *limited(QNetworkReply *reply, qint64 maxBytes);
 bool exceededLimit(const QNetworkReply *reply);
 
 // The web base address followed by the path, and the query if one is given.
 QUrl url(const QString &path, const FormFields &query = FormFields());
 
-// A request for the service with the program's common settings.
-QNetworkRequest request(const QUrl &url);
+// A request for the service with the program's common settings, given
+// timeoutMs to finish.
+QNetworkRequest request(const QUrl &url, int timeoutMs = TransferTimeoutMs);
 
 // The same for a POST of a form body.
-QNetworkRequest formRequest(const QUrl &url);
+QNetworkRequest formRequest(const QUrl &url, int timeoutMs = TransferTimeoutMs);
 
 } // namespace ServiceRequest

@@ -41,6 +41,7 @@ QString historyStartTime(const QString &text)
 TAccount::TAccount(QObject *parent)
     : QObject(parent)
     , server_(Deployment::iax2Host())
+    , timeoutMs_(ServiceRequest::TransferTimeoutMs)
     , creditManager(new QNetworkAccessManager(this))
     , network(new QNetworkAccessManager(this))
     , pictureManager(new QNetworkAccessManager(this))
@@ -60,7 +61,7 @@ void TAccount::login()
 {
     const QUrl url = ServiceRequest::url(QStringLiteral("/Webservices/login.php"),
                                          FormFields().add(QStringLiteral("email"), email_).add(QStringLiteral("password"), password_));
-    handle(ServiceRequest::limited(network->get(ServiceRequest::request(url)), ServiceRequest::SmallReplyMaxBytes),
+    handle(ServiceRequest::limited(network->get(ServiceRequest::request(url, timeoutMs_)), ServiceRequest::SmallReplyMaxBytes),
            &TAccount::onLoginAccessManagerFinished);
 }
 
@@ -112,7 +113,7 @@ void TAccount::reportFailure(const ServiceReply &reply)
 void TAccount::loadContacts()
 {
     const QUrl url = ServiceRequest::url(QStringLiteral("/Webservices/contacts.php"), FormFields().add(QStringLiteral("login"), key_));
-    handle(ServiceRequest::limited(network->get(ServiceRequest::request(url)), ServiceRequest::ListReplyMaxBytes),
+    handle(ServiceRequest::limited(network->get(ServiceRequest::request(url, timeoutMs_)), ServiceRequest::ListReplyMaxBytes),
            &TAccount::onContactsAccessManagerFinished);
 }
 
@@ -167,7 +168,7 @@ QNetworkReply *TAccount::postAndWait(const QString &path, const QByteArray &body
 {
     const QPointer<TAccount> self(this);
     const QPointer<QNetworkReply> reply = ServiceRequest::limited(
-        network->post(ServiceRequest::formRequest(ServiceRequest::url(path)), body), ServiceRequest::SmallReplyMaxBytes);
+        network->post(ServiceRequest::formRequest(ServiceRequest::url(path), timeoutMs_), body), ServiceRequest::SmallReplyMaxBytes);
     QEventLoop loop;
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     connect(reply, &QObject::destroyed, &loop, &QEventLoop::quit);
@@ -264,7 +265,7 @@ void TAccount::finishChange(QNetworkReply *networkReply)
 void TAccount::getCallHistory()
 {
     const QUrl url = ServiceRequest::url(QStringLiteral("/History/PlacedCallsDataAPI.html"));
-    handle(ServiceRequest::limited(network->post(ServiceRequest::formRequest(url),
+    handle(ServiceRequest::limited(network->post(ServiceRequest::formRequest(url, timeoutMs_),
                                                  FormFields().add(QStringLiteral("login"), key_).toBody()),
                                    ServiceRequest::ListReplyMaxBytes),
            &TAccount::onCallHistoryAccessManagerFinished);
@@ -296,7 +297,7 @@ void TAccount::getCreditBallance()
         return;
     const QUrl url = ServiceRequest::url(QStringLiteral("/Credit/GetCredit.html"));
     creditReply = ServiceRequest::limited(
-        creditManager->post(ServiceRequest::formRequest(url), FormFields().add(QStringLiteral("login"), key_).toBody()),
+        creditManager->post(ServiceRequest::formRequest(url, timeoutMs_), FormFields().add(QStringLiteral("login"), key_).toBody()),
         ServiceRequest::SmallReplyMaxBytes);
 }
 
@@ -322,7 +323,7 @@ void TAccount::sendTextMessage(const QString &countryCode, const QString &number
                                 .add(QStringLiteral("SMSText"), text)
                                 .toQuery();
     const QUrl url = ServiceRequest::url(QStringLiteral("/Phonebook/Text.html"));
-    handle(ServiceRequest::limited(network->post(ServiceRequest::formRequest(url), body), ServiceRequest::SmallReplyMaxBytes),
+    handle(ServiceRequest::limited(network->post(ServiceRequest::formRequest(url, timeoutMs_), body), ServiceRequest::SmallReplyMaxBytes),
            &TAccount::onTextAccessManagerFinished);
 }
 

@@ -36,6 +36,9 @@ public:
     QString password() const { return password_; }
     QString key() const { return key_; }
 
+    // How long each request may take, in milliseconds.
+    void setRequestTimeout(int milliseconds) { timeoutMs_ = milliseconds; }
+
     void setEmail(const QString &email) { email_ = email; }
     void setPassword(const QString &password) { password_ = password; }
 
@@ -107,6 +110,7 @@ private:
     QString username_;
     QString password_;
     QString key_;
+    int timeoutMs_;
     QList<TContactGroup> groups_;
     QNetworkAccessManager *creditManager;
     // The balance request on its way, if any: at most one at a time.

@@ -5,6 +5,7 @@
 #include "app/accountpages.h"
 #include "app/updatecheck.h"
 #include "base/deployment.h"
+#include "base/displaytext.h"
 #include "base/settings.h"
 #include "base/tevent.h"
 #include "telephony/audiodevices.h"
@@ -42,6 +43,10 @@ void setMainWindow(TMainWindow *window)
 }
 
 namespace {
+
+// How long the status bar says that a number was refused; meanwhile it
+// hides the registration state.
+constexpr int RefusalShownMs = 5000;
 
 // The link handed to the program and not dialled yet. GUI thread only.
 QString &waitingLink()
@@ -335,7 +340,7 @@ void TMainWindow::dialWaitingNumber()
     if (dialled.status != DialledNumber::Ready) {
         link.clear();
         if (dialled.status == DialledNumber::Refused)
-            statusBar()->showMessage(refusedNumberText());
+            statusBar()->showMessage(refusedNumberText(), RefusalShownMs);
         return;
     }
     if (!registered)
@@ -361,7 +366,7 @@ void TMainWindow::call(QString number)
     if (dialled.status == DialledNumber::Blank)
         return;
     if (dialled.status == DialledNumber::Refused) {
-        statusBar()->showMessage(refusedNumberText());
+        statusBar()->showMessage(refusedNumberText(), RefusalShownMs);
         return;
     }
     statusBar()->clearMessage();
@@ -477,7 +482,7 @@ void TMainWindow::on_pbAddContact_clicked()
 
 void TMainWindow::onCreditUpdated(QString amount)
 {
-    ui->pbCreditAmount->setText(QLatin1Char('$') + amount);
+    ui->pbCreditAmount->setText(QLatin1Char('$') + withoutDirectionControls(amount));
 }
 
 void TMainWindow::onCreditTimerTimeout()
@@ -537,7 +542,10 @@ void TMainWindow::checkForUpdate()
     // before it returns.
     const QPointer<TMainWindow> self(this);
     const UpdateCheck::Offer offer = UpdateCheck::fetch(this);
-    if (!self || !offer.isNewer())
+    // Offered only when Yes can open the address: otherwise it would do
+    // nothing.
+    const QUrl download = offer.downloadUrl();
+    if (!self || !offer.isNewer() || download.isEmpty())
         return;
 
     // On the heap, not the stack: it is a child of the window, and the
@@ -553,9 +561,7 @@ void TMainWindow::checkForUpdate()
     delete question.data();
     if (!self || answer != QMessageBox::Yes)
         return;
-    const QUrl download = offer.downloadUrl();
-    if (!download.isEmpty())
-        QDesktopServices::openUrl(download);
+    QDesktopServices::openUrl(download);
 }
 
 void TMainWindow::saveWindowPosition()

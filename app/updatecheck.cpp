@@ -17,9 +17,7 @@ QUrl Offer::downloadUrl() const
     const QString scheme = url.scheme().toLower();
     // Plain http could have been rewritten on its way by anyone in between;
     // it is trusted only as far as the service itself is reached that way.
-    const QUrl base(Deployment::webBase());
-    const bool service = scheme == base.scheme().toLower() && url.host() == base.host();
-    if (scheme != QLatin1String("https") && !(scheme == QLatin1String("http") && service))
+    if (scheme != QLatin1String("https") && !(scheme == QLatin1String("http") && Deployment::isServiceOrigin(url)))
         return QUrl();
     return url;
 }

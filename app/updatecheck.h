@@ -22,7 +22,7 @@ struct Offer {
 
     bool isNewer() const { return version > BuiltInVersion; }
     // The address to open when the user accepts: an https address, or an
-    // http one on the service's own scheme and host. Anything else (a local
+    // http one on the service's own scheme, host and port. Anything else (a local
     // file, a program's own scheme) would let the reply start whatever the
     // desktop associates with it, and plain http elsewhere could be changed
     // on its way.

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QUrl;
+
 // Where the Ondavox service lives. The build fixes defaults; the environment
 // variables ONDAVOX_WEB_BASE and ONDAVOX_IAX2_HOST override them at run time.
 namespace Deployment {
@@ -11,5 +13,11 @@ QString webBase();
 
 // IAX2 server as "host" or "host:port".
 QString iax2Host();
+
+// Whether url is a web address (http or https) with the scheme, host and
+// port of service (a port left out is the scheme's own).
+bool sameOrigin(const QUrl &service, const QUrl &url);
+// The same for the web base address.
+bool isServiceOrigin(const QUrl &url);
 
 } // namespace Deployment

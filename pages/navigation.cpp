@@ -1,5 +1,7 @@
 #include "pages/navigation.h"
 
+#include "base/deployment.h"
+
 namespace Navigation {
 
 namespace {
@@ -14,21 +16,12 @@ bool isSecure(const QUrl &url)
     return url.scheme() == QLatin1String("https") && !url.host().isEmpty();
 }
 
-int defaultPort(const QUrl &url)
-{
-    if (url.scheme() == QLatin1String("https"))
-        return 443;
-    if (url.scheme() == QLatin1String("http"))
-        return 80;
-    return -1;
-}
-
 } // namespace
 
 bool sameOrigin(const QUrl &service, const QUrl &url)
 {
-    return isWeb(url) && url.scheme() == service.scheme() && url.host() == service.host()
-           && url.port(defaultPort(url)) == service.port(defaultPort(service));
+    // One rule with the update offer's.
+    return Deployment::sameOrigin(service, url);
 }
 
 Verdict forWindow(const QUrl &service, const QUrl &url, bool linkClicked)

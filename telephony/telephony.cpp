@@ -278,5 +278,9 @@ QString refusedNumberText()
 QString dialString(const QString &username, const QString &password, const QString &server,
                    const QString &number)
 {
-    return username + QLatin1Char(':') + password + QLatin1Char('@') + server + QLatin1Char('/') + number;
+    // The engine ends the user name at its first ":", so a ":" in it is
+    // written "%3A", and "%" itself "%25"; the password needs neither.
+    QString user = username;
+    user.replace(QLatin1Char('%'), QLatin1String("%25")).replace(QLatin1Char(':'), QLatin1String("%3A"));
+    return user + QLatin1Char(':') + password + QLatin1Char('@') + server + QLatin1Char('/') + number;
 }

@@ -121,6 +121,7 @@ QString linkedNumber(const QString &link);
 // The status bar's words for a Refused number.
 QString refusedNumberText();
 
-// "user:password@host/number", as the engine takes it.
+// "user:password@host/number", as the engine takes it; a ":" in the user
+// name is written "%3A" and a "%" "%25".
 QString dialString(const QString &username, const QString &password, const QString &server,
                    const QString &number);

@@ -1,13 +1,15 @@
 #include "views/accountmessages.h"
 
 #include "account/taccount.h"
+#include "base/displaytext.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
 
 void showErrorBox(QWidget *parent, const QString &text)
 {
-    QMessageBox box(QMessageBox::Critical, QCoreApplication::translate("TAccount", "Error"), text, QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::Critical, QCoreApplication::translate("TAccount", "Error"), withoutDirectionControls(text),
+                    QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }

@@ -2,7 +2,9 @@
 
 #include "account/servicerequest.h"
 
+#include <QBuffer>
 #include <QImage>
+#include <QImageReader>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
@@ -14,6 +16,34 @@ constexpr int MaxSent = 6;
 // A contact photo is a small picture; anything far larger is not one and is
 // not worth the memory.
 constexpr qint64 MaxPhotoBytes = 2 * 1024 * 1024;
+// The largest a photo is shown (an expanded contact's picture); a larger
+// one is kept only at this size.
+constexpr int ShownSide = 50;
+// A format that cannot be decoded at a smaller size is decoded whole first:
+// only up to this many pixels.
+constexpr qint64 MaxWholePixels = 2048 * 2048;
+
+// The picture in bytes, at most ShownSide a side, with its proportions. Its
+// size is read from its header first, so that a small file announcing an
+// enormous picture is never decoded at that size.
+QImage shownPhoto(QByteArray bytes)
+{
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    if (size.isEmpty())
+        return QImage();
+    if (size.width() > ShownSide || size.height() > ShownSide) {
+        if (!reader.supportsOption(QImageIOHandler::ScaledSize) && qint64(size.width()) * size.height() > MaxWholePixels)
+            return QImage();
+        reader.setScaledSize(size.scaled(ShownSide, ShownSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    }
+    QImage image;
+    if (!reader.read(&image))
+        return QImage();
+    return image;
+}
 
 } // namespace
 
@@ -42,10 +72,18 @@ size_t TContactPhotos::fingerprintOf(const TContact &contact)
 
 QPixmap TContactPhotos::photo(const TContact &contact)
 {
-    const auto known = photos.constFind(contact.contactID);
-    if (known != photos.constEnd())
+    const auto known = photos.find(contact.contactID);
+    if (known != photos.end()) {
+        if (known->stale) {
+            // The service may have a new one: asked once after each
+            // phonebook download, when the row is shown again.
+            known->stale = false;
+            waiting.append(contact.contactID);
+            sendWaiting();
+        }
         return known->picture;
-    photos.insert(contact.contactID, Photo{fingerprintOf(contact), QPixmap(), false});
+    }
+    photos.insert(contact.contactID, Photo{fingerprintOf(contact), QPixmap(), {}, false, false});
     waiting.append(contact.contactID);
     sendWaiting();
     return QPixmap();
@@ -63,6 +101,8 @@ void TContactPhotos::keepOnly(const QList<TContactGroup> &phonebook)
         const auto now = current.constFind(id);
         if (now == current.constEnd() || *now != photo.fingerprint || photo.failed)
             drop(id);
+        else if (!waiting.contains(id) && !sent.contains(id))
+            photos[id].stale = true;
     }
 }
 
@@ -85,16 +125,16 @@ void TContactPhotos::sendWaiting()
         const int id = waiting.takeFirst();
         const QUrl url = ServiceRequest::url(QStringLiteral("/Phonebook/GetContactPhoto.html"),
                                              FormFields().add(QStringLiteral("ContactID"), id));
-        QNetworkRequest request = ServiceRequest::formRequest(url);
-        request.setTransferTimeout(timeout_);
-        QNetworkReply *reply = manager_->post(request, FormFields().add(QStringLiteral("login"), login_).toQuery());
+        QNetworkRequest request = ServiceRequest::formRequest(url, timeout_);
+        // What is shown already need not come again.
+        const QByteArray tag = photos.value(id).tag;
+        if (!tag.isEmpty())
+            request.setRawHeader("If-None-Match", tag);
+        QNetworkReply *reply = ServiceRequest::limited(
+            manager_->post(request, FormFields().add(QStringLiteral("login"), login_).toQuery()), MaxPhotoBytes);
         sent.insert(id, reply);
         connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
         connect(reply, &QNetworkReply::finished, this, [this, id, reply] { finished(id, reply); });
-        connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
-            if (received > MaxPhotoBytes)
-                reply->abort();
-        });
     }
 }
 
@@ -104,14 +144,18 @@ void TContactPhotos::finished(int contactID, QNetworkReply *reply)
         return;
     sent.remove(contactID);
     const auto photo = photos.find(contactID);
-    if (photo != photos.end()) {
-        const QImage image = reply->error() == QNetworkReply::NoError ? QImage::fromData(reply->readAll()) : QImage();
-        if (image.isNull()) {
-            // Tried again after the next phonebook download.
-            photo->failed = true;
-        } else {
+    const bool answered = reply->error() == QNetworkReply::NoError;
+    const bool unchanged = answered && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 304;
+    if (photo != photos.end() && !unchanged) {
+        const QImage image = answered ? shownPhoto(reply->readAll()) : QImage();
+        if (!image.isNull()) {
             photo->picture = QPixmap::fromImage(image);
+            photo->tag = reply->rawHeader("ETag");
             emit photoArrived(contactID);
+        } else if (photo->picture.isNull()) {
+            // Tried again after the next phonebook download; a picture
+            // already shown stays until a new one arrives.
+            photo->failed = true;
         }
     }
     sendWaiting();

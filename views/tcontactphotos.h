@@ -2,6 +2,7 @@
 
 #include "base/tcontact.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QList>
 #include <QNetworkAccessManager>
@@ -13,10 +14,13 @@
 
 // The contacts' photos, fetched when a row asks for one (that is, when it
 // is painted, so only for rows in view) and kept across phonebook
-// downloads unless the contact changed. A few requests are on the wire at
-// a time, the rest wait here; each request's time-out counts from when it
-// is sent, so a long queue on a slow link does not use up the later ones'
-// time before they start.
+// downloads unless the contact changed. After each download a kept photo
+// is asked for again when its row is next shown, with the service's tag
+// for it, so that an unchanged photo comes back as "not modified" and a
+// new one replaces it. A few requests are on the wire at a time, the rest
+// wait here; each request's time-out counts from when it is sent, so a
+// long queue on a slow link does not use up the later ones' time before
+// they start.
 class TContactPhotos : public QObject
 {
     Q_OBJECT
@@ -34,8 +38,8 @@ public:
     // call for a contact asks the service for it.
     QPixmap photo(const TContact &contact);
     // After a phonebook download: forgets the photos of contacts that are
-    // gone or changed (and stops their requests), and gives photos that
-    // failed another chance.
+    // gone or changed (and stops their requests), gives photos that failed
+    // another chance, and has the others asked for again when shown.
     void keepOnly(const QList<TContactGroup> &phonebook);
     // Requests waiting or on the wire.
     int pending() const { return int(waiting.size()) + int(sent.size()); }
@@ -47,7 +51,9 @@ private:
     struct Photo {
         size_t fingerprint = 0;
         QPixmap picture;
+        QByteArray tag; // the service's entity tag for the picture
         bool failed = false;
+        bool stale = false; // to be asked for again when next shown
     };
 
     static size_t fingerprintOf(const TContact &contact);

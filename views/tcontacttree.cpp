@@ -153,6 +153,7 @@ TContact TContactTree::contactOf(const QTreeWidgetItem *row)
 void TContactTree::setPhonebook(const QList<TContactGroup> &phonebook)
 {
     phonebook_ = phonebook;
+    ++phonebookDownloads;
     photos_->keepOnly(phonebook);
     // The view releases the expanded entry by deferred deletion, so one whose
     // phone line is still handling a click outlives this.
@@ -242,11 +243,14 @@ void TContactTree::showPhoto(int contactID)
     tree->viewport()->update();
 }
 
-TContact TContactTree::findContact(int contactID, bool *found) const
+TContact TContactTree::findContact(const TContact &shown, bool *found) const
 {
     for (const TContactGroup &group : phonebook_) {
         for (const TContact &contact : group.contacts) {
-            if (contact.contactID == contactID) {
+            // IDs that are not numbers all read as 0 and tell no contact
+            // from another: such a contact is known by its group and name.
+            if (contact.contactID == shown.contactID
+                && (shown.contactID != 0 || (contact.groupID == shown.groupID && contact.name == shown.name))) {
                 *found = true;
                 return contact;
             }
@@ -261,7 +265,8 @@ void TContactTree::showContextMenu(const QPoint &position)
     const QTreeWidgetItem *row = tree->itemAt(position);
     if (!row || row->data(0, ROLE_ITEM_TYPE).toInt() != ITEM_CONTACT)
         return;
-    const int contactID = contactOf(row).contactID;
+    const TContact shown = contactOf(row);
+    const int shownPhonebook = phonebookDownloads;
 
     // The menu belongs to the tree, not to a row: a phonebook download while
     // it is open replaces every row, but not the tree.
@@ -275,10 +280,11 @@ void TContactTree::showContextMenu(const QPoint &position)
     if (!self || !chosen)
         return;
 
-    // The contact as the phonebook holds it now; gone, if a download
-    // removed it meanwhile.
-    bool found = false;
-    const TContact contact = findContact(contactID, &found);
+    // The row's own record while the rows stand. A download meanwhile
+    // replaced them: the contact as the phonebook holds it now, or nothing
+    // if it is gone.
+    bool found = true;
+    const TContact contact = shownPhonebook == phonebookDownloads ? shown : findContact(shown, &found);
     if (!found)
         return;
     if (editing) {

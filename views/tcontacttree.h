@@ -52,11 +52,15 @@ signals:
 private:
     void showContextMenu(const QPoint &position);
     void showPhoto(int contactID);
-    TContact findContact(int contactID, bool *found) const;
+    // The contact shown on a row of an earlier phonebook, as this one
+    // holds it.
+    TContact findContact(const TContact &shown, bool *found) const;
 
     QTreeWidget *tree;
     QPointer<TAccount> account_;
     TContactPhotos *photos_;
     QList<TContactGroup> phonebook_;
+    // Counts the phonebooks shown: rows of an earlier one are gone.
+    int phonebookDownloads = 0;
     QTreeWidgetItem *expandedRow = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "views/tcontactwidget.h"
 #include "ui_tcontactwidget.h"
 
+#include "base/displaytext.h"
 #include "views/tphonewidget.h"
 
 #include <QEvent>
@@ -43,7 +44,7 @@ void TContactWidget::setPhoto(const QPixmap &photo)
 void TContactWidget::setName(const QString &name)
 {
     name_ = name;
-    ui->lblName->setText(name);
+    ui->lblName->setText(withoutDirectionControls(name));
 }
 
 void TContactWidget::addPhone(TPhoneWidget *line)

@@ -1,6 +1,7 @@
 #include "views/tgroupwidget.h"
 #include "ui_tgroupwidget.h"
 
+#include "base/displaytext.h"
 #include "views/titemdelegate.h"
 
 #include <QTreeWidget>
@@ -31,7 +32,7 @@ TGroupWidget::~TGroupWidget()
 void TGroupWidget::setGroupName(const QString &groupName)
 {
     groupName_ = groupName;
-    ui->lblGroupName->setText(groupName);
+    ui->lblGroupName->setText(withoutDirectionControls(groupName));
 }
 
 QTreeWidgetItem *TGroupWidget::addContact(TContactWidget *)

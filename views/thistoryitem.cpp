@@ -1,6 +1,7 @@
 #include "views/thistoryitem.h"
 #include "ui_thistoryitem.h"
 
+#include "base/displaytext.h"
 #include "base/tevent.h"
 
 #include <QEvent>
@@ -22,7 +23,7 @@ THistoryItem::~THistoryItem()
 void THistoryItem::setName(const QString &name)
 {
     name_ = name;
-    ui->lblName->setText(name);
+    ui->lblName->setText(withoutDirectionControls(name));
     if (!name.trimmed().isEmpty())
         ui->lblName->show();
 }

@@ -91,8 +91,25 @@ void HttpResponder::answer(QTcpSocket *socket, const Request &request)
         head += "Content-Type: text/html; charset=ISO-8859-1\r\n";
         head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
         head += "Connection: close\r\n\r\n";
-        guarded->write(head + reply.body);
-        guarded->disconnectFromHost();
+        if (reply.trickleMs <= 0) {
+            guarded->write(head + reply.body);
+            guarded->disconnectFromHost();
+            return;
+        }
+        guarded->write(head);
+        auto *drip = new QTimer(guarded);
+        drip->setProperty("sent", 0);
+        QObject::connect(drip, &QTimer::timeout, guarded, [socket = guarded.data(), drip, body = reply.body] {
+            const int sent = drip->property("sent").toInt();
+            if (sent >= body.size()) {
+                drip->stop();
+                socket->disconnectFromHost();
+                return;
+            }
+            socket->write(body.mid(sent, 1));
+            drip->setProperty("sent", sent + 1);
+        });
+        drip->start(reply.trickleMs);
     };
     if (reply.delayMs > 0)
         QTimer::singleShot(reply.delayMs, this, send);

@@ -21,6 +21,7 @@ public:
         QByteArray body;
         int delayMs = 0;
         bool drop = false; // close the connection without answering
+        int trickleMs = 0; // send the body one byte at a time, this far apart
     };
 
     struct Request {

@@ -43,8 +43,10 @@ private slots:
     void cleanup();
 
     void serviceWordsAreShownAsPlainText();
+    void directionControlsInServiceWordsAreDropped();
     void oversizedRepliesAreRefused();
     void oneBalanceRequestAtATime();
+    void aTricklingReplyEndsAtItsDeadline();
 
 private:
     TMainWindow *loggedInWindow();
@@ -130,6 +132,50 @@ void TestServiceText::serviceWordsAreShownAsPlainText()
     QCOMPARE(format, Qt::PlainText);
 }
 
+// A right-to-left override in a name would show "Ada gnp.exe" as
+// "Ada exe.png": what the service sends is shown in its own order.
+void TestServiceText::directionControlsInServiceWordsAreDropped()
+{
+    responder->setReply("/Webservices/contacts.php",
+                        R"({"result":[{"id":"1","name":"\u2067Fam\u202bily","contacts":[{"id":"11","name":"Ada \u202egnp.exe",)"
+                        R"("phones":[{"id":"101","countryCode":"44","phone":"20","type":"Home","wholePhone":"4420"}]}]}]})");
+    responder->setReply("/History/PlacedCallsDataAPI.html",
+                        R"({"result":[{"Name":"Bob \u202dfdp.exe\u202c","WholeNumber":"4420","starttime":"2026-01-02 03:04:05","Duration":"12"}]})");
+    std::unique_ptr<TMainWindow> window(loggedInWindow());
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    auto *tabs = window->findChild<QTabWidget *>(QStringLiteral("twMainTabs"));
+    const auto shownIn = [&window, tabs](const QString &text) {
+        for (int i = tabs->count() - 1; i >= 0; --i) {
+            tabs->setCurrentIndex(i);
+            QTest::qWait(50);
+        }
+        QStringList shown;
+        for (QLabel *label : window->findChildren<QLabel *>())
+            if (label->text().contains(text))
+                shown << label->text();
+        return shown;
+    };
+    QVERIFY(QTest::qWaitFor([&] { return !shownIn(QStringLiteral("gnp.exe")).isEmpty() && !shownIn(QStringLiteral("fdp.exe")).isEmpty()
+                                         && !shownIn(QStringLiteral("ily")).isEmpty(); }, 10000));
+    for (const QString &shown : shownIn(QStringLiteral("gnp.exe")))
+        QCOMPARE(shown, QStringLiteral("Ada gnp.exe"));
+    for (const QString &shown : shownIn(QStringLiteral("fdp.exe")))
+        QCOMPARE(shown, QStringLiteral("Bob fdp.exe"));
+    for (const QString &shown : shownIn(QStringLiteral("ily")))
+        QCOMPARE(shown, QStringLiteral("Family"));
+
+    // The service's "Error" in the message box, too.
+    responder->setReply("/Phonebook/Text.html", R"({"Success":false,"Error":"Top up at \u202emoc.evil"})");
+    TAccount account;
+    showAccountMessages(&account);
+    QString message;
+    closeNextMessageBox(&message);
+    account.sendTextMessage(QStringLiteral("44"), QStringLiteral("20"), QStringLiteral("hi"));
+    QTRY_VERIFY_WITH_TIMEOUT(!message.isEmpty(), 10000);
+    QCOMPARE(message, QStringLiteral("Top up at moc.evil"));
+}
+
 void TestServiceText::oversizedRepliesAreRefused()
 {
     // Well-formed, but far more than a balance can need.
@@ -178,6 +224,32 @@ void TestServiceText::oneBalanceRequestAtATime()
     QTRY_COMPARE_WITH_TIMEOUT(credit->text(), QStringLiteral("$12.50"), 10000);
     // Once answered, the next tick asks again.
     QTRY_COMPARE_WITH_TIMEOUT(responder->requestsFor("/Credit/GetCredit.html").size(), 2, 5000);
+}
+
+// A reply that keeps coming, one byte at a time, must still end: the
+// balance is asked again, and the user is told that the service did not
+// answer in time.
+void TestServiceText::aTricklingReplyEndsAtItsDeadline()
+{
+    const QByteArray slowCredit = padded(R"({"Credit":"77.00"})", 100);
+    responder->setReply("/Credit/GetCredit.html", HttpResponder::Reply{200, slowCredit, 0, false, 50});
+    responder->setReply("/Phonebook/Text.html", HttpResponder::Reply{200, padded(R"({"Success":true})", 100), 0, false, 50});
+    TAccount account;
+    account.setRequestTimeout(500);
+    QSignalSpy credit(&account, &TAccount::creditUpdated);
+    QSignalSpy failed(&account, &TAccount::requestFailed);
+
+    // Polled as the credit timer does: once the first request is given up,
+    // the next poll asks again.
+    account.getCreditBallance();
+    QVERIFY(responder->waitForRequest("/Credit/GetCredit.html"));
+    QTRY_COMPARE_WITH_TIMEOUT((account.getCreditBallance(), responder->requestsFor("/Credit/GetCredit.html").size()), 2, 4000);
+    QVERIFY(credit.isEmpty());
+
+    account.sendTextMessage(QStringLiteral("44"), QStringLiteral("20"), QStringLiteral("hi"));
+    QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 4000);
+    QVERIFY2(failed.at(0).at(0).toString().contains(QStringLiteral("did not answer in time")),
+             qPrintable(failed.at(0).at(0).toString()));
 }
 
 int main(int argc, char *argv[])

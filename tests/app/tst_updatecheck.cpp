@@ -143,14 +143,16 @@ void TestUpdateCheck::replyDecidesTheQuestion_data()
     QTest::newRow("same version") << ok(R"({"Version":101,"DownloadUrlWin":"https://x/"})") << false;
     QTest::newRow("older version") << ok(R"({"Version":100,"DownloadUrlWin":"https://x/"})") << false;
     QTest::newRow("newer version") << ok(R"({"Version":102,"DownloadUrlWin":"https://x/"})") << true;
-    QTest::newRow("version as text") << ok(R"({"Version":"102"})") << true;
+    QTest::newRow("version as text") << ok(R"({"Version":"102","DownloadUrlWin":"https://x/"})") << true;
     QTest::newRow("version as a word") << ok(R"({"Version":"new"})") << false;
     QTest::newRow("no version") << ok(R"({"DownloadUrlWin":"https://x/"})") << false;
     QTest::newRow("malformed") << ok(R"({"Version":102,)") << false;
     QTest::newRow("script, not data") << ok(R"({"Version":(function(){return 102})()})") << false;
     QTest::newRow("an array") << ok("[102]") << false;
     QTest::newRow("empty") << ok("") << false;
-    QTest::newRow("newer, then NUL and garbage") << ok(QByteArray(R"({"Version":102})") + '\0' + "junk") << true;
+    QTest::newRow("newer, then NUL and garbage")
+        << ok(QByteArray(R"({"Version":102,"DownloadUrlWin":"https://x/"})") + '\0' + "junk") << true;
+    QTest::newRow("newer, nothing to download") << ok(R"({"Version":102})") << false;
     QTest::newRow("error status") << HttpResponder::Reply{500, R"({"Version":102})", 0, false} << false;
     QTest::newRow("connection dropped") << HttpResponder::Reply{200, {}, 0, true} << false;
 }
@@ -202,6 +204,7 @@ void TestUpdateCheck::onlyWebAddressesAreOpened_data()
     QTest::newRow("https") << "https://downloads.example/new.exe" << true;
     QTest::newRow("http elsewhere") << "http://downloads.example/new.exe" << false;
     QTest::newRow("http on the service's host") << "{base}/downloads/new.exe" << true;
+    QTest::newRow("http on another port of the service's host") << "{other port}/downloads/new.exe" << false;
     QTest::newRow("empty") << "" << false;
     QTest::newRow("local file") << "file:///bin/sh" << false;
     QTest::newRow("ftp") << "ftp://downloads.example/new.exe" << false;
@@ -216,9 +219,12 @@ void TestUpdateCheck::onlyWebAddressesAreOpened()
     QFETCH(bool, opens);
     std::unique_ptr<TMainWindow> window(windowAfterFirstCheck());
     address.replace(QStringLiteral("{base}"), responder->baseUrl());
+    QUrl otherPort(responder->baseUrl());
+    otherPort.setPort(otherPort.port() == 65535 ? 1024 : otherPort.port() + 1);
+    address.replace(QStringLiteral("{other port}"), otherPort.toString());
     responder->setReply("/update.php", QByteArray(R"({"Version":102,"DownloadUrlWin":")") + address.toUtf8() + "\"}");
-    // The question is asked whatever the address; only a web address opens.
-    QVERIFY(runCheck(window.get(), QMessageBox::Yes));
+    // An update is offered only where Yes can open its address.
+    QCOMPARE(runCheck(window.get(), QMessageBox::Yes), opens);
     QCOMPARE(opened.size(), opens ? 1 : 0);
 }
 

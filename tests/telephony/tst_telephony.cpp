@@ -6,6 +6,7 @@
 #include "base/tevent.h"
 #include "app/tmainwindow.h"
 #include "debuglog.h"
+#include "dial_string.h"
 #include "engine_double.h"
 #include "httpresponder.h"
 #include "views/tcalldialog.h"
@@ -65,12 +66,14 @@ private slots:
     void registrationRepliesShowInStatusBar();
     void dialStrings_data();
     void dialStrings();
+    void userNameWithAColonReachesTheEngineWhole();
     void typedNumberIsDialled();
     void blankNumberDoesNothing();
     void numbersFromTheServiceThatAreNoPhoneNumbersAreRefused();
     void linkNumbers_data();
     void linkNumbers();
     void linkWaitsForRegistration();
+    void refusalGivesWayToTheRegistrationState();
     void hangUpButtonEndsCall();
     void callStates_data();
     void callStates();
@@ -257,6 +260,24 @@ void TestTelephony::dialStrings()
     QCOMPARE(page->findChild<QLabel *>(QStringLiteral("leCallDuration"))->text(), QStringLiteral("00:00:00"));
 }
 
+// The dial string's user name ends at its first ":"; a user name that holds
+// one must still reach the server whole, and the password unchanged.
+void TestTelephony::userNameWithAColonReachesTheEngineWhole()
+{
+    responder->setReply("/Webservices/login.php", R"({"Username":"10:00%3A","Password":"p:w@d%","Key":"k1"})");
+    loggedInWindow();
+    child<QLineEdit>("leNumber")->setText(QStringLiteral("4412"));
+    child<QPushButton>("pbCall")->click();
+    QCOMPARE(EngineDouble::callsOf("iaxc_call").size(), std::size_t(1));
+    const auto dial = iax2::parseDialString(EngineDouble::callsOf("iaxc_call").at(0).args.at(0), 4569);
+    QVERIFY(dial);
+    QCOMPARE(dial->user, std::string("10:00%3A"));
+    QCOMPARE(dial->password, std::string("p:w@d%"));
+    QCOMPARE(dial->server.host, std::string("iax.test"));
+    QCOMPARE(dial->server.port, 4570);
+    QCOMPARE(dial->number, std::string("004412"));
+}
+
 void TestTelephony::typedNumberIsDialled()
 {
     loggedInWindow();
@@ -366,6 +387,24 @@ void TestTelephony::linkWaitsForRegistration()
     QTest::qWait(50);
     QCOMPARE(EngineDouble::callsOf("iaxc_call").size(), std::size_t(1));
     QCOMPARE(child<QLineEdit>("leNumber")->text(), QStringLiteral("4412"));
+}
+
+// The complaint about a refused number hides the registration state while
+// it is shown, so it goes after a while by itself.
+void TestTelephony::refusalGivesWayToTheRegistrationState()
+{
+    loggedInWindow();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    auto *statusBar = window->findChild<QStatusBar *>();
+    QTRY_VERIFY(child<QLabel>("lblRegistration") && child<QLabel>("lblRegistration")->isVisible());
+    auto *event = new TNumberEvent(EVENT_CALL_NUMBER);
+    event->wholePhone = QStringLiteral("1@evil.example");
+    QCoreApplication::postEvent(window.get(), event);
+    QTRY_COMPARE(statusBar->currentMessage(), refusedNumberText());
+    QVERIFY(!child<QLabel>("lblRegistration")->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(statusBar->currentMessage().isEmpty(), 10000);
+    QVERIFY(child<QLabel>("lblRegistration")->isVisible());
 }
 
 void TestTelephony::hangUpButtonEndsCall()

@@ -60,6 +60,7 @@ private slots:
     void photoRequestAndPicture();
     void photoRepliesForDeletedEntriesAreDropped();
     void brokenPhotoLeavesPictureEmpty();
+    void largePhotoKeptAtTheSizeShown();
     void stampedRowsLookLikeTheirEntryWidgets();
 };
 
@@ -384,11 +385,12 @@ void TestContactTree::photoRequestAndPicture()
     QCOMPARE(arrived.at(0).at(0).toInt(), 12);
     QCOMPARE(photos.pending(), 0);
     const QPixmap photo = photos.photo(contactWithID(12));
-    QCOMPARE(photo.size(), QSize(80, 60));
+    // Kept at the size shown at most, 50 a side.
+    QCOMPARE(photo.size(), QSize(50, 37));
     // Asked once: later calls are answered from what is kept.
     QCOMPARE(responder.requestsFor("/Phonebook/GetContactPhoto.html").size(), 1);
 
-    // Collapsed it is squeezed into 28 x 28; expanded it is cut to 50 x 50.
+    // Collapsed it is squeezed into 28 x 28; expanded it is shown in 50 x 50.
     TContactWidget entry;
     entry.setPhoto(photo);
     auto *picture = entry.findChild<QLabel *>("lblPicture");
@@ -449,6 +451,33 @@ void TestContactTree::brokenPhotoLeavesPictureEmpty()
     photos.keepOnly({{QStringLiteral("1"), QStringLiteral("G"), {contactWithID(1)}}});
     photos.photo(contactWithID(1));
     QTRY_VERIFY(!photos.photo(contactWithID(1)).isNull());
+    qunsetenv("ONDAVOX_WEB_BASE");
+}
+
+// A small file may hold a picture of thousands of pixels a side: only a
+// copy at the size shown is kept, the whole picture and not a corner of it.
+void TestContactTree::largePhotoKeptAtTheSizeShown()
+{
+    HttpResponder responder;
+    qputenv("ONDAVOX_WEB_BASE", responder.baseUrl().toUtf8());
+    QImage wide(3000, 2000, QImage::Format_RGB32);
+    wide.fill(Qt::blue);
+    QPainter(&wide).fillRect(1500, 0, 1500, 2000, Qt::yellow);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    wide.save(&buffer, "PNG");
+    responder.setReply("/Phonebook/GetContactPhoto.html", png);
+    QNetworkAccessManager manager;
+    TContactPhotos photos;
+    photos.setManager(&manager);
+    photos.photo(contactWithID(5));
+    QTRY_COMPARE(photos.pending(), 0);
+
+    const QImage kept = photos.photo(contactWithID(5)).toImage();
+    QCOMPARE(kept.size(), QSize(50, 33));
+    QCOMPARE(QColor(kept.pixel(5, 16)), QColor(Qt::blue));
+    QCOMPARE(QColor(kept.pixel(44, 16)), QColor(Qt::yellow));
     qunsetenv("ONDAVOX_WEB_BASE");
 }
 

@@ -22,6 +22,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QBuffer>
+#include <QHttpMultiPart>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QSignalSpy>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QLabel>
@@ -93,6 +98,7 @@ private slots:
     void cleanupTestCase();
     void journey();
     void editKeepsWhatTheEditorDoesNotShow();
+    void photoUploadedOnTheWebReachesTheTree();
 
 private:
     std::unique_ptr<DevServer> server;
@@ -101,7 +107,7 @@ private:
 
 void TestPhonebookJourney::initTestCase()
 {
-    server = std::make_unique<DevServer>();
+    server = std::make_unique<DevServer>(QStringList{QStringLiteral("--log-requests")});
     QString error;
     QVERIFY2(server->start(&error), qPrintable(error));
     qputenv("ONDAVOX_WEB_BASE", QByteArray("http://127.0.0.1:") + QByteArray::number(server->port()));
@@ -273,6 +279,65 @@ void TestPhonebookJourney::editKeepsWhatTheEditorDoesNotShow()
     QCOMPARE(linesOf(TContactTree::contactOf(contactRow(tree, QStringLiteral("Many Phones Renamed")))),
              (QStringList{"+44 207946000 Home", "+44 207946001 Satellite", "+44 207946002 Mobile", "+44 207946003 Page",
                           "+44 207946004 Other"}));
+}
+
+// A photo uploaded on the web phonebook page shows in the tree after the
+// next phonebook download, without a new login; the photos that did not
+// change are answered "not modified", without their bytes.
+void TestPhonebookJourney::photoUploadedOnTheWebReachesTheTree()
+{
+    std::unique_ptr<TMainWindow> window(new TMainWindow);
+    setMainWindow(window.get());
+    window->show();
+    auto *tree = window->findChild<QTreeWidget *>("twContacts");
+    QTRY_VERIFY_WITH_TIMEOUT(contactRow(tree, QStringLiteral("Echo test")), 10000);
+    TContactPhotos *photos = tree->findChild<TContactTree *>()->photos();
+    const auto echoPhoto = [&] { return photos->photo(TContactTree::contactOf(contactRow(tree, QStringLiteral("Echo test")))); };
+    QTRY_VERIFY_WITH_TIMEOUT(!echoPhoto().isNull(), 10000);
+    const QRgb drawn = echoPhoto().toImage().pixel(25, 25);
+
+    // Uploaded as the web page does it.
+    const std::string key = server->login(QString::fromLatin1(kDemoEmail), QString::fromLatin1(kDemoPassword));
+    QImage red(64, 64, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    red.save(&buffer, "PNG");
+    auto *form = new QHttpMultiPart(QHttpMultiPart::FormDataType);
+    const auto field = [form](const QByteArray &name, const QByteArray &value, const QByteArray &extra = {}) {
+        QHttpPart part;
+        part.setRawHeader("Content-Disposition", "form-data; name=\"" + name + '"' + extra);
+        part.setBody(value);
+        form->append(part);
+    };
+    field("login", QByteArray::fromStdString(key));
+    field("ContactID", QByteArray::number(TContactTree::contactOf(contactRow(tree, QStringLiteral("Echo test"))).contactID));
+    field("photo", png, "; filename=\"red.png\"");
+    QNetworkAccessManager web;
+    QNetworkReply *upload = web.post(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/Phonebook/UploadPhoto.html")
+                                                              .arg(server->port()))),
+                                     form);
+    form->setParent(upload);
+    QSignalSpy uploaded(upload, &QNetworkReply::finished);
+    QVERIFY(uploaded.wait(10000));
+    QVERIFY(upload->readAll().contains("was saved"));
+    QCOMPARE(QColor(echoPhoto().toImage().pixel(25, 25)), QColor(drawn));
+
+    // The next phonebook download, after a contact is added.
+    onNextModal([](QWidget *modal) {
+        auto *editor = qobject_cast<TContactInfo *>(modal);
+        QVERIFY(editor);
+        editor->setName(QStringLiteral("Photo Friend"));
+        editor->findChild<QLineEdit *>("leCountryCode")->setText(QStringLiteral("44"));
+        editor->findChild<QLineEdit *>("lePhoneNumber")->setText(QStringLiteral("2079460777"));
+        editor->findChild<QPushButton *>("pbSave")->click();
+    });
+    window->findChild<QPushButton *>("pbAddContact")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(contactRow(tree, QStringLiteral("Photo Friend")), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(QColor(echoPhoto().toImage().pixel(25, 25)), QColor(Qt::red), 10000);
+    QString requests;
+    QTRY_VERIFY_WITH_TIMEOUT((requests += server->standardError()).contains(QStringLiteral("GetContactPhoto.html 304")), 10000);
 }
 
 QTEST_MAIN(TestPhonebookJourney)
