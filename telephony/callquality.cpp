@@ -1,5 +1,7 @@
 #include "telephony/callquality.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <cmath>
 
@@ -73,19 +75,19 @@ QString qualityWord(int bars)
 {
     switch (bars) {
     case 4:
-        return QStringLiteral("Good");
+        return QCoreApplication::translate("CallQuality", "Good");
     case 3:
-        return QStringLiteral("Fair");
+        return QCoreApplication::translate("CallQuality", "Fair");
     case 2:
-        return QStringLiteral("Poor");
+        return QCoreApplication::translate("CallQuality", "Poor");
     default:
-        return QStringLiteral("Bad");
+        return QCoreApplication::translate("CallQuality", "Bad");
     }
 }
 
 QString qualityDescription(const CallFigures &figures)
 {
-    return QStringLiteral("%1 · loss %2 % · jitter %3 ms · round trip %4 ms")
+    return QCoreApplication::translate("CallQuality", "%1 · loss %2 % · jitter %3 ms · round trip %4 ms")
         .arg(qualityWord(qualityBars(callRating(figures))))
         .arg(qRound(figures.lossPercent))
         .arg(figures.jitterMs)

@@ -2,6 +2,29 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>CallQuality</name>
+    <message>
+        <source>Good</source>
+        <translation>Gut</translation>
+    </message>
+    <message>
+        <source>Fair</source>
+        <translation>Mittel</translation>
+    </message>
+    <message>
+        <source>Poor</source>
+        <translation>Schwach</translation>
+    </message>
+    <message>
+        <source>Bad</source>
+        <translation>Schlecht</translation>
+    </message>
+    <message>
+        <source>%1 · loss %2 % · jitter %3 ms · round trip %4 ms</source>
+        <translation>%1 · Verlust %2 % · Jitter %3 ms · Umlaufzeit %4 ms</translation>
+    </message>
+</context>
+<context>
     <name>PageWindow</name>
     <message>
         <source>%1 was opened in your web browser.</source>

@@ -2,6 +2,29 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="es_ES">
 <context>
+    <name>CallQuality</name>
+    <message>
+        <source>Good</source>
+        <translation>Buena</translation>
+    </message>
+    <message>
+        <source>Fair</source>
+        <translation>Aceptable</translation>
+    </message>
+    <message>
+        <source>Poor</source>
+        <translation>Débil</translation>
+    </message>
+    <message>
+        <source>Bad</source>
+        <translation>Mala</translation>
+    </message>
+    <message>
+        <source>%1 · loss %2 % · jitter %3 ms · round trip %4 ms</source>
+        <translation>%1 · pérdida %2 % · jitter %3 ms · ida y vuelta %4 ms</translation>
+    </message>
+</context>
+<context>
     <name>PageWindow</name>
     <message>
         <source>%1 was opened in your web browser.</source>

@@ -2,6 +2,29 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="fr_FR">
 <context>
+    <name>CallQuality</name>
+    <message>
+        <source>Good</source>
+        <translation>Bonne</translation>
+    </message>
+    <message>
+        <source>Fair</source>
+        <translation>Correcte</translation>
+    </message>
+    <message>
+        <source>Poor</source>
+        <translation>Faible</translation>
+    </message>
+    <message>
+        <source>Bad</source>
+        <translation>Mauvaise</translation>
+    </message>
+    <message>
+        <source>%1 · loss %2 % · jitter %3 ms · round trip %4 ms</source>
+        <translation>%1 · perte %2 % · gigue %3 ms · aller-retour %4 ms</translation>
+    </message>
+</context>
+<context>
     <name>PageWindow</name>
     <message>
         <source>%1 was opened in your web browser.</source>
