@@ -16,7 +16,6 @@ allowed() {
         views) echo "base account telephony" ;;
         app) echo "base account telephony views" ;;
         pages) echo "base" ;;
-        pages) echo "base" ;;
         engine) echo "" ;;
         devserver) echo "engine" ;;
         resources) echo "" ;;
