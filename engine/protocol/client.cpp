@@ -450,11 +450,25 @@ void Client::handleMini(std::uint64_t now, const Address &from, const MiniFrame 
         const std::int64_t last = call_->receivedVoiceTimestamp;
         const std::int64_t passed = static_cast<std::int64_t>(now - call_->receivedVoiceAt);
         const bool inStream = std::int64_t(ts) >= last - kVoiceJumpMs && std::int64_t(ts) <= last + passed + kVoiceJumpMs;
-        if (!inStream || !plausibleOpenedVoice(call_->receivedVoiceFormat, m.payload)) {
+        if (!plausibleOpenedVoice(call_->receivedVoiceFormat, m.payload)) {
             endpoint_.countUndecryptable();
             return;
         }
+        if (!inStream) {
+            // Whole GSM frames off the stream. One is taken for noise; a second
+            // that goes on from it within a second is the sender's stream,
+            // moved: follow it rather than fall silent for good.
+            const std::optional<std::uint32_t> stray = call_->strayVoiceTimestamp;
+            const std::uint32_t strayTs = stray ? unwrapMiniTimestamp(*stray, m.timestamp) : 0;
+            if (!stray || strayTs <= *stray || strayTs - *stray > kVoiceJumpMs) {
+                call_->strayVoiceTimestamp = ts;
+                endpoint_.countUndecryptable();
+                return;
+            }
+            ts = strayTs;
+        }
     }
+    call_->strayVoiceTimestamp.reset();
     receiveVoice(now, ts, m.payload);
 }
 

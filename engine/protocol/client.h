@@ -202,6 +202,9 @@ private:
         // A full voice frame far off the stream: the new clock if the mini
         // frames after it agree, a wild stamp if they go on from the old one.
         std::optional<std::uint32_t> voiceJump;
+        // The last sealed mini frame turned away for its timestamp alone: the
+        // next one that goes on from it shows the sender's stream moved.
+        std::optional<std::uint32_t> strayVoiceTimestamp;
         std::uint32_t receivedVoiceFormat = 0; // 0 until the first full voice frame
         bool heardVoice = false;
         // statistics

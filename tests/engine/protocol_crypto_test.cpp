@@ -371,3 +371,31 @@ TEST(EncryptedCall, VoiceAfterTheSendersOwnStallIsStillHeard)
     EXPECT_EQ(s.client.takeVoice().size(), 10u);
     EXPECT_EQ(s.client.undecryptableFrames(), 0u);
 }
+
+TEST(EncryptedCall, SealedVoiceWhoseStreamMovesIsFollowedAfterOneFrame)
+{
+    // A peer's stamps may move without a full frame to say so. One whole GSM
+    // frame off the stream is taken for noise; the next that goes on from
+    // it shows the stream moved, and the call is heard again.
+    Session s = encryptingSession(devserver::EncryptionMode::Offer);
+    s.client.placeCall(s.now, kEcho, format::Gsm, format::Gsm);
+    s.advance(500);
+    ASSERT_TRUE(s.client.callEncrypted());
+    s.client.sendVoice(s.now, format::Gsm, gsmLike(1), 1000);
+    s.advance(20);
+    ASSERT_EQ(s.client.takeVoice().size(), 1u);
+    const ServerEnd end = serverEnd(s.wire, s.clientAddress);
+    const auto challenge = IeList::parse(challengeOf(s)->payload);
+    const FrameCipher key(challengeKey(*challenge->text(ie::Challenge), "wonderland"));
+
+    MiniFrame mini;
+    mini.sourceCall = end.serverCall;
+    mini.payload = gsmLike(4);
+    for (std::uint32_t i = 0; i < 5; ++i) {
+        mini.timestamp = static_cast<std::uint16_t>(1020 + 8000 + 20 * i);
+        s.toClient(s.serverAddress, key.seal(encodeMiniFrame(mini)));
+        s.advance(20);
+    }
+    EXPECT_EQ(s.client.takeVoice().size(), 4u);
+    EXPECT_EQ(s.client.undecryptableFrames(), 1u);
+}
