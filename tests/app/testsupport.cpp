@@ -16,23 +16,23 @@
 #include <QSettings>
 #include <QTimer>
 
-void onNextModal(std::function<void(QWidget *)> action, int timeoutMs)
+QPointer<QTimer> onNextModal(std::function<void(QWidget *)> action, int timeoutMs)
 {
     auto *poll = new QTimer;
-    auto *clock = new QElapsedTimer;
-    clock->start();
+    QElapsedTimer clock;
+    clock.start();
     QWidget *before = QApplication::activeModalWidget();
-    QObject::connect(poll, &QTimer::timeout, [poll, clock, action, before, timeoutMs] {
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, clock, action, before, timeoutMs] {
         QWidget *modal = QApplication::activeModalWidget();
-        if ((modal && modal != before) || clock->elapsed() > timeoutMs) {
+        if ((modal && modal != before) || clock.elapsed() > timeoutMs) {
             poll->stop();
             poll->deleteLater();
-            delete clock;
             if (modal && modal != before)
                 action(modal);
         }
     });
     poll->start(10);
+    return poll;
 }
 
 void closeNextMessageBox(QString *text)

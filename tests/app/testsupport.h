@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <functional>
 
@@ -14,7 +16,7 @@ QByteArray pngOf(QSize size, QColor colour);
 
 // Runs action on the next modal widget that opens (a message box, a dialog)
 // and returns at once; the action runs from the event loop.
-void onNextModal(std::function<void(QWidget *)> action, int timeoutMs = 5000);
+QPointer<QTimer> onNextModal(std::function<void(QWidget *)> action, int timeoutMs = 5000);
 
 // Closes the next message box that opens and hands back its text.
 void closeNextMessageBox(QString *text);

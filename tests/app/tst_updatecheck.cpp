@@ -96,7 +96,7 @@ TMainWindow *TestUpdateCheck::windowAfterFirstCheck()
 bool TestUpdateCheck::runCheck(TMainWindow *window, QMessageBox::StandardButton answer, QMessageBox **seen)
 {
     bool asked = false;
-    onNextModal([&](QWidget *modal) {
+    const QPointer<QTimer> poll = onNextModal([&](QWidget *modal) {
         auto *box = qobject_cast<QMessageBox *>(modal);
         if (!box)
             return;
@@ -110,6 +110,9 @@ bool TestUpdateCheck::runCheck(TMainWindow *window, QMessageBox::StandardButton 
         box->button(answer)->click();
     }, 3000);
     window->checkForUpdate(); // returns once the whole check is over
+    // A question that never came is no longer awaited: the wait must not
+    // outlive this frame, whose variables it writes.
+    delete poll.data();
     return asked;
 }
 
