@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 
 #include <httplib.h>
+#include <sqlite3.h>
 
 #include <csignal>
 
@@ -174,4 +175,42 @@ std::string formBody(const std::vector<std::pair<std::string, QString>> &pairs)
     for (const auto &[key, value] : pairs)
         body += key + "=" + encodeValue(value) + "&";
     return body;
+}
+
+QVariant DevServer::queryValue(const QString &sql) const
+{
+    sqlite3 *db = nullptr;
+    QVariant value;
+    if (sqlite3_open_v2(databasePath_.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 5000);
+        sqlite3_stmt *statement = nullptr;
+        if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &statement, nullptr) == SQLITE_OK
+            && sqlite3_step(statement) == SQLITE_ROW) {
+            switch (sqlite3_column_type(statement, 0)) {
+            case SQLITE_INTEGER:
+                value = qlonglong(sqlite3_column_int64(statement, 0));
+                break;
+            case SQLITE_NULL:
+                break;
+            default:
+                value = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
+            }
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return value;
+}
+
+bool DevServer::changeOneRow(const QString &sql) const
+{
+    sqlite3 *db = nullptr;
+    bool ok = sqlite3_open(databasePath_.toUtf8().constData(), &db) == SQLITE_OK;
+    if (ok) {
+        sqlite3_busy_timeout(db, 5000);
+        ok = sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK
+             && sqlite3_changes(db) == 1;
+    }
+    sqlite3_close(db);
+    return ok;
 }

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QVariant>
 
 #include <map>
 #include <memory>
@@ -54,6 +55,13 @@ public:
 
     // The login key for the account, or empty text after "false".
     std::string login(const QString &email, const QString &password) const;
+
+    // The first column of the first row the query gives, read from the
+    // server's database beside it: a number, a text, or null when there is
+    // no row or the query fails.
+    QVariant queryValue(const QString &sql) const;
+    // Runs a statement that must change exactly one row of the database.
+    bool changeOneRow(const QString &sql) const;
 
 private:
     QStringList extraArguments_;

@@ -7,7 +7,7 @@
 #include "views/tlogin.h"
 #include "base/tevent.h"
 #include "app/tmainwindow.h"
-#include "asterisk_peer.h"
+#include "asterisk_service.h"
 #include "audio_analysis.h"
 #include "devserver_process.h"
 #include "testsupport.h"
@@ -24,8 +24,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sqlite3.h>
-
 #include <memory>
 
 namespace {
@@ -33,31 +31,6 @@ namespace {
 constexpr int kLong = 30000; // generous: the machine may be busy
 
 interop::AsteriskPeer peer;
-
-// One text of the devserver's database, opened read-only.
-QString scalarText(const QString &databasePath, const char *sql)
-{
-    sqlite3 *db = nullptr;
-    QString value;
-    if (sqlite3_open_v2(databasePath.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_busy_timeout(db, 5000);
-        sqlite3_stmt *statement = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK && sqlite3_step(statement) == SQLITE_ROW)
-            value = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close(db);
-    return value;
-}
-
-bool execute(const QString &databasePath, const char *sql)
-{
-    sqlite3 *db = nullptr;
-    const bool ok = sqlite3_open(databasePath.toUtf8().constData(), &db) == SQLITE_OK
-                    && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK && sqlite3_changes(db) == 1;
-    sqlite3_close(db);
-    return ok;
-}
 
 } // namespace
 
@@ -182,28 +155,11 @@ int main(int argc, char *argv[])
 
     // The web service first: its demo subscriber is the one Asterisk gets.
     DevServer server;
-    QString error;
-    if (!server.start(&error)) {
-        qCritical("the devserver did not start: %s", qPrintable(error));
-        return 1;
-    }
-    const QByteArray user = scalarText(server.databasePath(), "SELECT iax_username FROM accounts WHERE email = "
-                                                              "'demo@ondavox.com'").toLatin1();
-    const QByteArray secret = scalarText(server.databasePath(), "SELECT iax_password FROM accounts WHERE email = "
-                                                                "'demo@ondavox.com'").toLatin1();
-    std::string why;
-    const int rc = peer.up(ASTERISK_PEER_SCRIPT, &why, user.toStdString(), secret.toStdString());
-    if (rc == interop::AsteriskPeer::kMissing) {
-        std::printf("SKIPPED: %s", why.c_str());
+    if (const int rc = startServiceAndAsterisk(server, peer, ASTERISK_PEER_SCRIPT))
         return rc;
-    }
-    if (rc != 0) {
-        qCritical("Asterisk did not start: %s", why.c_str());
-        return 1;
-    }
     // The service hands out the name of the entry that requires encryption.
-    if (!execute(server.databasePath(), "UPDATE accounts SET iax_username = iax_username || '-aes' WHERE email = "
-                                        "'demo@ondavox.com'")) {
+    if (!server.changeOneRow(QStringLiteral("UPDATE accounts SET iax_username = iax_username || '-aes' WHERE email = '%1'")
+                                 .arg(QLatin1String(kDemoEmail)))) {
         qCritical("cannot hand out the encrypted entry");
         peer.down();
         return 1;

@@ -52,40 +52,12 @@
 #include <QTreeWidget>
 #include <QProcess>
 
-#include <sqlite3.h>
-
 #include <cmath>
 #include <memory>
 
 namespace {
 
 constexpr int kLong = 30000; // generous: the machine may be busy
-
-// One value of the devserver's database, opened read-only for each look.
-QVariant scalar(const QString &databasePath, const QString &sql)
-{
-    sqlite3 *db = nullptr;
-    QVariant value;
-    if (sqlite3_open_v2(databasePath.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_busy_timeout(db, 5000);
-        sqlite3_stmt *statement = nullptr;
-        if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &statement, nullptr) == SQLITE_OK
-            && sqlite3_step(statement) == SQLITE_ROW) {
-            switch (sqlite3_column_type(statement, 0)) {
-            case SQLITE_INTEGER:
-                value = qlonglong(sqlite3_column_int64(statement, 0));
-                break;
-            case SQLITE_NULL:
-                break;
-            default:
-                value = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
-            }
-        }
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close(db);
-    return value;
-}
 
 QString dollars(qlonglong cents)
 {
@@ -275,7 +247,7 @@ private slots:
 private:
     template <typename T>
     T *child(const char *name) { return window->findChild<T *>(QString::fromLatin1(name)); }
-    QVariant db(const QString &sql) const { return scalar(server->databasePath(), sql); }
+    QVariant db(const QString &sql) const { return server->queryValue(sql); }
     qlonglong creditCents() const
     {
         return db(QStringLiteral("SELECT credit_cents FROM accounts WHERE email = 'demo@ondavox.com'")).toLongLong();

@@ -10,7 +10,7 @@
 // registered, dials the echo test as a subscriber would.
 #include "app/systemquit.h"
 #include "app/tmainwindow.h"
-#include "asterisk_peer.h"
+#include "asterisk_service.h"
 #include "audio_analysis.h"
 #include "devserver_process.h"
 #include "testsupport.h"
@@ -29,8 +29,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <sqlite3.h>
-
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -40,21 +38,6 @@ namespace {
 constexpr int kLong = 30000; // generous: the machine may be busy
 
 interop::AsteriskPeer peer;
-
-QString scalarText(const QString &databasePath, const char *sql)
-{
-    sqlite3 *db = nullptr;
-    QString value;
-    if (sqlite3_open_v2(databasePath.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_busy_timeout(db, 5000);
-        sqlite3_stmt *statement = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK && sqlite3_step(statement) == SQLITE_ROW)
-            value = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, 0)));
-        sqlite3_finalize(statement);
-    }
-    sqlite3_close(db);
-    return value;
-}
 
 // The program as its entry point builds it, plus a subscriber who calls the
 // echo test once the phone is registered.
@@ -186,25 +169,8 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     DevServer server;
-    QString error;
-    if (!server.start(&error)) {
-        qCritical("the devserver did not start: %s", qPrintable(error));
-        return 1;
-    }
-    const QByteArray user = scalarText(server.databasePath(), "SELECT iax_username FROM accounts WHERE email = "
-                                                              "'demo@ondavox.com'").toLatin1();
-    const QByteArray secret = scalarText(server.databasePath(), "SELECT iax_password FROM accounts WHERE email = "
-                                                                "'demo@ondavox.com'").toLatin1();
-    std::string why;
-    const int rc = peer.up(ASTERISK_PEER_SCRIPT, &why, user.toStdString(), secret.toStdString());
-    if (rc == interop::AsteriskPeer::kMissing) {
-        std::printf("SKIPPED: %s", why.c_str());
+    if (const int rc = startServiceAndAsterisk(server, peer, ASTERISK_PEER_SCRIPT))
         return rc;
-    }
-    if (rc != 0) {
-        qCritical("Asterisk did not start: %s", why.c_str());
-        return 1;
-    }
     TestSignalExit test(&server);
     QTEST_SET_MAIN_SOURCE_PATH
     const int result = QTest::qExec(&test, argc, argv);

@@ -54,15 +54,6 @@ std::optional<CallRow> newestCall(const QString &databasePath)
     return row;
 }
 
-bool execute(const QString &databasePath, const char *sql)
-{
-    sqlite3 *db = nullptr;
-    bool ok = sqlite3_open(databasePath.toUtf8().constData(), &db) == SQLITE_OK
-              && sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK && sqlite3_changes(db) == 1;
-    sqlite3_close(db);
-    return ok;
-}
-
 } // namespace
 
 class TestTelephonyEndToEnd : public QObject
@@ -184,8 +175,8 @@ void TestTelephonyEndToEnd::refusedRegistrationShowsInStatusBar()
     QString error;
     QVERIFY2(phoneServer.start(&error), qPrintable(error));
     phoneServer.stop();
-    QVERIFY(execute(phoneServer.databasePath(),
-                    "UPDATE accounts SET iax_password = 'changed-elsewhere' WHERE iax_username = '1000'"));
+    QVERIFY(phoneServer.changeOneRow(
+        QStringLiteral("UPDATE accounts SET iax_password = 'changed-elsewhere' WHERE iax_username = '1000'")));
     QVERIFY2(phoneServer.start(&error), qPrintable(error));
 
     startWindow(phoneServer.iaxPort());
