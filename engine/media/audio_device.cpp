@@ -1,5 +1,7 @@
 #include "audio_device.h"
 
+#include "realtime.h"
+
 #include <algorithm>
 
 namespace media {
@@ -35,6 +37,7 @@ PacedStream::~PacedStream()
 
 void PacedStream::run()
 {
+    iax2net::enterRealtime();
     auto next = opened_;
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stop_) {

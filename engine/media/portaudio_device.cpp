@@ -1,5 +1,7 @@
 #include "portaudio_device.h"
 
+#include "realtime.h"
+
 #include <portaudio.h>
 
 #include <algorithm>
@@ -185,6 +187,9 @@ private:
     static int callback(const void *input, void *output, unsigned long frames, const PaStreamCallbackTimeInfo *,
                         PaStreamCallbackFlags, void *data)
     {
+        // PortAudio's thread is the sound card's clock: it must not wait for a core.
+        static thread_local const bool raised = iax2net::enterRealtime();
+        (void)raised;
         auto *link = static_cast<Link *>(data);
         std::lock_guard<std::mutex> lock(link->mutex);
         if (!link->owner) {

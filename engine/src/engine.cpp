@@ -1,5 +1,7 @@
 #include "engine.h"
 
+#include "realtime.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -390,6 +392,7 @@ void Engine::pump(media::MediaSession &media, std::vector<iax2::Transmit> &trans
     for (auto &request : client_->takeResolveRequests()) {
         const bool allowV6 = socket_.supportsV6();
         std::thread([mailbox = mailbox_, request, allowV6] {
+            iax2net::leaveRealtime(); // a name server may take seconds
             auto address = iax2net::resolve(request.host, request.port, allowV6);
             {
                 std::lock_guard<std::mutex> box(mailbox->mutex);
@@ -415,6 +418,8 @@ void Engine::pump(media::MediaSession &media, std::vector<iax2::Transmit> &trans
 
 void Engine::run(unsigned generation)
 {
+    // This thread sends the voice and fills the jitter buffer.
+    iax2net::enterRealtime();
     std::vector<std::uint8_t> buffer;
     std::shared_ptr<media::MediaSession> media;
     {

@@ -20,7 +20,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <fcntl.h>
+#include <future>
+#include <pthread.h>
 #include <random>
+#include <sched.h>
 #include <thread>
 #include <unistd.h>
 
@@ -514,6 +517,35 @@ public:
 };
 
 } // namespace
+
+// Voice threads must not queue behind a busy machine's other work: a
+// device's ticks run in the real-time class wherever this process may use
+// it, and stay ordinary when that is turned off.
+TEST(PacedStream, TicksInTheRealtimeClassWherePermitted)
+{
+    auto policyOfTicks = [] {
+        std::promise<int> policy;
+        auto seen = policy.get_future();
+        bool first = true;
+        PacedStream stream(SteadyClock::now(), [&](std::uint64_t) {
+            if (std::exchange(first, false))
+                policy.set_value(sched_getscheduler(0));
+            return true;
+        });
+        return seen.wait_for(std::chrono::seconds(5)) == std::future_status::ready ? seen.get() : -1;
+    };
+    const bool permitted = std::async(std::launch::async, [] {
+                               sched_param param{};
+                               param.sched_priority = 1;
+                               return pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0;
+                           }).get();
+    ::unsetenv("ONDAVOX_REALTIME");
+    EXPECT_EQ(policyOfTicks(), permitted ? SCHED_RR : SCHED_OTHER);
+
+    ::setenv("ONDAVOX_REALTIME", "off", 1);
+    EXPECT_EQ(policyOfTicks(), SCHED_OTHER);
+    ::unsetenv("ONDAVOX_REALTIME");
+}
 
 TEST(MediaSession, ADeviceThatVanishesMidCallIsReplacedAndSwitchingWorks)
 {
