@@ -1,21 +1,12 @@
 #include "send_path.h"
 
-#include <speex/speex_echo.h>
-#include <speex/speex_preprocess.h>
-
 #include <cmath>
 #include <cstdlib>
-#include <new>
 
 namespace media {
 
 namespace {
 
-// 40 ms of echo tail, two of our periods: what a headset or a laptop's own
-// speaker sends back to its microphone arrives well within it. The canceller
-// costs about a third less than with 128 ms; its cost per period hardly
-// falls below this, whatever the tail.
-constexpr int kEchoTailSamples = 2 * static_cast<int>(kFrameSamples);
 // At most this many periods of speaker audio wait for the microphone; more
 // means the two devices run apart, and old reference is worthless.
 constexpr std::size_t kMaxFarEnd = 10;
@@ -36,36 +27,10 @@ float levelDb(const std::int16_t (&pcm)[kFrameSamples])
 SendPath::SendPath(Processing processing, std::uint64_t firstSequence)
     : processing_(processing), sequence_(firstSequence)
 {
-    if (processing_.echoCancel) {
-        echo_ = speex_echo_state_init(static_cast<int>(kFrameSamples), kEchoTailSamples);
-        if (!echo_)
-            throw std::bad_alloc();
-        int rate = kSampleRate;
-        speex_echo_ctl(echo_, SPEEX_ECHO_SET_SAMPLING_RATE, &rate);
-    }
-    if (processing_.echoCancel || processing_.noiseSuppress) {
-        preprocess_ = speex_preprocess_state_init(static_cast<int>(kFrameSamples), kSampleRate);
-        if (!preprocess_) {
-            if (echo_)
-                speex_echo_state_destroy(echo_);
-            throw std::bad_alloc();
-        }
-        int denoise = processing_.noiseSuppress ? 1 : 0;
-        speex_preprocess_ctl(preprocess_, SPEEX_PREPROCESS_SET_DENOISE, &denoise);
-        int off = 0;
-        speex_preprocess_ctl(preprocess_, SPEEX_PREPROCESS_SET_AGC, &off);
-        speex_preprocess_ctl(preprocess_, SPEEX_PREPROCESS_SET_DEREVERB, &off);
-        if (echo_) // the residual echo left after the filter is suppressed here too
-            speex_preprocess_ctl(preprocess_, SPEEX_PREPROCESS_SET_ECHO_STATE, echo_);
-    }
-}
-
-SendPath::~SendPath()
-{
-    if (preprocess_)
-        speex_preprocess_state_destroy(preprocess_);
-    if (echo_)
-        speex_echo_state_destroy(echo_);
+    if (processing_.echoCancel)
+        echo_ = std::make_unique<EchoCanceller>();
+    if (processing_.noiseSuppress)
+        noise_ = std::make_unique<NoiseSuppressor>();
 }
 
 void SendPath::played(const std::int16_t (&pcm)[kFrameSamples])
@@ -80,18 +45,30 @@ void SendPath::played(const std::int16_t (&pcm)[kFrameSamples])
         farEnd_.pop_front();
 }
 
+void SendPath::nextFarEnd(std::int16_t (&out)[kFrameSamples])
+{
+    std::lock_guard<std::mutex> lock(farEndMutex_);
+    if (farEnd_.empty()) { // the speaker has not played: nothing to echo
+        std::fill(std::begin(out), std::end(out), std::int16_t{0});
+        return;
+    }
+    std::copy(farEnd_.front().begin(), farEnd_.front().end(), out);
+    farEnd_.pop_front();
+}
+
 SendPath::Frame SendPath::process(const std::int16_t (&mic)[kFrameSamples], bool muted)
 {
     Frame frame;
     frame.sequence = sequence_++;
     if (muted) {
         // The echo canceller and the noise suppressor would only learn from
-        // the silence; the speaker's reference is used up all the same, so
-        // it stays in step with the microphone for the unmute.
+        // the silence; the speaker's reference is used up all the same, and
+        // the canceller's history follows it, so that both stay in step with
+        // the microphone for the unmute.
         if (echo_) {
-            std::lock_guard<std::mutex> lock(farEndMutex_);
-            if (!farEnd_.empty())
-                farEnd_.pop_front();
+            std::int16_t reference[kFrameSamples];
+            nextFarEnd(reference);
+            echo_->skip(reference);
         }
         static const std::int16_t silence[kFrameSamples] = {};
         encoder_.encode(silence, frame.gsm);
@@ -99,20 +76,14 @@ SendPath::Frame SendPath::process(const std::int16_t (&mic)[kFrameSamples], bool
     }
     std::int16_t clean[kFrameSamples];
     if (echo_) {
-        std::array<std::int16_t, kFrameSamples> reference{};
-        {
-            std::lock_guard<std::mutex> lock(farEndMutex_);
-            if (!farEnd_.empty()) {
-                reference = farEnd_.front();
-                farEnd_.pop_front();
-            }
-        }
-        speex_echo_cancellation(echo_, mic, reference.data(), clean);
+        std::int16_t reference[kFrameSamples];
+        nextFarEnd(reference);
+        echo_->process(mic, reference, clean);
     } else {
         std::copy(std::begin(mic), std::end(mic), clean);
     }
-    if (preprocess_)
-        speex_preprocess_run(preprocess_, clean);
+    if (noise_)
+        noise_->process(clean);
     frame.levelDb = levelDb(clean);
     frame.silent = threshold_ > -99.0f && frame.levelDb < threshold_;
     if (!frame.silent)

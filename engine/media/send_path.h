@@ -1,18 +1,17 @@
 // The sending half of the voice path: echo cancellation and noise
-// suppression (speexdsp), the silence threshold, GSM encoding; then the
+// suppression, the silence threshold, GSM encoding; then the
 // voice clock that stamps each frame for the network.
 #pragma once
 
+#include "echo_canceller.h"
 #include "gsm_codec.h"
+#include "noise_suppressor.h"
 
 #include <cstdint>
 #include <array>
 #include <deque>
+#include <memory>
 #include <mutex>
-#include <optional>
-
-struct SpeexEchoState_;
-struct SpeexPreprocessState_;
 
 namespace media {
 
@@ -28,8 +27,9 @@ class SendPath {
 public:
     // firstSequence continues the count of a path this one replaces.
     explicit SendPath(Processing processing = {}, std::uint64_t firstSequence = 0);
-    ~SendPath();
     SendPath(const SendPath &) = delete;
+    // The echo canceller, if there is one: its counts tell how it has worked.
+    const EchoCanceller *echoCanceller() const { return echo_.get(); }
     SendPath &operator=(const SendPath &) = delete;
 
     // -99 (or lower) means never silent: every period is sent.
@@ -52,12 +52,15 @@ public:
     Frame process(const std::int16_t (&mic)[kFrameSamples], bool muted = false);
 
 private:
+    // The speaker's period that lines up with this captured one.
+    void nextFarEnd(std::int16_t (&out)[kFrameSamples]);
+
     Processing processing_;
     float threshold_ = -99;
     std::uint64_t sequence_ = 0;
     GsmEncoder encoder_;
-    SpeexEchoState_ *echo_ = nullptr;
-    SpeexPreprocessState_ *preprocess_ = nullptr;
+    std::unique_ptr<EchoCanceller> echo_;
+    std::unique_ptr<NoiseSuppressor> noise_;
     std::mutex farEndMutex_;
     std::deque<std::array<std::int16_t, kFrameSamples>> farEnd_;
 };
