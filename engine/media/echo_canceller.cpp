@@ -154,7 +154,6 @@ void EchoCanceller::process(const std::int16_t (&mic)[kFrameSamples], const std:
     float micF[kFrameSamples];
     float error[kFrameSamples];
     bool learn[kBlock];
-    bool active = false;
     for (std::size_t b = 0; b < kFrameSamples / kBlock; ++b) {
         const std::size_t first = b * kBlock;
         for (std::size_t i = first; i < first + kBlock; ++i)
@@ -167,7 +166,6 @@ void EchoCanceller::process(const std::int16_t (&mic)[kFrameSamples], const std:
             hangover_ = std::max(0, hangover_ - int(kBlock));
             continue;
         }
-        active = true;
         for (std::size_t i = 0; i < kBlock; ++i) {
             if (std::fabs(micF[first + i]) > kGeigelRatio * peak)
                 hangover_ = kHangoverSamples;
@@ -179,9 +177,6 @@ void EchoCanceller::process(const std::int16_t (&mic)[kFrameSamples], const std:
         }
         adapt_(taps_, history_ + first + 1, micF + first, error + first, kBlock, learn);
     }
-    if (active)
-        ++activePeriods_;
-
     // A filter that adds more than it takes away has gone wrong (an echo
     // path that changed, or near-end speech it learnt from): the microphone
     // is better as it is while the filter learns again. One that is no

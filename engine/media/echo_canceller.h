@@ -32,9 +32,7 @@ public:
     // the filter keeps its reference in step without working on it.
     void skip(const std::int16_t (&far)[kFrameSamples]);
 
-    // Periods in which the filter ran on at least part of the period, and
-    // samples of near-end speech over the far end (the filter frozen).
-    std::uint64_t activePeriods() const { return activePeriods_; }
+    // Samples of near-end speech over the far end (the filter held).
     std::uint64_t doubleTalkSamples() const { return doubleTalkSamples_; }
 
 private:
@@ -51,7 +49,6 @@ private:
     alignas(64) float history_[kHistory];
     float blockPeak_[kBlocks];
     int hangover_ = 0;
-    std::uint64_t activePeriods_ = 0;
     std::uint64_t doubleTalkSamples_ = 0;
     void (*adapt_)(float *taps, const float *window, const float *mic, float *error, std::size_t count,
                    const bool *learn);
