@@ -46,9 +46,11 @@ int storedDevice(const char *key, int fallback)
 
 void applyStoredDevices()
 {
-    const EngineDevices current = engineDevices();
-    const int input = storedDevice(Settings::InputDevice, current.input);
-    const int output = storedDevice(Settings::OutputDevice, current.output);
+    // Not a word with the engine's device list: at start-up the engine may
+    // still be looking for the sound cards, and a stored card is chosen
+    // once it has found them.
+    const int input = storedDevice(Settings::InputDevice, UnchangedDevice);
+    const int output = storedDevice(Settings::OutputDevice, UnchangedDevice);
     setEngineDevices(input, output, output);
 }
 

@@ -34,6 +34,9 @@ int storedDevice(const char *key, int fallback);
 // the output); without stored values the engine keeps its current ones.
 void applyStoredDevices();
 
+// An id for setEngineDevices(): that side stays as it is.
+constexpr int UnchangedDevice = -1;
+
 // Sets the engine's input, output and ring devices.
 void setEngineDevices(int input, int output, int ring);
 // Asks the engine to look for devices again (a headset plugged in since the

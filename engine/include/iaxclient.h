@@ -188,8 +188,14 @@ IAXC_EXPORT int iaxc_call_is_encrypted(void);
  * or -1 before iaxc_initialize(). */
 IAXC_EXPORT int iaxc_set_mute(int muted);
 
-/* Audio devices. The array stays valid until the next call that changes
- * the device list; copy what you need. */
+/* Audio devices. The sound cards are looked for in the background from
+ * iaxc_initialize() on: iaxc_audio_devices_get waits until they are listed
+ * (the first moments only), and devices for a call or a test open once they
+ * are. The array stays valid until the next call that changes the device
+ * list; copy what you need. iaxc_audio_devices_set takes device ids; a
+ * negative one leaves that side as it is. An id that names no device of
+ * that kind puts its side on the default device and makes it return -1;
+ * until the cards are listed it returns 0 and the choice waits for them. */
 IAXC_EXPORT int iaxc_audio_devices_get(struct iaxc_audio_device **devs, int *nDevs,
                                        int *input, int *output, int *ring);
 IAXC_EXPORT int iaxc_audio_devices_set(int input, int output, int ring);

@@ -183,14 +183,18 @@ void MediaSession::checkDevices()
 bool MediaSession::setRegistry(std::shared_ptr<const DeviceRegistry> registry)
 {
     std::lock_guard<std::mutex> lock(control_);
-    if (running_ || !registry)
+    if (!registry)
+        return false;
+    const DeviceEntry *in = registry->find(input_);
+    const DeviceEntry *out = registry->find(output_);
+    const bool inKept = in && in->canRecord;
+    const bool outKept = out && out->canPlay;
+    if (running_ && !(inKept && outKept))
         return false;
     registry_ = std::move(registry);
-    const DeviceEntry *in = registry_->find(input_);
-    const DeviceEntry *out = registry_->find(output_);
-    if (!in || !in->canRecord)
+    if (!inKept)
         input_ = registry_->defaultInput();
-    if (!out || !out->canPlay)
+    if (!outKept)
         output_ = registry_->defaultOutput();
     return true;
 }

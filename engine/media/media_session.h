@@ -50,7 +50,9 @@ public:
     bool running() const;
     // Replaces devices that stopped working by the built-in ones.
     void checkDevices();
-    // A new device list, while stopped; chosen devices it lacks fall back to its defaults.
+    // A new device list. While stopped, chosen devices it lacks fall back to
+    // its defaults; while running, it must hold the devices in use (open
+    // streams never depend on the list), or it is refused.
     bool setRegistry(std::shared_ptr<const DeviceRegistry> registry);
 
     // The loudest period each way since the last call, in dB (-99: silence

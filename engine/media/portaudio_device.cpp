@@ -9,11 +9,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <glob.h>
 #include <mutex>
 #include <thread>
-#include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define ONDAVOX_LEAK_CHECKED 1
@@ -27,28 +25,28 @@ namespace media {
 
 namespace {
 
-// ALSA and JACK print pages of probing noise when a card is missing: a
-// softphone's stderr is for the user's diagnostics, so it is muted while
-// PortAudio probes. Output of other threads in that moment is lost too, a
-// price paid only at start-up and when a stream opens.
-template <typename F>
-auto quietly(F &&f)
+// ALSA and JACK print pages of probing noise when a card or a server is
+// missing, and a softphone's stderr is for the user's diagnostics. Both
+// libraries hand their messages to a function that can be replaced: ours
+// drops them. This mutes them alone, whatever thread probes, so the rest of
+// the program's output is never lost meanwhile. PortAudio brings both
+// libraries in, so they are looked up in the process, not linked.
+void dropAlsaMessage(const char *, int, const char *, int, const char *, ...) {}
+void dropJackMessage(const char *) {}
+
+void silenceSoundLibraries()
 {
-    static std::mutex mutex;
-    std::lock_guard<std::mutex> lock(mutex);
-    std::fflush(stderr);
-    const int saved = ::dup(STDERR_FILENO);
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved >= 0 && null >= 0)
-        ::dup2(null, STDERR_FILENO);
-    if (null >= 0)
-        ::close(null);
-    auto result = f();
-    if (saved >= 0) {
-        ::dup2(saved, STDERR_FILENO);
-        ::close(saved);
-    }
-    return result;
+    static std::once_flag once;
+    std::call_once(once, [] {
+        using AlsaHandler = void (*)(const char *, int, const char *, int, const char *, ...);
+        using JackHandler = void (*)(const char *);
+        if (void *set = ::dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler"))
+            reinterpret_cast<int (*)(AlsaHandler)>(set)(&dropAlsaMessage);
+        for (const char *name : {"jack_set_error_function", "jack_set_info_function"}) {
+            if (void *set = ::dlsym(RTLD_DEFAULT, name))
+                reinterpret_cast<void (*)(JackHandler)>(set)(&dropJackMessage);
+        }
+    });
 }
 
 std::uint64_t msSince(SteadyClock::time_point epoch)
@@ -78,33 +76,12 @@ void keepSoundPluginsLoaded()
 }
 #endif
 
-// PortAudio stays up while any device or stream of it is alive.
-class PortAudioSystem {
-public:
-    PortAudioSystem() : ok_(start()) {}
-    ~PortAudioSystem()
-    {
-        if (ok_)
-            Pa_Terminate();
-    }
-    bool ok() const { return ok_; }
-
-private:
-    static bool start()
-    {
-#ifdef ONDAVOX_LEAK_CHECKED
-        keepSoundPluginsLoaded();
-#endif
-        return quietly([] { return Pa_Initialize(); }) == paNoError;
-    }
-
-    bool ok_;
-};
-
 namespace {
 
-// Opening and closing streams edit PortAudio's list of open streams, which
-// has no lock of its own. A stream whose device died can take PortAudio
+// Opening and closing streams edit PortAudio's list of open streams, and
+// starting and ending PortAudio its count of users; neither has a lock of
+// its own, and the engine lists cards, opens and closes streams on
+// different threads. A stream whose device died can take PortAudio
 // many seconds to close (a dead sound server leaves its thread spinning), so
 // streams close on a thread of their own, and an open that cannot get the
 // lock soon fails over to the built-in devices rather than stall the
@@ -114,6 +91,38 @@ std::timed_mutex &streamListMutex()
     static std::timed_mutex mutex;
     return mutex;
 }
+
+} // namespace
+
+// PortAudio stays up while any device or stream of it is alive.
+class PortAudioSystem {
+public:
+    PortAudioSystem() : ok_(start()) {}
+    ~PortAudioSystem()
+    {
+        if (ok_) {
+            std::lock_guard<std::timed_mutex> lock(streamListMutex());
+            Pa_Terminate();
+        }
+    }
+    bool ok() const { return ok_; }
+
+private:
+    static bool start()
+    {
+#ifdef ONDAVOX_LEAK_CHECKED
+        keepSoundPluginsLoaded();
+#endif
+        silenceSoundLibraries();
+        std::lock_guard<std::timed_mutex> lock(streamListMutex());
+        return Pa_Initialize() == paNoError;
+    }
+
+    bool ok_;
+};
+
+namespace {
+
 constexpr auto kOpenPatience = std::chrono::milliseconds(1500);
 
 class PortAudioStream : public AudioStream {
@@ -147,13 +156,10 @@ public:
                 *error = "the sound system is still closing a device";
             return false;
         }
-        const PaError e = quietly([&] {
-            PaError r = Pa_OpenStream(&stream_, in, out, rate, paFramesPerBufferUnspecified, paNoFlag,
-                                      &PortAudioStream::callback, link_.get());
-            if (r == paNoError)
-                r = Pa_StartStream(stream_);
-            return r;
-        });
+        PaError e = Pa_OpenStream(&stream_, in, out, rate, paFramesPerBufferUnspecified, paNoFlag,
+                                  &PortAudioStream::callback, link_.get());
+        if (e == paNoError)
+            e = Pa_StartStream(stream_);
         if (e != paNoError) {
             if (stream_)
                 Pa_CloseStream(stream_);
@@ -288,7 +294,7 @@ private:
     double chooseRate(const PaStreamParameters *in, const PaStreamParameters *out) const
     {
         // The card's own 8 kHz saves resampling; most only do 44.1 or 48.
-        const bool native = quietly([&] { return Pa_IsFormatSupported(in, out, kSampleRate); }) == paFormatIsSupported;
+        const bool native = Pa_IsFormatSupported(in, out, kSampleRate) == paFormatIsSupported;
         return native || defaultRate_ < 8000 ? double(kSampleRate) : defaultRate_;
     }
 
@@ -304,10 +310,15 @@ private:
 
 } // namespace
 
-std::vector<SoundCard> listSoundCards()
+void prepareSoundCards()
 {
     // JACK would otherwise try to start a server of its own.
     ::setenv("JACK_NO_START_SERVER", "1", 0);
+}
+
+std::vector<SoundCard> listSoundCards()
+{
+    prepareSoundCards(); // a no-op once done: the environment is only read
     auto system = std::make_shared<PortAudioSystem>();
     std::vector<SoundCard> cards;
     if (!system->ok())

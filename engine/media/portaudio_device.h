@@ -19,7 +19,13 @@ struct SoundCard {
 };
 
 // Starts PortAudio and lists its devices; empty when there is no sound system
-// at all. The libraries' complaints about missing cards stay off stderr.
+// at all. The libraries' complaints about missing cards stay off stderr. Any
+// thread may list, one at a time.
 std::vector<SoundCard> listSoundCards();
+
+// Sets what listing needs in the process's environment. Listing does it
+// too; a program that lists on another thread calls this first on its own,
+// so that the environment never changes under the threads that read it.
+void prepareSoundCards();
 
 } // namespace media

@@ -1,5 +1,6 @@
 #include "engine.h"
 
+#include "portaudio_device.h"
 #include "realtime.h"
 
 #include <algorithm>
@@ -7,6 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
+#include <sys/resource.h>
+#include <system_error>
+#include <unistd.h>
 
 namespace ondavox {
 
@@ -74,7 +78,7 @@ int Engine::initialize()
     client_ = std::make_unique<iax2::Client>();
     mailbox_ = std::make_shared<Mailbox>();
     auto registry = std::make_shared<media::DeviceRegistry>();
-    registry->rebuild(true);
+    registry->rebuild(false); // the sound cards follow, from the lister thread
     media::MediaSession::Hooks hooks;
     hooks.captured = [mailbox = mailbox_] { mailbox->wakeup.poke(); };
     hooks.notice = [this](const std::string &text) { notice(text); };
@@ -87,9 +91,67 @@ int Engine::initialize()
         rebuildDeviceList();
         media_ = session;
         ringDevice_ = registry_->defaultOutput();
+        wanted_ = Choice();
+        listing_ = true;
+        settleWithoutCards();
     }
     initialized_ = true;
+    media::prepareSoundCards();
+    try {
+        lister_ = std::thread([this, session] {
+            // Background work: the window being drawn and the voice of a call come first.
+            ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
+            addSoundCards(session);
+        });
+    } catch (const std::system_error &) {
+        addSoundCards(session); // no thread to be had: list them here and now
+    }
     return 0;
+}
+
+void Engine::addSoundCards(const std::shared_ptr<media::MediaSession> &session)
+{
+    auto cards = std::make_shared<media::DeviceRegistry>();
+    cards->rebuild(true);
+    {
+        std::lock_guard<std::mutex> lock(mediaMutex_);
+        // Devices open meanwhile are built-in or file devices, which the new list has too.
+        if (media_ == session && session->setRegistry(cards)) {
+            registry_ = cards;
+            rebuildDeviceList();
+            // A stored card chosen meanwhile is known now; a choice it lacks, or none, is the default.
+            session->selectDevices(wanted_.input >= 0 ? wanted_.input : cards->defaultInput(),
+                                   wanted_.output >= 0 ? wanted_.output : cards->defaultOutput());
+            const media::DeviceEntry *ring = cards->find(wanted_.ring);
+            ringDevice_ = ring && ring->canPlay ? wanted_.ring : cards->defaultOutput();
+        }
+        listing_ = false;
+        devicesSettled_ = true;
+    }
+    listed_.notify_all();
+    wake(); // a call or a device test that waits for its devices opens them now
+}
+
+bool Engine::knownWithoutCards(int wanted, bool input) const
+{
+    // Called with mediaMutex_ held while the cards are being listed.
+    if (wanted >= 0) {
+        const media::DeviceEntry *e = registry_->find(wanted); // a card is not in it yet
+        return e && (input ? e->canRecord : e->canPlay);
+    }
+    // A file device from the environment stays the default whatever cards there are.
+    return input ? registry_->defaultInput() == media::deviceid::FileMicrophone
+                 : registry_->defaultOutput() == media::deviceid::FileSpeaker;
+}
+
+void Engine::settleWithoutCards()
+{
+    // Called with mediaMutex_ held while the cards are being listed.
+    const bool settled = knownWithoutCards(wanted_.input, true) && knownWithoutCards(wanted_.output, false);
+    if (settled)
+        media_->selectDevices(wanted_.input >= 0 ? wanted_.input : registry_->defaultInput(),
+                              wanted_.output >= 0 ? wanted_.output : registry_->defaultOutput());
+    devicesSettled_ = settled;
 }
 
 void Engine::rebuildDeviceList()
@@ -128,6 +190,8 @@ void Engine::shutdown()
 {
     stopThread();
     std::lock_guard<std::mutex> life(lifecycle_);
+    if (lister_.joinable())
+        lister_.join();
     std::shared_ptr<media::MediaSession> session;
     {
         std::lock_guard<std::mutex> media(mediaMutex_);
@@ -296,7 +360,8 @@ int Engine::setMute(bool muted)
 
 int Engine::audioDevicesGet(iaxc_audio_device **devs, int *count, int *input, int *output, int *ring)
 {
-    std::lock_guard<std::mutex> lock(mediaMutex_);
+    std::unique_lock<std::mutex> lock(mediaMutex_);
+    listed_.wait(lock, [this] { return !listing_; }); // the list without the cards would mislead
     if (devs)
         *devs = deviceList_.empty() ? nullptr : deviceList_.data();
     if (count)
@@ -313,24 +378,36 @@ int Engine::audioDevicesGet(iaxc_audio_device **devs, int *count, int *input, in
 int Engine::audioDevicesSet(int input, int output, int ring)
 {
     std::shared_ptr<media::MediaSession> session;
-    bool ringKnown;
+    bool ringKnown = true;
     {
         std::lock_guard<std::mutex> lock(mediaMutex_);
         if (!media_)
             return -1;
+        if (listing_) {
+            // Whether a card exists is not known yet: the choice is made once the cards are listed.
+            wanted_.input = input >= 0 ? input : wanted_.input;
+            wanted_.output = output >= 0 ? output : wanted_.output;
+            wanted_.ring = ring >= 0 ? ring : wanted_.ring;
+            settleWithoutCards();
+            return 0;
+        }
         session = media_;
-        const media::DeviceEntry *r = registry_->find(ring);
-        ringKnown = r && r->canPlay;
-        ringDevice_ = ringKnown ? ring : registry_->defaultOutput();
+        if (ring >= 0) {
+            const media::DeviceEntry *r = registry_->find(ring);
+            ringKnown = r && r->canPlay;
+            ringDevice_ = ringKnown ? ring : registry_->defaultOutput();
+        }
     }
     // Unknown identifiers (a card since removed) leave that side on its default device.
-    const bool known = session->selectDevices(input, output);
+    const bool known = session->selectDevices(input >= 0 ? input : session->input(),
+                                              output >= 0 ? output : session->output());
     return known && ringKnown ? 0 : -1;
 }
 
 int Engine::refreshDevices()
 {
-    std::lock_guard<std::mutex> lock(mediaMutex_);
+    std::unique_lock<std::mutex> lock(mediaMutex_);
+    listed_.wait(lock, [this] { return !listing_; }); // one look at a time
     if (!media_ || media_->running())
         return -1; // open streams hold the sound system; it cannot look again under them
     // A side that used the old default uses the new one (a headset that
@@ -513,9 +590,12 @@ void Engine::syncMedia(media::MediaSession &media, bool voiceOn, std::uint64_t t
         media.setMuted(false); // a mute is about one call
     if (wanted && (callStarts || !media.running())) {
         media.stop(); // each call starts on fresh paths, even where a test had the devices open
-        media.start();
-        media.takeLevels(); // nothing of an earlier run
-        nextLevelsAt_ = t + kLevelsIntervalMs;
+        // Devices that wait for the sound cards open once they are listed; the lister wakes this loop then.
+        if (devicesSettled_) {
+            media.start();
+            media.takeLevels(); // nothing of an earlier run
+            nextLevelsAt_ = t + kLevelsIntervalMs;
+        }
     } else if (!wanted && media.running()) {
         media.stop();
     } else if (wanted) {

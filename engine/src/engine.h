@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -70,6 +71,9 @@ private:
                                          std::vector<iax2::Transmit> &transmits);
     void notice(const std::string &text);
     void rebuildDeviceList();
+    void addSoundCards(const std::shared_ptr<media::MediaSession> &session);
+    bool knownWithoutCards(int wanted, bool input) const;
+    void settleWithoutCards();
 
     std::mutex lifecycle_; // initialize, shutdown, thread start and stop
     std::mutex mutex_;     // the core and the socket's state
@@ -100,6 +104,26 @@ private:
     std::uint64_t nextStatsAt_ = 0;
     std::uint64_t nextLevelsAt_ = 0;
     bool callMedia_ = false; // the devices serve an answered call, not only a test
+
+    // Asking PortAudio for the sound cards takes from tens of milliseconds
+    // to seconds (ALSA loads and probes each of its plugins), so it runs on
+    // a thread of its own that initialize() starts: the program's start
+    // never waits for it. Until the cards are in, the registry holds the
+    // built-in and file devices, the device list is not handed out, and a
+    // choice of devices waits in wanted_. Devices for a call or a test open
+    // at once when the choice needs no card (a file device, a built-in one
+    // chosen by id), otherwise as soon as the cards are in. Guarded by
+    // mediaMutex_; the processing thread reads devicesSettled_ without it.
+    struct Choice {
+        int input = -1; // -1: the default device of that side
+        int output = -1;
+        int ring = -1;
+    };
+    std::thread lister_;
+    bool listing_ = false;
+    std::condition_variable listed_;
+    Choice wanted_;
+    std::atomic<bool> devicesSettled_{true};
     std::mutex noticeMutex_;
     std::vector<std::string> notices_;
 };
