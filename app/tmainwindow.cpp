@@ -31,6 +31,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <functional>
 
 TMainWindow *mainWindow()
 {
@@ -77,9 +78,72 @@ void bringProgramToFront()
     front->activateWindow();
 }
 
+namespace {
+
+// Runs an action once the watched widget has been painted for the first
+// time, after that paint has reached the screen.
+class AfterFirstPaint : public QObject
+{
+public:
+    AfterFirstPaint(QWidget *watched, std::function<void()> action)
+        : QObject(watched)
+        , action(std::move(action))
+    {
+        watched->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, this, action);
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> action;
+};
+
+} // namespace
+
 TMainWindow::TMainWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::TMainWindow)
+{
+    // The engine runs from before the login on.
+    initTelephony();
+
+    account = new TAccount;
+
+    // Until the login succeeds, closing the last window ends the program.
+    QApplication::setQuitOnLastWindowClosed(true);
+
+    // The login dialog comes first. This window's own widgets, which take
+    // longer to build than the dialog, are built once the dialog is on the
+    // screen, while the user types or the automatic login waits for its
+    // answer, and at the latest when the dialog closes.
+    auto *login = new TLogin(account);
+    connect(login, &TLogin::pageRequested, this, &TMainWindow::openLoginPage);
+    bool built = false;
+    const auto build = [this, &built] {
+        if (!built) {
+            built = true;
+            buildWindow();
+        }
+    };
+    new AfterFirstPaint(login, build); // goes with the dialog, before build does
+    const int answer = login->exec();
+    build();
+    delete login;
+    if (answer == QDialog::Accepted)
+        startSession();
+    else
+        QTimer::singleShot(200, qApp, &QCoreApplication::quit);
+}
+
+void TMainWindow::buildWindow()
 {
     ui->setupUi(this);
 
@@ -96,12 +160,9 @@ TMainWindow::TMainWindow(QWidget *parent)
     // Nothing can be dialled until the phone is registered.
     ui->wCall->setEnabled(false);
 
-    // The engine runs from before the login on.
-    initTelephony();
-
-    account = new TAccount;
     // The balance goes on the credit button; the downloads fill the tree and
-    // the history list.
+    // the history list. (The account sends nothing of the sort before the
+    // login has succeeded.)
     connect(account, &TAccount::creditUpdated, this, &TMainWindow::onCreditUpdated);
     contactTree = new TContactTree(ui->twContacts);
     contactTree->attach(account);
@@ -116,17 +177,6 @@ TMainWindow::TMainWindow(QWidget *parent)
         ui->twMainTabs->setCurrentWidget(ui->tab);
         search->start();
     });
-
-    // Until the login succeeds, closing the last window ends the program.
-    QApplication::setQuitOnLastWindowClosed(true);
-
-    auto *login = new TLogin(account);
-    connect(login, &TLogin::pageRequested, this, &TMainWindow::openLoginPage);
-    if (login->exec() == QDialog::Accepted)
-        startSession();
-    else
-        QTimer::singleShot(200, qApp, &QCoreApplication::quit);
-    delete login;
 }
 
 void TMainWindow::startSession()

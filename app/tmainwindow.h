@@ -102,6 +102,8 @@ private slots:
     void onTrayIconActivated(QSystemTrayIcon::ActivationReason reason);
 
 private:
+    // The window's widgets and their ties to the account.
+    void buildWindow();
     // What follows a successful login: registration, timers, menus, tray.
     void startSession();
     void setUpCreditMenu();

@@ -39,8 +39,10 @@ TLogin::TLogin(TAccount *account, QWidget *parent)
     connect(account, &TAccount::loginResult, this, &TLogin::onLoginResult);
     connect(account, &TAccount::loginError, this, &TLogin::onLoginError);
 
+    // A remembered login goes out as soon as the dialog runs; the dialog
+    // shows it under way.
     if (!ui->leEmail->text().isEmpty() && !ui->lePassword->text().isEmpty())
-        QTimer::singleShot(200, this, &TLogin::on_pbLogin_clicked);
+        QTimer::singleShot(0, this, &TLogin::on_pbLogin_clicked);
 }
 
 TLogin::~TLogin()
