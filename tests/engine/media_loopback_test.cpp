@@ -393,6 +393,13 @@ TEST_F(MediaLoopback, ShutdownFromInsideACallbackDuringACallThenStartAgain)
     ASSERT_EQ(iaxc_initialize(1), 0);
     iaxc_set_event_callback(onEvent);
     iaxc_start_processing_thread();
+    {
+        // The sound cards are looked for anew; the program's first call
+        // comes after its login, by when they are listed.
+        iaxc_audio_device *devices = nullptr;
+        int count = 0, input = 0, output = 0, ring = 0;
+        EXPECT_EQ(iaxc_audio_devices_get(&devices, &count, &input, &output, &ring), 0);
+    }
     events.clear();
     ASSERT_EQ(iaxc_call(clean->dial("999").c_str()), 0);
     EXPECT_TRUE(events.waitFor([](const auto &all) { return stateSeen(all, 0x16); }, 10s));
