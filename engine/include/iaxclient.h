@@ -188,6 +188,12 @@ IAXC_EXPORT int iaxc_call_is_encrypted(void);
  * or -1 before iaxc_initialize(). */
 IAXC_EXPORT int iaxc_set_mute(int muted);
 
+/* Times the speaker ran dry (the sound card or sound server had nothing to
+ * play: an audible gap) during the call on the line or, between calls, the
+ * last one, over every device it used; 0 for the built-in and file devices.
+ * Returns -1 before iaxc_initialize(). */
+IAXC_EXPORT int iaxc_audio_underruns(void);
+
 /* Audio devices. The sound cards are looked for in the background from
  * iaxc_initialize() on: iaxc_audio_devices_get waits until they are listed
  * (the first moments only), and devices for a call or a test open once they

@@ -24,7 +24,10 @@ using SteadyClock = std::chrono::steady_clock;
 
 using CaptureHandler = std::function<void(const std::int16_t (&)[kFrameSamples])>;
 // deviceMs: when this period plays, in milliseconds since the engine's epoch.
-using PlaybackHandler = std::function<void(std::int16_t (&)[kFrameSamples], std::uint64_t deviceMs)>;
+// False while there is nothing to play (the period is silence): a device may
+// then play only part of it and ask again sooner, so that voice starts when
+// it is due rather than up to a period later.
+using PlaybackHandler = std::function<bool(std::int16_t (&)[kFrameSamples], std::uint64_t deviceMs)>;
 
 // A running stream; destroying it stops it, and no handler runs after that.
 class AudioStream {
@@ -32,6 +35,9 @@ public:
     virtual ~AudioStream() = default;
     // The device stopped working (unplugged, disk full, driver error).
     virtual bool failed() const = 0;
+    // Times a speaker ran dry since it opened: the card or the sound server
+    // had nothing to play, an audible gap. Devices paced by our own clock never do.
+    virtual std::uint64_t underruns() const { return 0; }
 };
 
 class AudioDevice {

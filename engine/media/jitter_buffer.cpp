@@ -16,6 +16,7 @@ void JitterBuffer::restart()
     transits_.clear();
     playing_ = false;
     missingInRow_ = 0;
+    marginPeriods_ = 0;
 }
 
 void JitterBuffer::noteTransit(std::int64_t transit)
@@ -55,6 +56,19 @@ std::int64_t JitterBuffer::delayOverFastest(std::uint64_t nowMs) const
 std::int64_t JitterBuffer::margin(std::uint64_t nowMs) const
 {
     return static_cast<std::int64_t>(nowMs) - nextTs_ - slowTransit_;
+}
+
+bool JitterBuffer::shouldShrink(std::int64_t margin)
+{
+    // One late playout wakeup or one early arrival says little; the least
+    // margin over the stretch says what could be given up without a frame
+    // coming too late. On a clean network this brings the delay down to
+    // its floor, on a jittery one it leaves what the jitter needs.
+    leastMargin_ = marginPeriods_ == 0 ? margin : std::min(leastMargin_, margin);
+    if (++marginPeriods_ < options_.shrinkPeriods)
+        return false;
+    marginPeriods_ = 0;
+    return leastMargin_ >= wantedMargin_ + std::int64_t(options_.frameMs);
 }
 
 std::map<std::int64_t, JitterBuffer::Bytes>::iterator JitterBuffer::frameAt(std::int64_t ts)
@@ -97,6 +111,7 @@ JitterBuffer::Output JitterBuffer::get(std::uint64_t nowMs)
         if (margin(nowMs) < wantedMargin_)
             return out; // still filling
         playing_ = true;
+        marginPeriods_ = 0;
     }
     if (delayOverFastest(nowMs) > std::int64_t(options_.maxDelayMs) + frameMs) {
         // Far behind (a long gap, a jump in the sender's clock): play from what is due now.
@@ -117,8 +132,9 @@ JitterBuffer::Output JitterBuffer::get(std::uint64_t nowMs)
         delay_ = static_cast<std::uint32_t>(std::max<std::int64_t>(0, delayOverFastest(nowMs)));
         return out;
     }
-    if (margin(nowMs) >= wantedMargin_ + frameMs + frameMs / 2) {
-        // More in hand than the network needs: skip one frame to catch up.
+    if (shouldShrink(margin(nowMs))) {
+        // A whole stretch with more in hand than the network needs: skip
+        // one frame, and the delay comes down by a period.
         if (it != frames_.end()) {
             frames_.erase(it);
             stats_.countDropped();

@@ -18,11 +18,12 @@ namespace media {
 
 struct JitterBufferOptions {
     std::uint32_t frameMs = 20;
-    std::uint32_t minDelayMs = 20;    // even a perfect network gets one period of slack for scheduling
+    std::uint32_t minDelayMs = 10;    // even a clean network leaves some slack for scheduling
     std::uint32_t maxDelayMs = 400;   // beyond this, voice is too late to be worth waiting for
     std::size_t maxFrames = 64;
     std::size_t historyPackets = 100; // two seconds of transit times to judge the spread
     std::uint32_t spreadQuantile = 97; // percent of packets that must be on time
+    std::uint32_t shrinkPeriods = 25;  // half a second with a period to spare before one is dropped
 };
 
 class JitterBuffer {
@@ -63,6 +64,8 @@ private:
     std::int64_t delayOverFastest(std::uint64_t nowMs) const;
     // How long after a slow arrival (the spread's quantile) it plays.
     std::int64_t margin(std::uint64_t nowMs) const;
+    // Notes a played period's margin; true when it is time to give a period up.
+    bool shouldShrink(std::int64_t margin);
     std::map<std::int64_t, Bytes>::iterator frameAt(std::int64_t ts);
 
     JitterBufferOptions options_;
@@ -77,6 +80,10 @@ private:
     bool playing_ = false;
     std::int64_t nextTs_ = 0;
     std::uint32_t missingInRow_ = 0;
+    // The least margin of the periods played since the last look at
+    // shrinking: only a whole stretch with a period to spare gives one up.
+    std::int64_t leastMargin_ = 0;
+    std::uint32_t marginPeriods_ = 0;
     Playout playout_;
 };
 

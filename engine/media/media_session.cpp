@@ -88,9 +88,14 @@ void MediaSession::openStreams()
             hooks_.captured();
     };
     auto playback = [this, send, receive](std::int16_t (&pcm)[kFrameSamples], std::uint64_t deviceMs) {
-        receive->pull(deviceMs, pcm);
-        send->played(pcm);
+        const bool voice = receive->pull(deviceMs, pcm);
+        // Idle silence may be played only in part: as the echo canceller's
+        // reference it would run ahead of the speaker. Without a reference
+        // the canceller takes silence all the same.
+        if (voice)
+            send->played(pcm);
         raise(outputPeak_, levelDb(pcm));
+        return voice;
     };
 
     std::string error;
@@ -116,6 +121,8 @@ void MediaSession::openStreams()
 void MediaSession::closeStreams()
 {
     // Streams first: their threads use the paths.
+    if (playbackStream_)
+        closedUnderruns_ += playbackStream_->underruns();
     captureStream_.reset();
     playbackStream_.reset();
 }
@@ -135,6 +142,7 @@ void MediaSession::start()
     }
     send_.reset();
     clock_ = VoiceClock();
+    closedUnderruns_ = 0;
     running_ = true;
     openStreams();
 }
@@ -226,6 +234,12 @@ iax2::ReceiverReport MediaSession::report() const
 {
     std::lock_guard<std::mutex> lock(receiveMutex_);
     return receive_ ? receive_->report() : iax2::ReceiverReport{};
+}
+
+std::uint64_t MediaSession::underruns() const
+{
+    std::lock_guard<std::mutex> lock(control_);
+    return closedUnderruns_ + (playbackStream_ ? playbackStream_->underruns() : 0);
 }
 
 JitterBuffer::Playout MediaSession::playout() const

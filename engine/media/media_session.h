@@ -70,6 +70,8 @@ public:
                   std::uint64_t nowMs);
     iax2::ReceiverReport report() const;
     JitterBuffer::Playout playout() const;
+    // Times the speaker ran dry since start(), over every device it used.
+    std::uint64_t underruns() const;
 
 private:
     void openStreams();  // with control_ held
@@ -93,6 +95,7 @@ private:
     std::shared_ptr<ReceivePath> receive_; // shared: read by the network thread between calls too
     std::unique_ptr<AudioStream> captureStream_;
     std::unique_ptr<AudioStream> playbackStream_;
+    std::uint64_t closedUnderruns_ = 0; // of the streams closed since start()
     VoiceClock clock_;
 
     std::mutex queueMutex_;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <glob.h>
@@ -125,6 +126,23 @@ namespace {
 
 constexpr auto kOpenPatience = std::chrono::milliseconds(1500);
 
+// Streams carry 32-bit floats rather than 16-bit samples. At 8 kHz mono a
+// sound server's ALSA plugin (PulseAudio's) counts its smallest period in
+// bytes, 128 of them: 8 ms of 16-bit samples, but 4 ms of floats. So the
+// server holds half as much of our voice in each direction; a card that has
+// no floats gets them converted by PortAudio.
+constexpr PaSampleFormat kSampleFormat = paFloat32;
+
+// How much a stream keeps queued at the card or the sound server. The
+// speaker's queue is all the delay the device adds to what we play, the
+// microphone's is how long a period waits to be handed over; too little and
+// a busy machine lets the speaker run dry. What the card calls its low
+// latency is taken, but never less than this.
+double suggestedLatency(double cardLow)
+{
+    return std::max(cardLow, 0.0087);
+}
+
 class PortAudioStream : public AudioStream {
 public:
     PortAudioStream(std::shared_ptr<PortAudioSystem> system, SteadyClock::time_point epoch)
@@ -178,6 +196,8 @@ public:
         return !stream_ || Pa_IsStreamActive(stream_) != 1 || msSince(epoch_) - lastCallback_.load() > 2000;
     }
 
+    std::uint64_t underruns() const override { return underruns_; }
+
     CaptureHandler capture;
     PlaybackHandler playback;
     std::unique_ptr<Resampler> resampler;
@@ -191,19 +211,32 @@ private:
     };
 
     static int callback(const void *input, void *output, unsigned long frames, const PaStreamCallbackTimeInfo *,
-                        PaStreamCallbackFlags, void *data)
+                        PaStreamCallbackFlags flags, void *data)
     {
         // PortAudio's thread is the sound card's clock: it must not wait for a core.
         static thread_local const bool raised = iax2net::enterRealtime();
         (void)raised;
         auto *link = static_cast<Link *>(data);
         std::lock_guard<std::mutex> lock(link->mutex);
+        auto *out = static_cast<float *>(output);
         if (!link->owner) {
-            if (output)
-                std::fill_n(static_cast<std::int16_t *>(output), frames, std::int16_t(0));
+            if (out)
+                std::fill_n(out, frames, 0.0f);
             return paAbort; // closing
         }
-        link->owner->run(static_cast<const std::int16_t *>(input), static_cast<std::int16_t *>(output), frames);
+        PortAudioStream &self = *link->owner;
+        if (flags & paOutputUnderflow)
+            ++self.underruns_;
+        // Samples travel as floats (see kSampleFormat) and are 16-bit everywhere else.
+        self.in16_.resize(input ? frames : 0);
+        self.out16_.resize(out ? frames : 0);
+        if (const auto *in = static_cast<const float *>(input)) {
+            for (unsigned long i = 0; i < frames; ++i)
+                self.in16_[i] = static_cast<std::int16_t>(std::lround(std::clamp(in[i], -1.0f, 1.0f) * 32767.0f));
+        }
+        self.run(input ? self.in16_.data() : nullptr, out ? self.out16_.data() : nullptr, frames);
+        for (unsigned long i = 0; out && i < frames; ++i)
+            out[i] = static_cast<float>(self.out16_[i]) / 32768.0f;
         return paContinue;
     }
 
@@ -224,8 +257,13 @@ private:
         if (out && playback) {
             while (pending_.size() < frames) {
                 std::int16_t pcm[kFrameSamples];
-                playback(pcm, msSince(epoch_));
+                const bool voice = playback(pcm, msSince(epoch_));
                 resampler->process(pcm, kFrameSamples, pending_);
+                // Nothing to play: just this callback's share of the
+                // silence, so that voice starts within a callback of being
+                // due, not up to a whole period late.
+                if (!voice && pending_.size() > frames)
+                    pending_.resize(frames);
             }
             std::copy_n(pending_.begin(), frames, out);
             pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(frames));
@@ -237,7 +275,10 @@ private:
     std::shared_ptr<Link> link_;
     PaStream *stream_ = nullptr;
     std::atomic<std::uint64_t> lastCallback_{0};
+    std::atomic<std::uint64_t> underruns_{0};
     std::vector<std::int16_t> pending_;
+    std::vector<std::int16_t> in16_;
+    std::vector<std::int16_t> out16_;
 };
 
 class PortAudioDevice : public AudioDevice {
@@ -245,8 +286,8 @@ public:
     PortAudioDevice(std::shared_ptr<PortAudioSystem> system, PaDeviceIndex index, const PaDeviceInfo &info)
         : system_(std::move(system)), index_(index), name_(info.name ? info.name : "Sound card"),
           record_(info.maxInputChannels > 0), play_(info.maxOutputChannels > 0),
-          defaultRate_(info.defaultSampleRate), latencyIn_(info.defaultLowInputLatency),
-          latencyOut_(info.defaultLowOutputLatency)
+          defaultRate_(info.defaultSampleRate), latencyIn_(suggestedLatency(info.defaultLowInputLatency)),
+          latencyOut_(suggestedLatency(info.defaultLowOutputLatency))
     {
     }
     std::string name() const override { return name_; }
@@ -258,7 +299,7 @@ public:
     {
         if (!record_)
             return fail(error, name_ + " cannot record");
-        PaStreamParameters p{index_, 1, paInt16, latencyIn_, nullptr};
+        PaStreamParameters p{index_, 1, kSampleFormat, latencyIn_, nullptr};
         const double rate = chooseRate(&p, nullptr);
         auto stream = std::make_unique<PortAudioStream>(system_, epoch);
         stream->capture = std::move(handler);
@@ -273,7 +314,7 @@ public:
     {
         if (!play_)
             return fail(error, name_ + " cannot play");
-        PaStreamParameters p{index_, 1, paInt16, latencyOut_, nullptr};
+        PaStreamParameters p{index_, 1, kSampleFormat, latencyOut_, nullptr};
         const double rate = chooseRate(nullptr, &p);
         auto stream = std::make_unique<PortAudioStream>(system_, epoch);
         stream->playback = std::move(handler);

@@ -40,7 +40,7 @@ bool ReceivePath::put(std::uint32_t timestamp, std::uint32_t format, const std::
     return true;
 }
 
-void ReceivePath::pull(std::uint64_t nowMs, std::int16_t (&pcm)[kFrameSamples])
+bool ReceivePath::pull(std::uint64_t nowMs, std::int16_t (&pcm)[kFrameSamples])
 {
     std::lock_guard<std::mutex> lock(mutex_);
     auto out = buffer_.get(nowMs);
@@ -56,8 +56,9 @@ void ReceivePath::pull(std::uint64_t nowMs, std::int16_t (&pcm)[kFrameSamples])
         break;
     case JitterBuffer::Output::Kind::Idle:
         std::fill(std::begin(pcm), std::end(pcm), std::int16_t{0});
-        break;
+        return false;
     }
+    return true;
 }
 
 iax2::ReceiverReport ReceivePath::report() const

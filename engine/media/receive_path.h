@@ -33,8 +33,8 @@ public:
     // False when it is not GSM or not whole frames (then nothing is kept).
     bool put(std::uint32_t timestamp, std::uint32_t format, const std::vector<std::uint8_t> &payload,
              std::uint64_t nowMs);
-    // One period of playout at 8 kHz; silence while idle.
-    void pull(std::uint64_t nowMs, std::int16_t (&pcm)[kFrameSamples]);
+    // One period of playout at 8 kHz; silence, and false, while idle.
+    bool pull(std::uint64_t nowMs, std::int16_t (&pcm)[kFrameSamples]);
 
     iax2::ReceiverReport report() const;
     JitterBuffer::Playout playout() const;

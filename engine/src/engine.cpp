@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
@@ -356,6 +357,18 @@ int Engine::setMute(bool muted)
         return -1;
     media_->setMuted(muted);
     return 0;
+}
+
+int Engine::audioUnderruns()
+{
+    std::shared_ptr<media::MediaSession> session;
+    {
+        std::lock_guard<std::mutex> lock(mediaMutex_);
+        session = media_;
+    }
+    if (!session)
+        return -1;
+    return static_cast<int>(std::min<std::uint64_t>(session->underruns(), INT_MAX));
 }
 
 int Engine::audioDevicesGet(iaxc_audio_device **devs, int *count, int *input, int *output, int *ring)

@@ -42,6 +42,7 @@ public:
     void sendDtmf(char digit);
     bool callIsEncrypted();
     int setMute(bool muted);
+    int audioUnderruns();
 
     int audioDevicesGet(iaxc_audio_device **devs, int *count, int *input, int *output, int *ring);
     int audioDevicesSet(int input, int output, int ring);

@@ -77,6 +77,11 @@ int iaxc_set_mute(int muted)
     return Engine::instance().setMute(muted != 0);
 }
 
+int iaxc_audio_underruns(void)
+{
+    return Engine::instance().audioUnderruns();
+}
+
 int iaxc_audio_devices_get(struct iaxc_audio_device **devs, int *nDevs, int *input, int *output, int *ring)
 {
     return Engine::instance().audioDevicesGet(devs, nDevs, input, output, ring);

