@@ -85,8 +85,9 @@ inline Match bestMatch(const std::vector<std::int16_t> &ref, std::size_t begin, 
 }
 
 // The whole signal at the one best lag, then each half-second window
-// around that lag (a jitter buffer may slip a period now and then): the
-// median window tells how alike the audio is, the lag how late it is.
+// within a period and a little of that lag either way (a jitter buffer may
+// grow or shrink by a period now and then): the median window tells how
+// alike the audio is, the lag how late it is.
 struct Likeness {
     int lag = 0;
     double whole = 0;
@@ -112,13 +113,14 @@ inline Likeness compare(const std::vector<std::int16_t> &ref, const std::vector<
     out.whole = whole.correlation;
     std::vector<double> windows;
     const std::size_t window = 4000;
+    const int kSlip = 200; // 25 ms
     for (std::size_t begin = 0; begin + window <= ref.size(); begin += window) {
         double energy = 0;
         for (std::size_t i = begin; i < begin + window; ++i)
             energy += double(ref[i]) * ref[i];
         if (energy < 1e6 * window / 100) // mostly pause: nothing to compare
             continue;
-        windows.push_back(bestMatch(ref, begin, begin + window, rec, whole.lag - 80, whole.lag + 80).correlation);
+        windows.push_back(bestMatch(ref, begin, begin + window, rec, whole.lag - kSlip, whole.lag + kSlip).correlation);
     }
     if (!windows.empty()) {
         std::sort(windows.begin(), windows.end());
