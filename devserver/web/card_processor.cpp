@@ -2,6 +2,7 @@
 
 #include "form_codec.h"
 #include "html.h"
+#include "http_setup.h"
 
 #include "../store.h"
 
@@ -79,13 +80,7 @@ bool CardProcessor::bind(const std::string &address, int port, const std::string
             *errorText = "cannot use the certificate " + certificate + " with the key " + key;
         return false;
     }
-    server_->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-    server_->set_keep_alive_timeout(2);
-    server_->set_payload_max_length(kMaxRequestBytes);
-    server_->set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
+    setUpServer(*server_, kWorkerThreads, kMaxRequestBytes);
     server_->Post("/checkout", [this](const httplib::Request &req, httplib::Response &res) { checkout(req, res); });
     server_->Post("/charge", [this](const httplib::Request &req, httplib::Response &res) { charge(req, res); });
     if (port == 0) {

@@ -1,6 +1,7 @@
 #include "web_server.h"
 
 #include "html.h"
+#include "http_setup.h"
 
 #include "../store.h"
 
@@ -24,15 +25,7 @@ constexpr std::size_t kMaxRequestBytes = 8 * 1024 * 1024;
 WebServer::WebServer(Store &store, WebConfig config)
     : store_(store), config_(std::move(config)), server_(std::make_unique<httplib::Server>())
 {
-    server_->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-    server_->set_keep_alive_timeout(2);
-    server_->set_payload_max_length(kMaxRequestBytes);
-    // The library's default also sets SO_REUSEPORT, which would let a second
-    // devserver share the port and take half of the first one's requests.
-    server_->set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
+    setUpServer(*server_, kWorkerThreads, kMaxRequestBytes);
     installRoutes();
 }
 
