@@ -37,6 +37,9 @@ void copyText(char (&dest)[IAXC_EVENT_BUFSIZ], const std::string &src)
 constexpr std::uint64_t kStatisticsIntervalMs = 1000;
 constexpr std::uint64_t kLevelsIntervalMs = 100; // a level meter's pace
 constexpr std::uint64_t kFarewellWaitMs = 1000;
+// Long enough for a program's first windows to be drawn, short enough that
+// the cards are in before anyone opens the settings or places a call.
+constexpr auto kListingDelay = std::chrono::milliseconds(1000);
 
 media::ProcessingMode processingFromEnvironment()
 {
@@ -94,6 +97,8 @@ int Engine::initialize()
         ringDevice_ = registry_->defaultOutput();
         wanted_ = Choice();
         listing_ = true;
+        cardsWanted_ = false;
+        listingCancelled_ = false;
         settleWithoutCards();
     }
     initialized_ = true;
@@ -102,22 +107,37 @@ int Engine::initialize()
         lister_ = std::thread([this, session] {
             // Background work: the window being drawn and the voice of a call come first.
             ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
-            addSoundCards(session);
+            bool cancelled = false;
+            {
+                std::unique_lock<std::mutex> waiting(mediaMutex_);
+                cardsWantedChanged_.wait_for(waiting, kListingDelay,
+                                             [this] { return cardsWanted_ || listingCancelled_; });
+                cancelled = listingCancelled_;
+            }
+            addSoundCards(session, cancelled);
         });
     } catch (const std::system_error &) {
-        addSoundCards(session); // no thread to be had: list them here and now
+        addSoundCards(session, false); // no thread to be had: list them here and now
     }
     return 0;
 }
 
-void Engine::addSoundCards(const std::shared_ptr<media::MediaSession> &session)
+void Engine::wantCards()
+{
+    std::lock_guard<std::mutex> lock(mediaMutex_);
+    cardsWanted_ = true;
+    cardsWantedChanged_.notify_all();
+}
+
+void Engine::addSoundCards(const std::shared_ptr<media::MediaSession> &session, bool cancelled)
 {
     auto cards = std::make_shared<media::DeviceRegistry>();
-    cards->rebuild(true);
+    if (!cancelled) // shutting down before anything needed the cards: no need to wake the sound system
+        cards->rebuild(true);
     {
         std::lock_guard<std::mutex> lock(mediaMutex_);
         // Devices open meanwhile are built-in or file devices, which the new list has too.
-        if (media_ == session && session->setRegistry(cards)) {
+        if (!cancelled && media_ == session && session->setRegistry(cards)) {
             registry_ = cards;
             rebuildDeviceList();
             // A stored card chosen meanwhile is known now; a choice it lacks, or none, is the default.
@@ -191,6 +211,11 @@ void Engine::shutdown()
 {
     stopThread();
     std::lock_guard<std::mutex> life(lifecycle_);
+    {
+        std::lock_guard<std::mutex> lock(mediaMutex_);
+        listingCancelled_ = true;
+        cardsWantedChanged_.notify_all();
+    }
     if (lister_.joinable())
         lister_.join();
     std::shared_ptr<media::MediaSession> session;
@@ -374,6 +399,8 @@ int Engine::audioUnderruns()
 int Engine::audioDevicesGet(iaxc_audio_device **devs, int *count, int *input, int *output, int *ring)
 {
     std::unique_lock<std::mutex> lock(mediaMutex_);
+    cardsWanted_ = true;
+    cardsWantedChanged_.notify_all();
     listed_.wait(lock, [this] { return !listing_; }); // the list without the cards would mislead
     if (devs)
         *devs = deviceList_.empty() ? nullptr : deviceList_.data();
@@ -420,6 +447,8 @@ int Engine::audioDevicesSet(int input, int output, int ring)
 int Engine::refreshDevices()
 {
     std::unique_lock<std::mutex> lock(mediaMutex_);
+    cardsWanted_ = true;
+    cardsWantedChanged_.notify_all();
     listed_.wait(lock, [this] { return !listing_; }); // one look at a time
     if (!media_ || media_->running())
         return -1; // open streams hold the sound system; it cannot look again under them
@@ -604,6 +633,8 @@ void Engine::syncMedia(media::MediaSession &media, bool voiceOn, std::uint64_t t
     if (wanted && (callStarts || !media.running())) {
         media.stop(); // each call starts on fresh paths, even where a test had the devices open
         // Devices that wait for the sound cards open once they are listed; the lister wakes this loop then.
+        if (!devicesSettled_)
+            wantCards();
         if (devicesSettled_) {
             media.start();
             media.takeLevels(); // nothing of an earlier run

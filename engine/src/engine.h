@@ -72,7 +72,8 @@ private:
                                          std::vector<iax2::Transmit> &transmits);
     void notice(const std::string &text);
     void rebuildDeviceList();
-    void addSoundCards(const std::shared_ptr<media::MediaSession> &session);
+    void addSoundCards(const std::shared_ptr<media::MediaSession> &session, bool cancelled);
+    void wantCards();
     bool knownWithoutCards(int wanted, bool input) const;
     void settleWithoutCards();
 
@@ -109,7 +110,10 @@ private:
     // Asking PortAudio for the sound cards takes from tens of milliseconds
     // to seconds (ALSA loads and probes each of its plugins), so it runs on
     // a thread of its own that initialize() starts: the program's start
-    // never waits for it. Until the cards are in, the registry holds the
+    // never waits for it. Nor does it share the processor with the start:
+    // the thread waits kListingDelay before it looks, unless something
+    // needs the cards sooner (the device list is asked for, a call or a
+    // device test wants its devices), which cardsWanted_ tells it. Until the cards are in, the registry holds the
     // built-in and file devices, the device list is not handed out, and a
     // choice of devices waits in wanted_. Devices for a call or a test open
     // at once when the choice needs no card (a file device, a built-in one
@@ -122,6 +126,9 @@ private:
     };
     std::thread lister_;
     bool listing_ = false;
+    bool cardsWanted_ = false;
+    bool listingCancelled_ = false;
+    std::condition_variable cardsWantedChanged_;
     std::condition_variable listed_;
     Choice wanted_;
     std::atomic<bool> devicesSettled_{true};
