@@ -26,25 +26,80 @@ namespace media {
 
 namespace {
 
+// PortAudio, and through it ALSA and JACK, is loaded when the cards are
+// first listed rather than with the program: mapping and relocating the
+// four libraries is a good part of what a start costs beyond the toolkit,
+// and the first windows need none of them. Null when it cannot be loaded.
+struct PortAudioLibrary {
+    void *handle = nullptr;
+    decltype(&Pa_Initialize) initialize = nullptr;
+    decltype(&Pa_Terminate) terminate = nullptr;
+    decltype(&Pa_GetErrorText) errorText = nullptr;
+    decltype(&Pa_GetDeviceCount) deviceCount = nullptr;
+    decltype(&Pa_GetDefaultInputDevice) defaultInput = nullptr;
+    decltype(&Pa_GetDefaultOutputDevice) defaultOutput = nullptr;
+    decltype(&Pa_GetDeviceInfo) deviceInfo = nullptr;
+    decltype(&Pa_GetHostApiInfo) hostApiInfo = nullptr;
+    decltype(&Pa_IsFormatSupported) isFormatSupported = nullptr;
+    decltype(&Pa_OpenStream) openStream = nullptr;
+    decltype(&Pa_StartStream) startStream = nullptr;
+    decltype(&Pa_CloseStream) closeStream = nullptr;
+    decltype(&Pa_IsStreamActive) isStreamActive = nullptr;
+};
+
+template <typename Function>
+bool resolve(void *handle, const char *name, Function &into)
+{
+    into = reinterpret_cast<Function>(::dlsym(handle, name));
+    return into != nullptr;
+}
+
+const PortAudioLibrary *portAudio()
+{
+    static const PortAudioLibrary *const loaded = []() -> const PortAudioLibrary * {
+        static PortAudioLibrary pa;
+        // Kept for the life of the process: PortAudio's threads and ALSA's
+        // plugins may outlive any one user of it.
+        pa.handle = ::dlopen("libportaudio.so.2", RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        if (!pa.handle)
+            return nullptr;
+        const bool complete = resolve(pa.handle, "Pa_Initialize", pa.initialize)
+                              && resolve(pa.handle, "Pa_Terminate", pa.terminate)
+                              && resolve(pa.handle, "Pa_GetErrorText", pa.errorText)
+                              && resolve(pa.handle, "Pa_GetDeviceCount", pa.deviceCount)
+                              && resolve(pa.handle, "Pa_GetDefaultInputDevice", pa.defaultInput)
+                              && resolve(pa.handle, "Pa_GetDefaultOutputDevice", pa.defaultOutput)
+                              && resolve(pa.handle, "Pa_GetDeviceInfo", pa.deviceInfo)
+                              && resolve(pa.handle, "Pa_GetHostApiInfo", pa.hostApiInfo)
+                              && resolve(pa.handle, "Pa_IsFormatSupported", pa.isFormatSupported)
+                              && resolve(pa.handle, "Pa_OpenStream", pa.openStream)
+                              && resolve(pa.handle, "Pa_StartStream", pa.startStream)
+                              && resolve(pa.handle, "Pa_CloseStream", pa.closeStream)
+                              && resolve(pa.handle, "Pa_IsStreamActive", pa.isStreamActive);
+        return complete ? &pa : nullptr;
+    }();
+    return loaded;
+}
+
 // ALSA and JACK print pages of probing noise when a card or a server is
 // missing, and a softphone's stderr is for the user's diagnostics. Both
 // libraries hand their messages to a function that can be replaced: ours
 // drops them. This mutes them alone, whatever thread probes, so the rest of
-// the program's output is never lost meanwhile. PortAudio brings both
-// libraries in, so they are looked up in the process, not linked.
+// the program's output is never lost meanwhile. They come in with
+// PortAudio, so they are looked up among its libraries, not linked.
 void dropAlsaMessage(const char *, int, const char *, int, const char *, ...) {}
 void dropJackMessage(const char *) {}
 
-void silenceSoundLibraries()
+void silenceSoundLibraries(void *portAudioHandle)
 {
     static std::once_flag once;
-    std::call_once(once, [] {
+    std::call_once(once, [portAudioHandle] {
         using AlsaHandler = void (*)(const char *, int, const char *, int, const char *, ...);
         using JackHandler = void (*)(const char *);
-        if (void *set = ::dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler"))
+        if (void *set = ::dlsym(portAudioHandle, "snd_lib_error_set_handler"))
             reinterpret_cast<int (*)(AlsaHandler)>(set)(&dropAlsaMessage);
         for (const char *name : {"jack_set_error_function", "jack_set_info_function"}) {
-            if (void *set = ::dlsym(RTLD_DEFAULT, name))
+            if (void *set = ::dlsym(portAudioHandle, name))
                 reinterpret_cast<void (*)(JackHandler)>(set)(&dropJackMessage);
         }
     });
@@ -98,27 +153,32 @@ std::timed_mutex &streamListMutex()
 // PortAudio stays up while any device or stream of it is alive.
 class PortAudioSystem {
 public:
-    PortAudioSystem() : ok_(start()) {}
+    PortAudioSystem() : pa_(portAudio()), ok_(start(pa_)) {}
     ~PortAudioSystem()
     {
         if (ok_) {
             std::lock_guard<std::timed_mutex> lock(streamListMutex());
-            Pa_Terminate();
+            pa_->terminate();
         }
     }
     bool ok() const { return ok_; }
+    // Valid while ok().
+    const PortAudioLibrary &pa() const { return *pa_; }
 
 private:
-    static bool start()
+    static bool start(const PortAudioLibrary *pa)
     {
+        if (!pa)
+            return false;
 #ifdef ONDAVOX_LEAK_CHECKED
         keepSoundPluginsLoaded();
 #endif
-        silenceSoundLibraries();
+        silenceSoundLibraries(pa->handle);
         std::lock_guard<std::timed_mutex> lock(streamListMutex());
-        return Pa_Initialize() == paNoError;
+        return pa->initialize() == paNoError;
     }
 
+    const PortAudioLibrary *pa_;
     bool ok_;
 };
 
@@ -162,7 +222,7 @@ public:
         // The link and the sound system stay until PortAudio has let go.
         std::thread([stream = stream_, link = link_, system = system_] {
             std::lock_guard<std::timed_mutex> lock(streamListMutex());
-            Pa_CloseStream(stream);
+            system->pa().closeStream(stream);
         }).detach();
     }
 
@@ -174,16 +234,17 @@ public:
                 *error = "the sound system is still closing a device";
             return false;
         }
-        PaError e = Pa_OpenStream(&stream_, in, out, rate, paFramesPerBufferUnspecified, paNoFlag,
+        const PortAudioLibrary &pa = system_->pa();
+        PaError e = pa.openStream(&stream_, in, out, rate, paFramesPerBufferUnspecified, paNoFlag,
                                   &PortAudioStream::callback, link_.get());
         if (e == paNoError)
-            e = Pa_StartStream(stream_);
+            e = pa.startStream(stream_);
         if (e != paNoError) {
             if (stream_)
-                Pa_CloseStream(stream_);
+                pa.closeStream(stream_);
             stream_ = nullptr;
             if (error)
-                *error = Pa_GetErrorText(e);
+                *error = pa.errorText(e);
             return false;
         }
         lastCallback_ = msSince(epoch_);
@@ -193,7 +254,7 @@ public:
     bool failed() const override
     {
         // A card that is pulled out may stop calling back without a word: give it two seconds.
-        return !stream_ || Pa_IsStreamActive(stream_) != 1 || msSince(epoch_) - lastCallback_.load() > 2000;
+        return !stream_ || system_->pa().isStreamActive(stream_) != 1 || msSince(epoch_) - lastCallback_.load() > 2000;
     }
 
     std::uint64_t underruns() const override { return underruns_; }
@@ -335,7 +396,7 @@ private:
     double chooseRate(const PaStreamParameters *in, const PaStreamParameters *out) const
     {
         // The card's own 8 kHz saves resampling; most only do 44.1 or 48.
-        const bool native = Pa_IsFormatSupported(in, out, kSampleRate) == paFormatIsSupported;
+        const bool native = system_->pa().isFormatSupported(in, out, kSampleRate) == paFormatIsSupported;
         return native || defaultRate_ < 8000 ? double(kSampleRate) : defaultRate_;
     }
 
@@ -364,16 +425,17 @@ std::vector<SoundCard> listSoundCards()
     std::vector<SoundCard> cards;
     if (!system->ok())
         return cards;
-    const PaDeviceIndex count = Pa_GetDeviceCount();
-    const PaDeviceIndex defaultIn = Pa_GetDefaultInputDevice();
-    const PaDeviceIndex defaultOut = Pa_GetDefaultOutputDevice();
+    const PortAudioLibrary &pa = system->pa();
+    const PaDeviceIndex count = pa.deviceCount();
+    const PaDeviceIndex defaultIn = pa.defaultInput();
+    const PaDeviceIndex defaultOut = pa.defaultOutput();
     for (PaDeviceIndex i = 0; i < count; ++i) {
-        const PaDeviceInfo *info = Pa_GetDeviceInfo(i);
+        const PaDeviceInfo *info = pa.deviceInfo(i);
         if (!info || (info->maxInputChannels <= 0 && info->maxOutputChannels <= 0))
             continue;
         SoundCard card;
         card.device = std::make_shared<PortAudioDevice>(system, i, *info);
-        const PaHostApiInfo *api = Pa_GetHostApiInfo(info->hostApi);
+        const PaHostApiInfo *api = pa.hostApiInfo(info->hostApi);
         card.hostApi = api && api->name ? api->name : "";
         card.defaultInput = i == defaultIn;
         card.defaultOutput = i == defaultOut;
