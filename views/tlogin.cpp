@@ -8,6 +8,7 @@
 
 #include <QCryptographicHash>
 #include <QMessageBox>
+#include <QPainter>
 #include <QSettings>
 #include <QTimer>
 
@@ -23,6 +24,19 @@ TLogin::TLogin(TAccount *account, QWidget *parent)
 {
     ui->setupUi(this);
     showSharpPicture(ui->label_3, QStringLiteral(":/Images/Lock.png"));
+
+    // The header: the blue picture under a white title. Painted here rather
+    // than by a style sheet, which would cost the first window of every
+    // start a good part of its set-up.
+    headerPicture = QIcon(QStringLiteral(":/Images/Header.png")).pixmap(QSize(800, 70), devicePixelRatioF());
+    ui->widget->setFixedHeight(70);
+    ui->widget->installEventFilter(this);
+    QFont title = ui->label_4->font();
+    title.setPixelSize(18);
+    ui->label_4->setFont(title);
+    QPalette white = ui->label_4->palette();
+    white.setColor(QPalette::WindowText, Qt::white);
+    ui->label_4->setPalette(white);
 
     {
         const auto settings = Settings::open();
@@ -48,6 +62,15 @@ TLogin::TLogin(TAccount *account, QWidget *parent)
 TLogin::~TLogin()
 {
     delete ui;
+}
+
+bool TLogin::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->widget && event->type() == QEvent::Paint) {
+        QPainter painter(ui->widget);
+        painter.drawPixmap(0, 0, headerPicture);
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TLogin::changeEvent(QEvent *event)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPixmap>
 
 namespace Ui {
 class TLogin;
@@ -25,6 +26,7 @@ signals:
 
 protected:
     void changeEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     void on_pbCheckRates_clicked();
@@ -37,6 +39,7 @@ private:
     void setWaiting(bool waiting);
 
     Ui::TLogin *ui;
+    QPixmap headerPicture;
     TAccount *account;
     QString storedPassword;
 };
