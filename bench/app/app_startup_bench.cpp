@@ -354,7 +354,8 @@ bool startDevserver(const std::string &devserver, Devserver *server)
 
 // Launch to the painted main window with a stored login, several times;
 // the last run stays for the memory figures.
-int afterLogin(Display *display, const std::string &program, const Devserver &server, int runs, double bareMedian)
+int afterLogin(Display *display, const std::string &program, const std::string &bare, const Devserver &server,
+               int runs, double bareMedian)
 {
     std::printf("\nLaunch to the painted main window, automatic login (%d runs):\n", runs);
     const std::string settings = server.dir + "/settings";
@@ -406,6 +407,15 @@ int afterLogin(Display *display, const std::string &program, const Devserver &se
     std::printf("  VmRSS %.1f MB (VmHWM %.1f MB), private %.1f MB; RssAnon %.1f MB, RssFile %.1f MB\n",
                 statusKb(pid, "VmRSS") / 1024.0, statusKb(pid, "VmHWM") / 1024.0, privateKb(pid) / 1024.0,
                 statusKb(pid, "RssAnon") / 1024.0, statusKb(pid, "RssFile") / 1024.0);
+    // Alone, every page of Qt's libraries it touched counts as its own; on a
+    // desktop other Qt programs share them. So the figure again beside one.
+    {
+        Launch other;
+        pid_t otherPid = 0;
+        if (launchAndWait(display, {bare}, {}, server.dir + "/bare.log", "Bare dialog", &other, &otherPid))
+            std::printf("  private %.1f MB beside another Qt program (the bare dialog)\n", privateKb(pid) / 1024.0);
+        stop(otherPid);
+    }
     std::printf("  largest resident mappings:\n");
     const auto mappings = residentByMapping(pid);
     for (std::size_t i = 0; i < mappings.size() && i < 10; ++i)
@@ -441,7 +451,7 @@ int main(int argc, char *argv[])
         result = 1;
     }
     if (result == 0)
-        result = afterLogin(display, program, server, std::min(runs, 5), bareMedian);
+        result = afterLogin(display, program, bare, server, std::min(runs, 5), bareMedian);
     XCloseDisplay(display);
     if (result == 0)
         result = accountPageTimings(argc, argv, server.web, server.iax);
