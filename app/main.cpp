@@ -1,11 +1,11 @@
 #include "app/singleinstance.h"
 #include "app/systemquit.h"
 #include "app/tmainwindow.h"
+#include "views/sharppicture.h"
 #include "base/translations.h"
 #include "base/tevent.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QLocale>
 
 #include <cstdio>
@@ -37,7 +37,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ondavox"));
     QApplication::setDesktopFileName(QStringLiteral("ondavox"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/Icon.png")));
+    QApplication::setWindowIcon(sharpIcon(QStringLiteral(":/Icon.png")));
     instance.listen();
     // The toolkit has taken its own options out by now.
     const QString link = QApplication::arguments().mid(1).join(QLatin1Char(' '));

@@ -8,6 +8,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -37,6 +38,9 @@ class TestLogin : public QObject
 private slots:
     void init();
     void cleanup();
+
+    // First: nothing in this process has read a picture before it.
+    void picturesShowWithoutLoadingImagePlugins();
 
     void successStoresCredentialsThenLoadsPhonebook();
     void requestEncodesEmailAndPassword();
@@ -176,6 +180,25 @@ void TestLogin::transportFailureIsNotSuccess()
     QVERIFY2(error.first().at(0).toString().contains(reason), qPrintable(error.first().at(0).toString()));
     QVERIFY(account.username().isEmpty());
     QVERIFY(account.key().isEmpty());
+}
+
+void TestLogin::picturesShowWithoutLoadingImagePlugins()
+{
+    TAccount account;
+    TLogin dialog(&account);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    // The header's blue picture behind its title, and the lock at its size.
+    const QColor header = dialog.grab().toImage().pixelColor(5, 60);
+    QVERIFY2(header.blue() > header.red() + 60, qPrintable(header.name()));
+    const auto *lock = dialog.findChild<QLabel *>(QStringLiteral("label_3"));
+    QVERIFY(lock);
+    QCOMPARE(lock->pixmap().deviceIndependentSize().toSize(), QSize(110, 110));
+    // Reading them loaded none of the image plugins (GIF, ICO, JPEG...): a
+    // start that did would pay for them before its first window.
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    QVERIFY(!maps.readAll().contains("/imageformats/"));
 }
 
 void TestLogin::firstStartWaitsForTheUser()
