@@ -2,8 +2,8 @@
 
 #include "iax2_constants.h"
 
-#include <openssl/evp.h>
-#include <openssl/rand.h>
+#include "crypto_library.h"
+#include "md5.h"
 
 #include <cstring>
 
@@ -33,15 +33,24 @@ std::size_t minimumBody(std::size_t clear)
 }
 
 struct CipherContext {
-    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
-    ~CipherContext() { EVP_CIPHER_CTX_free(ctx); }
+    explicit CipherContext(const crypto::Library *library) : lib(library), ctx(library ? library->newContext() : nullptr) {}
+    ~CipherContext()
+    {
+        if (ctx)
+            lib->freeContext(ctx);
+    }
+    CipherContext(const CipherContext &) = delete;
+    CipherContext &operator=(const CipherContext &) = delete;
+    const crypto::Library *lib;
+    EVP_CIPHER_CTX *ctx;
 };
 
 } // namespace
 
 struct FrameCipher::Contexts {
-    CipherContext encrypt;
-    CipherContext decrypt;
+    const crypto::Library *lib = crypto::library();
+    CipherContext encrypt{lib};
+    CipherContext decrypt{lib};
     bool ready = false;
 };
 
@@ -71,11 +80,8 @@ bool plausibleOpenedFrame(const FullFrame &f)
 AesKey challengeKey(const std::string &challenge, const std::string &secret)
 {
     AesKey key{};
-    const std::string text = challenge + secret;
-    unsigned int len = 0;
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    if (EVP_Digest(text.data(), text.size(), digest, &len, EVP_md5(), nullptr) == 1 && len == key.size())
-        std::memcpy(key.data(), digest, key.size());
+    if (!md5Digest(challenge + secret, key))
+        key.fill(0);
     return key;
 }
 
@@ -85,11 +91,11 @@ FrameCipher::FrameCipher(const AesKey &key) : contexts_(std::make_unique<Context
     // keep the key schedule and only the IV is set again per frame.
     const unsigned char zero[kBlock] = {};
     Contexts &c = *contexts_;
+    const crypto::Library *lib = c.lib;
     c.ready = c.encrypt.ctx && c.decrypt.ctx
-              && EVP_EncryptInit_ex(c.encrypt.ctx, EVP_aes_128_cbc(), nullptr, key.data(), zero) == 1
-              && EVP_DecryptInit_ex(c.decrypt.ctx, EVP_aes_128_cbc(), nullptr, key.data(), zero) == 1
-              && EVP_CIPHER_CTX_set_padding(c.encrypt.ctx, 0) == 1
-              && EVP_CIPHER_CTX_set_padding(c.decrypt.ctx, 0) == 1;
+              && lib->encryptInit(c.encrypt.ctx, lib->aes128Cbc(), nullptr, key.data(), zero) == 1
+              && lib->decryptInit(c.decrypt.ctx, lib->aes128Cbc(), nullptr, key.data(), zero) == 1
+              && lib->setPadding(c.encrypt.ctx, 0) == 1 && lib->setPadding(c.decrypt.ctx, 0) == 1;
 }
 
 FrameCipher::~FrameCipher() = default;
@@ -104,7 +110,8 @@ Bytes FrameCipher::seal(const Bytes &datagram) const
     Bytes plain(padding + body);
     // The padding leads the first block: fresh random bytes there make equal
     // frames differ on the wire, as an IV would.
-    if (RAND_bytes(plain.data(), static_cast<int>(padding)) != 1)
+    const crypto::Library *lib = contexts_->lib;
+    if (lib->randomBytes(plain.data(), static_cast<int>(padding)) != 1)
         return {};
     plain[15] = static_cast<std::uint8_t>((plain[15] & 0xf0) | (padding - kMinPadding));
     std::memcpy(plain.data() + padding, datagram.data() + *clear, body);
@@ -113,8 +120,8 @@ Bytes FrameCipher::seal(const Bytes &datagram) const
     std::memcpy(out.data(), datagram.data(), *clear);
     EVP_CIPHER_CTX *ctx = contexts_->encrypt.ctx;
     int written = 0;
-    if (EVP_EncryptInit_ex(ctx, nullptr, nullptr, nullptr, std::array<std::uint8_t, kBlock>{}.data()) != 1
-        || EVP_EncryptUpdate(ctx, out.data() + *clear, &written, plain.data(), static_cast<int>(plain.size())) != 1
+    if (lib->encryptInit(ctx, nullptr, nullptr, nullptr, std::array<std::uint8_t, kBlock>{}.data()) != 1
+        || lib->encryptUpdate(ctx, out.data() + *clear, &written, plain.data(), static_cast<int>(plain.size())) != 1
         || static_cast<std::size_t>(written) != plain.size())
         return {};
     return out;
@@ -129,10 +136,11 @@ std::optional<Bytes> FrameCipher::open(const std::uint8_t *data, std::size_t siz
     if (body < 2 * kBlock || body % kBlock != 0 || body > 0xffff)
         return std::nullopt;
     Bytes plain(body);
+    const crypto::Library *lib = contexts_->lib;
     EVP_CIPHER_CTX *ctx = contexts_->decrypt.ctx;
     int written = 0;
-    if (EVP_DecryptInit_ex(ctx, nullptr, nullptr, nullptr, std::array<std::uint8_t, kBlock>{}.data()) != 1
-        || EVP_DecryptUpdate(ctx, plain.data(), &written, data + *clear, static_cast<int>(body)) != 1
+    if (lib->decryptInit(ctx, nullptr, nullptr, nullptr, std::array<std::uint8_t, kBlock>{}.data()) != 1
+        || lib->decryptUpdate(ctx, plain.data(), &written, data + *clear, static_cast<int>(body)) != 1
         || static_cast<std::size_t>(written) != body)
         return std::nullopt;
     const std::size_t padding = kMinPadding + (plain[15] & 0x0f);

@@ -1,21 +1,28 @@
 #include "md5.h"
 
-#include <openssl/evp.h>
+#include "crypto_library.h"
 
 namespace iax2 {
 
+bool md5Digest(const std::string &text, std::array<std::uint8_t, 16> &digest)
+{
+    const crypto::Library *lib = crypto::library();
+    unsigned int len = 0;
+    return lib && lib->digest(text.data(), text.size(), digest.data(), &len, lib->md5(), nullptr) == 1
+           && len == digest.size();
+}
+
 std::string md5Hex(const std::string &text)
 {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    if (EVP_Digest(text.data(), text.size(), digest, &len, EVP_md5(), nullptr) != 1)
+    std::array<std::uint8_t, 16> digest{};
+    if (!md5Digest(text, digest))
         return {};
     static const char hex[] = "0123456789abcdef";
     std::string out;
-    out.reserve(len * 2);
-    for (unsigned int i = 0; i < len; ++i) {
-        out.push_back(hex[digest[i] >> 4]);
-        out.push_back(hex[digest[i] & 0xf]);
+    out.reserve(digest.size() * 2);
+    for (const std::uint8_t byte : digest) {
+        out.push_back(hex[byte >> 4]);
+        out.push_back(hex[byte & 0xf]);
     }
     return out;
 }

@@ -140,13 +140,15 @@ protected:
 
         const auto initialized = std::chrono::steady_clock::now();
         ASSERT_EQ(iaxc_initialize(1), 0);
-        // A starting program pays nothing for the sound system: PortAudio,
-        // ALSA and JACK come in when the cards are listed, which waits a
-        // second unless something needs them. (Unless this thread was held
-        // up past that second.)
+        // A starting program pays nothing for the sound system or for
+        // cryptography: PortAudio, ALSA and JACK come in when the cards are
+        // listed, which waits a second unless something needs them (unless
+        // this thread was held up past that second), libcrypto with the
+        // first digest.
         const bool soundLoadedAtOnce = mapped("libportaudio");
         if (std::chrono::steady_clock::now() - initialized < 500ms)
             EXPECT_FALSE(soundLoadedAtOnce);
+        EXPECT_FALSE(mapped("libcrypto.so"));
         iaxc_set_formats(IAXC_FORMAT_GSM, IAXC_FORMAT_GSM);
         iaxc_set_silence_threshold(-99.0f);
         iaxc_set_event_callback(onEvent);
