@@ -21,12 +21,18 @@ inline QImage readPicture(const QString &path)
     return image;
 }
 
+// NAME@2x.png for NAME.png.
+inline QString twiceAsSharp(const QString &path)
+{
+    return QString(path).insert(path.lastIndexOf(QLatin1Char('.')), QLatin1String("@2x"));
+}
+
 // The picture at path, with the NAME@2x.png beside it where there is one,
-// so that it stays sharp on a screen with a pixel ratio of 2.
+// so that it stays sharp on a screen with a pixel ratio of 2. Both are read.
 inline QIcon sharpIcon(const QString &path)
 {
     QIcon icon;
-    for (const QString &file : {path, QString(path).insert(path.lastIndexOf(QLatin1Char('.')), QLatin1String("@2x"))}) {
+    for (const QString &file : {path, twiceAsSharp(path)}) {
         const QImage image = readPicture(file);
         if (!image.isNull())
             icon.addPixmap(QPixmap::fromImage(image));
@@ -34,17 +40,23 @@ inline QIcon sharpIcon(const QString &path)
     return icon;
 }
 
-// Shows the picture at path on the label, at the pixel ratio of the label's
-// screen and in the size of the form's picture, if the form gave the label
-// one, or else the picture's own. A form loads a label's picture with
-// QPixmap, which never takes the NAME@2x.png beside NAME.png, so on a screen
-// with a ratio of 2 it would be drawn blown up.
+// The picture at path for a screen of the given pixel ratio: its
+// NAME@2x.png where the ratio is above 1 and there is one. Only that one is read.
+inline QPixmap sharpPicture(const QString &path, qreal ratio)
+{
+    if (ratio > 1.0) {
+        const QImage twice = readPicture(twiceAsSharp(path));
+        if (!twice.isNull())
+            return QPixmap::fromImage(twice);
+    }
+    return QPixmap::fromImage(readPicture(path));
+}
+
+// Shows the picture at path on the label, sharp at the pixel ratio of the
+// label's screen. (A form would load a label's picture with QPixmap, which
+// never takes the NAME@2x.png beside NAME.png, so on a screen with a ratio
+// of 2 it would be drawn blown up.)
 inline void showSharpPicture(QLabel *label, const QString &path)
 {
-    const QIcon icon = sharpIcon(path);
-    QSize size = label->pixmap().deviceIndependentSize().toSize();
-    if (size.isEmpty() && !icon.availableSizes().isEmpty())
-        size = icon.availableSizes().constFirst();
-    if (!size.isEmpty())
-        label->setPixmap(icon.pixmap(size, label->devicePixelRatioF()));
+    label->setPixmap(sharpPicture(path, label->devicePixelRatioF()));
 }

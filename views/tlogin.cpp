@@ -28,7 +28,7 @@ TLogin::TLogin(TAccount *account, QWidget *parent)
     // The header: the blue picture under a white title. Painted here rather
     // than by a style sheet, which would cost the first window of every
     // start a good part of its set-up.
-    headerPicture = sharpIcon(QStringLiteral(":/Images/Header.png")).pixmap(QSize(800, 70), devicePixelRatioF());
+    headerPicture = sharpPicture(QStringLiteral(":/Images/Header.png"), devicePixelRatioF());
     ui->widget->setFixedHeight(70);
     ui->widget->installEventFilter(this);
     QFont title = ui->label_4->font();
