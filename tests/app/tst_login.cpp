@@ -2,6 +2,7 @@
 // its remembered credentials, against a real HTTP responder on loopback.
 #include "account/taccount.h"
 #include "views/tlogin.h"
+#include "views/sharppicture.h"
 #include "base/settings.h"
 #include "httpresponder.h"
 #include "testsupport.h"
@@ -199,6 +200,12 @@ void TestLogin::picturesShowWithoutLoadingImagePlugins()
     QFile maps(QStringLiteral("/proc/self/maps"));
     QVERIFY(maps.open(QIODevice::ReadOnly));
     QVERIFY(!maps.readAll().contains("/imageformats/"));
+    // On a screen of ratio 2 the same picture comes from its @2x file, as
+    // sharp as the screen, and as large as before to the eye.
+    const QPixmap twice = sharpPicture(QStringLiteral(":/Images/Lock.png"), 2.0);
+    QCOMPARE(twice.devicePixelRatio(), 2.0);
+    QCOMPARE(twice.size(), QSize(220, 220));
+    QCOMPARE(twice.deviceIndependentSize().toSize(), QSize(110, 110));
 }
 
 void TestLogin::firstStartWaitsForTheUser()
