@@ -78,7 +78,7 @@ fi
 # 2. Its dependencies and its files.
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for needed in libqt6widgets6 libqt6webenginewidgets6 libqt6network6 libgsm1 libportaudio2 libspeexdsp1 qt6-qpa-plugins; do
+for needed in libqt6widgets6 libqt6webenginewidgets6 libqt6network6 libgsm1 libportaudio2 libspeexdsp1 libssl3 qt6-qpa-plugins; do
     echo "$depends" | grep -q "\\b$needed\\b" || fail "dependency not declared: $needed"
 done
 # Every dependency resolves on this Debian (a simulated installation).
