@@ -7,6 +7,8 @@
 #include <QImageReader>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QThread>
+#include <QThreadPool>
 
 namespace {
 
@@ -45,15 +47,36 @@ QImage shownPhoto(QByteArray bytes)
     return image;
 }
 
+// Photos are decoded off the GUI thread, one at a time: a picture of
+// thousands of pixels a side takes a second or two to read even when only
+// a thumbnail of it is kept, and the window must not stand still meanwhile.
+QThreadPool &decodingPool()
+{
+    static QThreadPool pool;
+    static const bool ready = [] {
+        pool.setMaxThreadCount(1);
+        pool.setThreadPriority(QThread::LowPriority);
+        return true;
+    }();
+    (void)ready;
+    return pool;
+}
+
 } // namespace
 
 TContactPhotos::TContactPhotos(QObject *parent)
     : QObject(parent)
+    , inbox(std::make_shared<Inbox>())
 {
+    inbox->receiver = this;
 }
 
 TContactPhotos::~TContactPhotos()
 {
+    {
+        QMutexLocker lock(&inbox->mutex);
+        inbox->receiver = nullptr;
+    }
     for (const QPointer<QNetworkReply> &reply : std::as_const(sent)) {
         if (reply) {
             reply->disconnect(this);
@@ -101,7 +124,7 @@ void TContactPhotos::keepOnly(const QList<TContactGroup> &phonebook)
         const auto now = current.constFind(id);
         if (now == current.constEnd() || *now != photo.fingerprint || photo.failed)
             drop(id);
-        else if (!waiting.contains(id) && !sent.contains(id))
+        else if (!waiting.contains(id) && !sent.contains(id) && !decoding.contains(id))
             photos[id].stale = true;
     }
 }
@@ -110,6 +133,7 @@ void TContactPhotos::drop(int contactID)
 {
     photos.remove(contactID);
     waiting.removeAll(contactID);
+    decoding.remove(contactID);
     if (const QPointer<QNetworkReply> reply = sent.take(contactID)) {
         reply->disconnect(this);
         reply->abort();
@@ -147,16 +171,43 @@ void TContactPhotos::finished(int contactID, QNetworkReply *reply)
     const bool answered = reply->error() == QNetworkReply::NoError;
     const bool unchanged = answered && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 304;
     if (photo != photos.end() && !unchanged) {
-        const QImage image = answered ? shownPhoto(reply->readAll()) : QImage();
-        if (!image.isNull()) {
-            photo->picture = QPixmap::fromImage(image);
-            photo->tag = reply->rawHeader("ETag");
-            emit photoArrived(contactID);
-        } else if (photo->picture.isNull()) {
-            // Tried again after the next phonebook download; a picture
-            // already shown stays until a new one arrives.
-            photo->failed = true;
+        if (answered) {
+            const quint64 serial = ++nextSerial;
+            decoding.insert(contactID, serial);
+            decodingPool().start([box = inbox, contactID, serial, bytes = reply->readAll(),
+                                  tag = reply->rawHeader("ETag")] {
+                const QImage image = shownPhoto(bytes);
+                QMutexLocker lock(&box->mutex);
+                if (TContactPhotos *receiver = box->receiver)
+                    QMetaObject::invokeMethod(
+                        receiver, [receiver, contactID, serial, image, tag] { receiver->decoded(contactID, serial, image, tag); },
+                        Qt::QueuedConnection);
+            });
+        } else {
+            decoded(contactID, 0, QImage(), QByteArray());
         }
     }
     sendWaiting();
+}
+
+void TContactPhotos::decoded(int contactID, quint64 serial, const QImage &image, const QByteArray &tag)
+{
+    if (serial != 0) {
+        const auto pending = decoding.constFind(contactID);
+        if (pending == decoding.constEnd() || *pending != serial)
+            return; // the contact was dropped, or a newer photo is on its way
+        decoding.erase(pending);
+    }
+    const auto photo = photos.find(contactID);
+    if (photo == photos.end())
+        return;
+    if (!image.isNull()) {
+        photo->picture = QPixmap::fromImage(image);
+        photo->tag = tag;
+        emit photoArrived(contactID);
+    } else if (photo->picture.isNull()) {
+        // Tried again after the next phonebook download; a picture
+        // already shown stays until a new one arrives.
+        photo->failed = true;
+    }
 }

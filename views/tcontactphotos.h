@@ -4,13 +4,17 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QImage>
 #include <QList>
+#include <QMutex>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QObject>
 #include <QPixmap>
 #include <QPointer>
 #include <QString>
+
+#include <memory>
 
 // The contacts' photos, fetched when a row asks for one (that is, when it
 // is painted, so only for rows in view) and kept across phonebook
@@ -41,8 +45,8 @@ public:
     // gone or changed (and stops their requests), gives photos that failed
     // another chance, and has the others asked for again when shown.
     void keepOnly(const QList<TContactGroup> &phonebook);
-    // Requests waiting or on the wire.
-    int pending() const { return int(waiting.size()) + int(sent.size()); }
+    // Requests waiting or on the wire, and photos being decoded.
+    int pending() const { return int(waiting.size()) + int(sent.size()) + int(decoding.size()); }
 
 signals:
     void photoArrived(int contactID);
@@ -56,9 +60,17 @@ private:
         bool stale = false; // to be asked for again when next shown
     };
 
+    // Where decoded photos come back to from the decoding thread; the
+    // receiver is cleared, under the lock, when this object goes.
+    struct Inbox {
+        QMutex mutex;
+        TContactPhotos *receiver = nullptr;
+    };
+
     static size_t fingerprintOf(const TContact &contact);
     void sendWaiting();
     void finished(int contactID, QNetworkReply *reply);
+    void decoded(int contactID, quint64 serial, const QImage &image, const QByteArray &tag);
     void drop(int contactID);
 
     QPointer<QNetworkAccessManager> manager_;
@@ -68,4 +80,9 @@ private:
     QList<int> waiting;
     // Guarded: the manager may go first (a logout), taking its replies.
     QHash<int, QPointer<QNetworkReply>> sent;
+    // Photos off the wire being decoded, by the serial of their decoding: a
+    // result for a contact since dropped, or overtaken, is not taken.
+    QHash<int, quint64> decoding;
+    quint64 nextSerial = 0;
+    std::shared_ptr<Inbox> inbox;
 };

@@ -59,6 +59,7 @@ private slots:
     void phoneLineShowsNumberAndType();
     void photoRequestAndPicture();
     void photoRepliesForDeletedEntriesAreDropped();
+    void photosStillDecodingWhenTheirContactGoesAreDropped();
     void brokenPhotoLeavesPictureEmpty();
     void largePhotoKeptAtTheSizeShown();
     void stampedRowsLookLikeTheirEntryWidgets();
@@ -424,6 +425,39 @@ void TestContactTree::photoRepliesForDeletedEntriesAreDropped()
     for (const TContact &contact : std::as_const(kept))
         QVERIFY(!photos.photo(contact).isNull());
     QVERIFY(responder.requestsFor("/Phonebook/GetContactPhoto.html").size() < 20);
+    qunsetenv("ONDAVOX_WEB_BASE");
+}
+
+// Large photos are decoded away from the window's thread, which takes a
+// while: a contact dropped meanwhile gets no photo, and the photos object
+// may go (a logout) with a decoding still under way.
+void TestContactTree::photosStillDecodingWhenTheirContactGoesAreDropped()
+{
+    HttpResponder responder;
+    qputenv("ONDAVOX_WEB_BASE", responder.baseUrl().toUtf8());
+    responder.setReply("/Phonebook/GetContactPhoto.html", pngOf(QSize(4000, 4000), Qt::green));
+    QNetworkAccessManager manager;
+    auto *photos = new TContactPhotos;
+    photos->setManager(&manager);
+    QSignalSpy arrived(photos, &TContactPhotos::photoArrived);
+    photos->photo(contactWithID(7));
+    photos->photo(contactWithID(8));
+    QTRY_COMPARE(responder.requestsFor("/Phonebook/GetContactPhoto.html").size(), 2);
+    QTest::qWait(100); // the replies are in; the decoding is under way
+    photos->keepOnly({{QStringLiteral("1"), QStringLiteral("G"), {contactWithID(8)}}});
+    QTRY_COMPARE_WITH_TIMEOUT(photos->pending(), 0, 20000);
+    QCOMPARE(arrived.size(), 1);
+    QCOMPARE(arrived.at(0).at(0).toInt(), 8);
+    QVERIFY(photos->photo(contactWithID(7)).isNull());
+    QCOMPARE(photos->photo(contactWithID(8)).size(), QSize(50, 50));
+
+    // Asked again after a download, then gone before the decoding ends.
+    photos->keepOnly({{QStringLiteral("1"), QStringLiteral("G"), {contactWithID(8)}}});
+    photos->photo(contactWithID(8));
+    QTRY_COMPARE(responder.requestsFor("/Phonebook/GetContactPhoto.html").size(), 3);
+    QTest::qWait(100);
+    delete photos;
+    QTest::qWait(1500); // a result that would come back to it now has nowhere to go
     qunsetenv("ONDAVOX_WEB_BASE");
 }
 
