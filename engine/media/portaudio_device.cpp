@@ -150,15 +150,21 @@ std::timed_mutex &streamListMutex()
 
 } // namespace
 
+// How long starting or ending PortAudio, or opening a stream, waits for
+// the sound system's lock.
+constexpr auto kSoundSystemPatience = std::chrono::milliseconds(1500);
+
 // PortAudio stays up while any device or stream of it is alive.
 class PortAudioSystem {
 public:
     PortAudioSystem() : pa_(portAudio()), ok_(start(pa_)) {}
     ~PortAudioSystem()
     {
+        // Behind a close that never ends PortAudio stays up, rather than this thread waiting for good.
         if (ok_) {
-            std::lock_guard<std::timed_mutex> lock(streamListMutex());
-            pa_->terminate();
+            std::unique_lock<std::timed_mutex> lock(streamListMutex(), kSoundSystemPatience);
+            if (lock.owns_lock())
+                pa_->terminate();
         }
     }
     bool ok() const { return ok_; }
@@ -174,8 +180,11 @@ private:
         keepSoundPluginsLoaded();
 #endif
         silenceSoundLibraries(pa->handle);
-        std::lock_guard<std::timed_mutex> lock(streamListMutex());
-        return pa->initialize() == paNoError;
+        // A stream whose sound server died may never finish closing (PortAudio's
+        // thread spins on the dead connection): the cards are then not listed,
+        // and the caller (the settings, at worst) goes on with the built-in devices.
+        std::unique_lock<std::timed_mutex> lock(streamListMutex(), kSoundSystemPatience);
+        return lock.owns_lock() && pa->initialize() == paNoError;
     }
 
     const PortAudioLibrary *pa_;
@@ -183,8 +192,6 @@ private:
 };
 
 namespace {
-
-constexpr auto kOpenPatience = std::chrono::milliseconds(1500);
 
 // Streams carry 32-bit floats rather than 16-bit samples. At 8 kHz mono a
 // sound server's ALSA plugin (PulseAudio's) counts its smallest period in
@@ -228,7 +235,7 @@ public:
 
     bool open(const PaStreamParameters *in, const PaStreamParameters *out, double rate, std::string *error)
     {
-        std::unique_lock<std::timed_mutex> lock(streamListMutex(), kOpenPatience);
+        std::unique_lock<std::timed_mutex> lock(streamListMutex(), kSoundSystemPatience);
         if (!lock.owns_lock()) {
             if (error)
                 *error = "the sound system is still closing a device";
