@@ -49,6 +49,9 @@ namespace {
 // hides the registration state.
 constexpr int RefusalShownMs = 5000;
 
+// How long after a hang-up the placed calls are asked for a second time.
+constexpr int kHistoryAfterCallDelay = 2500;
+
 // The link handed to the program and not dialled yet. GUI thread only.
 QString &waitingLink()
 {
@@ -201,6 +204,10 @@ void TMainWindow::startSession()
     callHistoryTimer = new QTimer(this);
     connect(callHistoryTimer, &QTimer::timeout, this, &TMainWindow::onCallHistoryTimer);
     callHistoryTimer->start(60000);
+    historyAfterCall = new QTimer(this);
+    historyAfterCall->setSingleShot(true);
+    historyAfterCall->setInterval(kHistoryAfterCallDelay);
+    connect(historyAfterCall, &QTimer::timeout, this, &TMainWindow::onCallHistoryTimer);
 
     setUpCreditMenu();
     ui->twMainTabs->setCurrentIndex(0);
@@ -438,6 +445,8 @@ void TMainWindow::hangUp()
     ui->swPages->setCurrentWidget(ui->pContacts);
     if (account)
         account->getCallHistory();
+    if (historyAfterCall)
+        historyAfterCall->start();
 }
 
 void TMainWindow::on_pbSettings_clicked()

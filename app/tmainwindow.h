@@ -126,6 +126,10 @@ private:
     TContactTree *contactTree = nullptr;
     QTimer *creditTimer = nullptr;
     QTimer *callHistoryTimer = nullptr;
+    // Asks for the placed calls once more a little after a hang-up: the
+    // service may answer the first request before it has closed the call's
+    // record, and would then show the call with its duration still running.
+    QTimer *historyAfterCall = nullptr;
     QMenu creditMenu;
     QPointer<TTextDialog> textDialog;
     // Children of the window, so they go with it at logout.
