@@ -6,12 +6,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <glob.h>
 #include <mutex>
+#include <poll.h>
+#include <pthread.h>
 #include <thread>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -47,6 +50,9 @@ struct PortAudioLibrary {
     decltype(&Pa_IsStreamActive) isStreamActive = nullptr;
 };
 
+// Where PortAudio is mapped, to tell its calls into ALSA from others'.
+std::atomic<const void *> portAudioBase{nullptr};
+
 template <typename Function>
 bool resolve(void *handle, const char *name, Function &into)
 {
@@ -76,6 +82,9 @@ const PortAudioLibrary *portAudio()
                               && resolve(pa.handle, "Pa_StartStream", pa.startStream)
                               && resolve(pa.handle, "Pa_CloseStream", pa.closeStream)
                               && resolve(pa.handle, "Pa_IsStreamActive", pa.isStreamActive);
+        Dl_info where{};
+        if (complete && ::dladdr(reinterpret_cast<void *>(pa.initialize), &where))
+            portAudioBase = where.dli_fbase;
         return complete ? &pa : nullptr;
     }();
     return loaded;
@@ -449,6 +458,43 @@ std::vector<SoundCard> listSoundCards()
         cards.push_back(std::move(card));
     }
     return cards;
+}
+
+// PortAudio 19.6 (Debian 12's) has a stream thread that can never end. When
+// its sound server dies, ALSA's pulse plugin fails every poll, and should the
+// thread then find no direction ready while it still counts frames from
+// before, its error path jumps back to itself: one core spins writing the
+// same line to stderr, hundreds of megabytes a minute, for the rest of the
+// program's life, and closing the stream waits for it for good. Every such
+// failure ends the thread anyway (PortAudio gives up the stream on it), so
+// the thread ends right there, as a cancellation would, its own clean-up
+// included. The program exports this function so that PortAudio, opened
+// later, binds to it; every other caller is passed straight through.
+extern "C" __attribute__((visibility("default"))) int
+snd_pcm_poll_descriptors_revents(void *pcm, pollfd *fds, unsigned int count, unsigned short *revents)
+{
+    using Revents = int (*)(void *, pollfd *, unsigned int, unsigned short *);
+    static const Revents alsa = []() -> Revents {
+        void *library = ::dlopen("libasound.so.2", RTLD_NOW | RTLD_NOLOAD);
+        return library ? reinterpret_cast<Revents>(::dlvsym(library, "snd_pcm_poll_descriptors_revents", "ALSA_0.9"))
+                       : nullptr;
+    }();
+    if (!alsa)
+        return -ENOSYS;
+    const int result = alsa(pcm, fds, count, revents);
+    Dl_info caller{};
+    if (result < 0 && portAudioBase.load() && ::dladdr(__builtin_return_address(0), &caller)
+        && caller.dli_fbase == portAudioBase.load()) {
+        // PortAudio's stream thread is the one that runs with cancellation
+        // off here; a thread of the caller's own (blocking reads and writes,
+        // which the engine does not use) is left alone.
+        int state = PTHREAD_CANCEL_ENABLE;
+        ::pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
+        if (state == PTHREAD_CANCEL_DISABLE)
+            ::pthread_exit(PTHREAD_CANCELED);
+        ::pthread_setcancelstate(state, nullptr);
+    }
+    return result;
 }
 
 } // namespace media
