@@ -464,7 +464,7 @@ std::vector<SoundCard> listSoundCards()
 // its sound server dies, ALSA's pulse plugin fails every poll, and should the
 // thread then find no direction ready while it still counts frames from
 // before, its error path jumps back to itself: one core spins writing the
-// same line to stderr, hundreds of megabytes a minute, for the rest of the
+// same line to stderr, tens of megabytes a second, for the rest of the
 // program's life, and closing the stream waits for it for good. Every such
 // failure ends the thread anyway (PortAudio gives up the stream on it), so
 // the thread ends right there, as a cancellation would, its own clean-up
