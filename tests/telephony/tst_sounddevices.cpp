@@ -31,6 +31,7 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <dlfcn.h>
 #include <memory>
 
 namespace {
@@ -358,6 +359,11 @@ void TestSoundDevices::soundServerDyingMidCallLeavesTheCallUp()
 {
     if (!sound->running())
         QSKIP("no sound server");
+    // PortAudio, opened later, must find the engine's guard for its calls
+    // into ALSA before ALSA's own; a linker change would lose it silently.
+    Dl_info guard{};
+    QVERIFY(::dladdr(::dlsym(RTLD_DEFAULT, "snd_pcm_poll_descriptors_revents"), &guard));
+    QVERIFY2(QByteArray(guard.dli_fname).contains("libondavox-iax"), guard.dli_fname);
     QSignalSpy status(window.get(), &TMainWindow::phoneStatus);
     placeEchoCall();
     QTRY_VERIFY_WITH_TIMEOUT(callAnswered(status), 15000);
