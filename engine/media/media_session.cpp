@@ -22,7 +22,7 @@ void raise(std::atomic<float> &peak, float level)
 
 MediaSession::MediaSession(std::shared_ptr<const DeviceRegistry> registry, SteadyClock::time_point epoch, Hooks hooks)
     : registry_(std::move(registry)), epoch_(epoch), hooks_(std::move(hooks)), input_(registry_->defaultInput()),
-      output_(registry_->defaultOutput())
+      output_(registry_->defaultOutput()), chosenInput_(input_), chosenOutput_(output_)
 {
 }
 
@@ -39,6 +39,9 @@ bool MediaSession::selectDevices(int input, int output)
     const bool known = in && in->canRecord && out && out->canPlay;
     const int newIn = in && in->canRecord ? input : registry_->defaultInput();
     const int newOut = out && out->canPlay ? output : registry_->defaultOutput();
+    chosenInput_ = newIn;
+    chosenOutput_ = newOut;
+    // Chosen again after the call fell back from it, a device is tried again.
     if (newIn == input_ && newOut == output_)
         return known;
     input_ = newIn;
@@ -144,6 +147,8 @@ void MediaSession::start()
     clock_ = VoiceClock();
     closedUnderruns_ = 0;
     running_ = true;
+    input_ = chosenInput_;
+    output_ = chosenOutput_;
     openStreams();
 }
 
@@ -154,6 +159,8 @@ void MediaSession::stop()
         return;
     running_ = false;
     closeStreams();
+    input_ = chosenInput_;
+    output_ = chosenOutput_;
     send_.reset();
     std::lock_guard<std::mutex> q(queueMutex_);
     queue_.clear();
@@ -193,17 +200,21 @@ bool MediaSession::setRegistry(std::shared_ptr<const DeviceRegistry> registry)
     std::lock_guard<std::mutex> lock(control_);
     if (!registry)
         return false;
-    const DeviceEntry *in = registry->find(input_);
-    const DeviceEntry *out = registry->find(output_);
-    const bool inKept = in && in->canRecord;
-    const bool outKept = out && out->canPlay;
-    if (running_ && !(inKept && outKept))
+    const auto usable = [&registry](int id, bool recording) {
+        const DeviceEntry *entry = registry->find(id);
+        return entry && (recording ? entry->canRecord : entry->canPlay);
+    };
+    if (running_ && !(usable(input_, true) && usable(output_, false)))
         return false;
+    if (!usable(chosenInput_, true))
+        chosenInput_ = registry->defaultInput();
+    if (!usable(chosenOutput_, false))
+        chosenOutput_ = registry->defaultOutput();
     registry_ = std::move(registry);
-    if (!inKept)
-        input_ = registry_->defaultInput();
-    if (!outKept)
-        output_ = registry_->defaultOutput();
+    if (!running_) {
+        input_ = chosenInput_;
+        output_ = chosenOutput_;
+    }
     return true;
 }
 

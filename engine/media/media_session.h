@@ -42,13 +42,15 @@ public:
     // False for an identifier that names no device of that kind; that side
     // then uses its default device. Takes effect at once during a call.
     bool selectDevices(int input, int output);
+    // The devices in use during a call, the chosen ones between calls.
     int input() const { return input_; }
     int output() const { return output_; }
 
     void start();
     void stop();
     bool running() const;
-    // Replaces devices that stopped working by the built-in ones.
+    // Replaces devices that stopped working by the built-in ones, for the
+    // rest of the call: the next call tries the chosen devices again.
     void checkDevices();
     // A new device list. While stopped, chosen devices it lacks fall back to
     // its defaults; while running, it must hold the devices in use (open
@@ -86,6 +88,9 @@ private:
     std::atomic<bool> muted_{false};
     std::atomic<int> input_;
     std::atomic<int> output_;
+    // What was chosen, kept while a call falls back from it.
+    int chosenInput_;  // control_
+    int chosenOutput_; // control_
     std::atomic<float> inputPeak_{-99.0f};
     std::atomic<float> outputPeak_{-99.0f};
 

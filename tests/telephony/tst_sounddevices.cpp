@@ -377,21 +377,26 @@ void TestSoundDevices::soundServerDyingMidCallLeavesTheCallUp()
     QCOMPARE(child<QStackedWidget>("swPages")->currentWidget()->objectName(), QStringLiteral("pCall"));
     QVERIFY(!newestCallEnded(server->databasePath()));
 
-    // PortAudio may take long to give up on the dead streams (its thread
-    // can spin for good); the hang-up must not wait behind that.
+    // PortAudio may take long to give up on the dead streams; the hang-up
+    // must not wait behind that.
     QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("pbHangUp")), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(newestCallEnded(server->databasePath()), 10000);
-    // And the settings still open, listing what is left.
-    QStringList inputs;
-    inSettings([&](TSettings *dialog) { inputs = itemsOf(dialog, "cbInputDevice"); });
-    QVERIFY(!inputs.isEmpty());
 
-    // Once the sound server is back, so are its devices: PortAudio has let
-    // go of the dead streams rather than spin on them for good.
+    // The sound server comes back (a desktop restarts it): the next call is
+    // on the headset again, not on the fallbacks the last one ended with.
     QString error;
     QVERIFY2(sound->start(&error), qPrintable(error));
+    verifyEchoThroughTheHeadset();
+    // And PortAudio let go of the dead streams rather than spin on them for
+    // good: the cards are listed again.
+    QStringList inputs;
     inSettings([&](TSettings *dialog) { inputs = itemsOf(dialog, "cbInputDevice"); });
     QVERIFY2(inputs.contains(QStringLiteral("headset_mic")), qPrintable(inputs.join(QLatin1String(", "))));
+
+    // With the server gone again, the settings still open, listing what is left.
+    sound->stop();
+    inSettings([&](TSettings *dialog) { inputs = itemsOf(dialog, "cbInputDevice"); });
+    QVERIFY(!inputs.isEmpty());
 }
 
 int main(int argc, char *argv[])
