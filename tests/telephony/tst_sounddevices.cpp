@@ -12,6 +12,7 @@
 #include "devserver_process.h"
 #include "views/tlogin.h"
 #include "soundserver.h"
+#include "stallwatch.h"
 #include "telephony/audiodevices.h"
 #include "telephony/telephony.h"
 #include "views/tsettings.h"
@@ -38,6 +39,9 @@ namespace {
 
 constexpr int kSkipped = 77;
 constexpr qint64 kCallMs = 60000;
+// What the speaker always has queued at the sound server (its 12 ms buffer
+// less the 4 ms the server takes ahead of playing).
+constexpr double kHeldByTheSpeakerMs = 8.0;
 SoundServer *sound = nullptr;
 
 // Whether the newest call of the devserver has ended.
@@ -213,6 +217,7 @@ void TestSoundDevices::chosenHeadsetCarriesTheEchoCall()
     QTRY_VERIFY_WITH_TIMEOUT(callAnswered(status), 15000);
     QElapsedTimer call;
     call.start();
+    auto machine = std::make_unique<StallWatch>();
     QTest::qWait(500); // the devices are open
     QVERIFY(sound->playIntoMouth(speech));
     QTRY_VERIFY_WITH_TIMEOUT(!sound->playing(), 20000);
@@ -222,6 +227,8 @@ void TestSoundDevices::chosenHeadsetCarriesTheEchoCall()
     QTest::qWait(1500); // the echo's tail
     const int underruns = iaxc_audio_underruns();
     const qint64 callMs = call.elapsed();
+    const double stallMs = machine->longestMs();
+    machine.reset();
     const SoundServer::Recording room = sound->stopRecording();
     QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("pbHangUp")), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(newestCallEnded(server->databasePath()), 10000);
@@ -248,12 +255,18 @@ void TestSoundDevices::chosenHeadsetCarriesTheEchoCall()
             best = heard;
         from = said + speech.size();
     }
-    std::printf("speaker underruns in a %.0f s call: %d\n", callMs / 1000.0, underruns);
+    std::printf("speaker underruns in a %.0f s call: %d; the machine's longest stall: %.1f ms\n", callMs / 1000.0,
+                underruns, stallMs);
     // GSM, echo cancelling and noise suppression, and the sound server's
     // underruns on a busy machine: 0.48 to 0.84 seen here; unrelated audio
     // scores below 0.1. The better of the two counts.
     QVERIFY2(best.medianWindow > 0.35, qPrintable(QString::number(best.medianWindow)));
     QVERIFY2(underruns >= 0, "the engine counts no underruns for a sound card");
+    // The speaker always holds 8 ms or more; only a machine that stopped
+    // for longer (a virtual machine's host here does, for 18 to 78 ms every
+    // two minutes or so) can run it dry.
+    if (stallMs < kHeldByTheSpeakerMs)
+        QCOMPARE(underruns, 0);
 }
 
 void TestSoundDevices::verifyEchoThroughTheHeadset()
