@@ -23,11 +23,20 @@ namespace media {
 using SteadyClock = std::chrono::steady_clock;
 
 using CaptureHandler = std::function<void(const std::int16_t (&)[kFrameSamples])>;
+// What a period handed to the speaker holds.
+struct Period {
+    // False while there is nothing to play (the period is silence): a
+    // device may then play only part of it and ask again sooner, so that
+    // voice starts when it is due rather than up to a period later.
+    bool voice = false;
+    // Samples at its start that a device playing from a queue of its own
+    // may leave out, asking for the next period that much sooner: the delay
+    // comes down by less than a period where the jitter buffer has more in
+    // hand than it needs. Only ever where the period is quiet.
+    std::size_t spare = 0;
+};
 // deviceMs: when this period plays, in milliseconds since the engine's epoch.
-// False while there is nothing to play (the period is silence): a device may
-// then play only part of it and ask again sooner, so that voice starts when
-// it is due rather than up to a period later.
-using PlaybackHandler = std::function<bool(std::int16_t (&)[kFrameSamples], std::uint64_t deviceMs)>;
+using PlaybackHandler = std::function<Period(std::int16_t (&)[kFrameSamples], std::uint64_t deviceMs)>;
 
 // A running stream; destroying it stops it, and no handler runs after that.
 class AudioStream {

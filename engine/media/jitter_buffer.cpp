@@ -58,7 +58,7 @@ std::int64_t JitterBuffer::margin(std::uint64_t nowMs) const
     return static_cast<std::int64_t>(nowMs) - nextTs_ - slowTransit_;
 }
 
-bool JitterBuffer::shouldShrink(std::int64_t margin)
+std::int64_t JitterBuffer::spareMs(std::int64_t margin)
 {
     // One late playout wakeup or one early arrival says little; the least
     // margin over the stretch says what could be given up without a frame
@@ -66,9 +66,9 @@ bool JitterBuffer::shouldShrink(std::int64_t margin)
     // its floor, on a jittery one it leaves what the jitter needs.
     leastMargin_ = marginPeriods_ == 0 ? margin : std::min(leastMargin_, margin);
     if (++marginPeriods_ < options_.shrinkPeriods)
-        return false;
+        return 0;
     marginPeriods_ = 0;
-    return leastMargin_ >= wantedMargin_ + std::int64_t(options_.frameMs);
+    return std::max<std::int64_t>(0, leastMargin_ - wantedMargin_);
 }
 
 std::map<std::int64_t, JitterBuffer::Bytes>::iterator JitterBuffer::frameAt(std::int64_t ts)
@@ -132,7 +132,8 @@ JitterBuffer::Output JitterBuffer::get(std::uint64_t nowMs)
         delay_ = static_cast<std::uint32_t>(std::max<std::int64_t>(0, delayOverFastest(nowMs)));
         return out;
     }
-    if (shouldShrink(margin(nowMs))) {
+    const std::int64_t spare = spareMs(margin(nowMs));
+    if (spare >= frameMs) {
         // A whole stretch with more in hand than the network needs: skip
         // one frame, and the delay comes down by a period.
         if (it != frames_.end()) {
@@ -151,9 +152,15 @@ JitterBuffer::Output JitterBuffer::get(std::uint64_t nowMs)
         stats_.countDropped();
     }
     if (it != frames_.end()) {
+        // Less than a period to spare is offered to the player, but never
+        // below the floor the delay keeps for scheduling.
+        const std::int64_t trim =
+            std::min(spare, static_cast<std::int64_t>(delay_) - std::int64_t(options_.minDelayMs));
         nextTs_ = it->first + frameMs;
         out.kind = Output::Kind::Frame;
         out.frame = std::move(it->second);
+        if (trim >= std::int64_t(options_.minTrimMs) && spare < frameMs)
+            out.trimMs = static_cast<std::uint32_t>(trim);
         frames_.erase(it);
         ++playout_.frames;
         missingInRow_ = 0;

@@ -3,8 +3,10 @@
 // period and gets a frame, a gap to conceal, or nothing while idle. The
 // buffer's delay follows the measured spread of transit times, growing by a
 // concealed frame and shrinking by a skipped one, which also absorbs the
-// drift between the sender's clock and ours. Time is passed in, so it is
-// tested without waiting.
+// drift between the sender's clock and ours. Spare delay of less than a
+// period is offered to the player to cut out of a frame, so that after a
+// stall the delay comes back to the floor rather than to within a period of
+// it. Time is passed in, so it is tested without waiting.
 #pragma once
 
 #include "receiver_report.h"
@@ -24,6 +26,7 @@ struct JitterBufferOptions {
     std::size_t historyPackets = 100; // two seconds of transit times to judge the spread
     std::uint32_t spreadQuantile = 97; // percent of packets that must be on time
     std::uint32_t shrinkPeriods = 25;  // half a second with a period to spare before one is dropped
+    std::uint32_t minTrimMs = 4;       // less spare than this is not worth a cut in the sound
 };
 
 class JitterBuffer {
@@ -38,8 +41,12 @@ public:
         enum class Kind { Frame, Conceal, Idle };
         Kind kind = Kind::Idle;
         Bytes frame;
+        // How much of the frame's start may be left out to bring the delay
+        // down; the player that does so asks for the next frame that much
+        // sooner, and the buffer sees the delay fall from its clock alone.
+        std::uint32_t trimMs = 0;
     };
-    // One playout period.
+    // One playout period, for a frame that starts playing at nowMs.
     Output get(std::uint64_t nowMs);
 
     std::uint32_t delayMs() const { return delay_; }
@@ -53,6 +60,7 @@ public:
         std::uint64_t concealed = 0; // periods filled in while playing
         std::uint64_t late = 0;      // arrived after their turn
         std::uint64_t skipped = 0;   // dropped to shrink the delay
+        std::uint64_t trimmedMs = 0; // offered to the speaker to leave out, to shrink it
     };
     const Playout &playout() const { return playout_; }
 
@@ -64,8 +72,9 @@ private:
     std::int64_t delayOverFastest(std::uint64_t nowMs) const;
     // How long after a slow arrival (the spread's quantile) it plays.
     std::int64_t margin(std::uint64_t nowMs) const;
-    // Notes a played period's margin; true when it is time to give a period up.
-    bool shouldShrink(std::int64_t margin);
+    // Notes a played period's margin; once a stretch is over, what of the
+    // least margin was more than wanted (0 until then).
+    std::int64_t spareMs(std::int64_t margin);
     std::map<std::int64_t, Bytes>::iterator frameAt(std::int64_t ts);
 
     JitterBufferOptions options_;

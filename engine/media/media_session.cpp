@@ -91,14 +91,15 @@ void MediaSession::openStreams()
             hooks_.captured();
     };
     auto playback = [this, send, receive](std::int16_t (&pcm)[kFrameSamples], std::uint64_t deviceMs) {
-        const bool voice = receive->pull(deviceMs, pcm);
+        Period period;
+        period.voice = receive->pull(deviceMs, pcm, &period.spare);
         // Idle silence may be played only in part: as the echo canceller's
         // reference it would run ahead of the speaker. Without a reference
         // the canceller takes silence all the same.
-        if (voice)
+        if (period.voice)
             send->played(pcm);
         raise(outputPeak_, levelDb(pcm));
-        return voice;
+        return period;
     };
 
     std::string error;

@@ -278,6 +278,7 @@ public:
     CaptureHandler capture;
     PlaybackHandler playback;
     std::unique_ptr<Resampler> resampler;
+    int cardRate = kSampleRate;
 
 private:
     // What PortAudio's thread reaches the stream through; it outlives the
@@ -334,16 +335,41 @@ private:
         if (out && playback) {
             while (pending_.size() < frames) {
                 std::int16_t pcm[kFrameSamples];
-                const bool voice = playback(pcm, msSince(epoch_));
+                const Period period = playback(pcm, msSince(epoch_));
+                const std::size_t start = pending_.size();
                 resampler->process(pcm, kFrameSamples, pending_);
                 // Nothing to play: just this callback's share of the
                 // silence, so that voice starts within a callback of being
                 // due, not up to a whole period late.
-                if (!voice && pending_.size() > frames)
+                if (!period.voice && pending_.size() > frames)
                     pending_.resize(frames);
+                else if (period.spare > 0)
+                    leaveOut(start, period.spare, frames);
             }
             std::copy_n(pending_.begin(), frames, out);
+            lastPlayed_ = out[frames - 1];
             pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(frames));
+        }
+    }
+
+    // Leaves out the first samples of the period queued from start on, at
+    // the card's rate, easing from the sample before the cut to the one
+    // after it so that the cut does not click. The next period is then
+    // asked for that much sooner: whole callbacks sooner, as the card asks
+    // in callbacks, so only whole callbacks' worth is left out; more would
+    // take the delay below what the jitter buffer wants.
+    void leaveOut(std::size_t start, std::size_t spareAt8k, std::size_t callback)
+    {
+        const double perSample = double(cardRate) / kSampleRate;
+        const std::size_t ramp = std::size_t(16 * perSample);
+        const std::size_t count = std::size_t(double(spareAt8k) * perSample) / callback * callback;
+        if (count == 0 || pending_.size() < start + count + ramp)
+            return;
+        const int before = start > 0 ? pending_[start - 1] : lastPlayed_;
+        pending_.erase(pending_.begin() + std::ptrdiff_t(start), pending_.begin() + std::ptrdiff_t(start + count));
+        for (std::size_t i = 0; i < ramp; ++i) {
+            const int s = pending_[start + i];
+            pending_[start + i] = static_cast<std::int16_t>(before + (s - before) * int(i + 1) / int(ramp + 1));
         }
     }
 
@@ -354,6 +380,7 @@ private:
     std::atomic<std::uint64_t> lastCallback_{0};
     std::atomic<std::uint64_t> underruns_{0};
     std::vector<std::int16_t> pending_;
+    std::int16_t lastPlayed_ = 0;
     std::vector<std::int16_t> in16_;
     std::vector<std::int16_t> out16_;
 };
@@ -396,6 +423,7 @@ public:
         auto stream = std::make_unique<PortAudioStream>(system_, epoch);
         stream->playback = std::move(handler);
         stream->resampler = std::make_unique<Resampler>(kSampleRate, static_cast<int>(rate));
+        stream->cardRate = static_cast<int>(rate);
         if (!stream->open(nullptr, &p, rate, error))
             return nullptr;
         return stream;

@@ -3,6 +3,7 @@
 #include "iax2_constants.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace media {
 
@@ -40,10 +41,21 @@ bool ReceivePath::put(std::uint32_t timestamp, std::uint32_t format, const std::
     return true;
 }
 
-bool ReceivePath::pull(std::uint64_t nowMs, std::int16_t (&pcm)[kFrameSamples])
+namespace {
+
+// Leaving samples out is a cut in the sound: it is offered only where the
+// period is this quiet (about -30 dBFS), in a pause between words or under
+// background noise.
+constexpr int kQuietPeak = 1000;
+
+} // namespace
+
+bool ReceivePath::pull(std::uint64_t nowMs, std::int16_t (&pcm)[kFrameSamples], std::size_t *spare)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     auto out = buffer_.get(nowMs);
+    if (spare)
+        *spare = 0;
     switch (out.kind) {
     case JitterBuffer::Output::Kind::Frame:
         if (decoder_.decode(out.frame.data(), out.frame.size(), pcm))
@@ -58,6 +70,12 @@ bool ReceivePath::pull(std::uint64_t nowMs, std::int16_t (&pcm)[kFrameSamples])
         std::fill(std::begin(pcm), std::end(pcm), std::int16_t{0});
         return false;
     }
+    const bool quiet =
+        std::all_of(std::begin(pcm), std::end(pcm), [](std::int16_t s) { return std::abs(s) < kQuietPeak; });
+    if (spare && out.trimMs > 0 && quiet) {
+        *spare = std::size_t(out.trimMs) * kSampleRate / 1000;
+        spareOfferedMs_ += out.trimMs;
+    }
     return true;
 }
 
@@ -70,7 +88,9 @@ iax2::ReceiverReport ReceivePath::report() const
 JitterBuffer::Playout ReceivePath::playout() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return buffer_.playout();
+    JitterBuffer::Playout playout = buffer_.playout();
+    playout.trimmedMs = spareOfferedMs_;
+    return playout;
 }
 
 std::uint32_t ReceivePath::delayMs() const

@@ -34,7 +34,9 @@ public:
     bool put(std::uint32_t timestamp, std::uint32_t format, const std::vector<std::uint8_t> &payload,
              std::uint64_t nowMs);
     // One period of playout at 8 kHz; silence, and false, while idle.
-    bool pull(std::uint64_t nowMs, std::int16_t (&pcm)[kFrameSamples]);
+    // spare: how many samples at its start the player may leave out to
+    // bring the delay down (see Period).
+    bool pull(std::uint64_t nowMs, std::int16_t (&pcm)[kFrameSamples], std::size_t *spare = nullptr);
 
     iax2::ReceiverReport report() const;
     JitterBuffer::Playout playout() const;
@@ -45,6 +47,7 @@ private:
     JitterBuffer buffer_;
     GsmDecoder decoder_;
     Concealer concealer_;
+    std::uint64_t spareOfferedMs_ = 0;
 };
 
 } // namespace media

@@ -271,6 +271,64 @@ TEST(ReceivePath, TakesWholeGsmFramesOnly)
     EXPECT_EQ(path.report().packets, 2u);
 }
 
+TEST(ReceivePath, ComesBackToItsDelayAfterAStallCuttingOnlyInQuiet)
+{
+    // The whole machine stops for 47 ms: the frames sent meanwhile arrive
+    // together when it resumes, and the speaker, restarted, asks for
+    // periods on a new phase. The buffer grows to get over it, then comes
+    // back: by whole periods, and in the quiet by what is left of one too,
+    // which is cut out where nothing is heard. A loud stretch is never cut.
+    for (const int level : {200, 8000}) {
+        ReceivePath path;
+        GsmEncoder encoder;
+        // A tone: quiet enough to be room noise, or loud enough to be a voice.
+        auto frame = [&encoder, level](std::uint32_t i) {
+            std::int16_t pcm[kFrameSamples];
+            for (std::size_t n = 0; n < kFrameSamples; ++n)
+                pcm[n] = static_cast<std::int16_t>(
+                    level * std::sin(2 * M_PI * 440.0 * double(i * kFrameSamples + n) / kSampleRate));
+            std::uint8_t bytes[kGsmFrameBytes];
+            encoder.encode(pcm, bytes);
+            return std::vector<std::uint8_t>(bytes, bytes + kGsmFrameBytes);
+        };
+        // Frames are sent every 20 ms and take 10 ms to come, but none
+        // arrives while the machine is stopped.
+        const std::uint64_t stallAt = 15007, stallEnd = stallAt + 47;
+        auto arrival = [&](std::uint32_t i) {
+            const std::uint64_t at = 5010 + 20 * std::uint64_t(i);
+            return at >= stallAt && at < stallEnd ? stallEnd : at;
+        };
+        std::uint32_t sent = 0;
+        std::uint32_t before = 0, after = 0, end = 0;
+        std::int16_t pcm[kFrameSamples];
+        std::size_t spare = 0;
+        std::uint64_t now = 4993;
+        // A speaker with a queue of its own leaves out what it may and asks
+        // for the next period that much sooner.
+        for (int period = 0; period < 1500; ++period, now += 20 - spare * 1000 / kSampleRate) {
+            if (now >= stallAt && now < stallEnd)
+                now = stallEnd; // the speaker's periods go on from where it resumed
+            for (; arrival(sent) <= now; ++sent)
+                path.put(1000 + 20 * sent, iax2::format::Gsm, frame(sent), arrival(sent));
+            path.pull(now, pcm, &spare);
+            if (period == 490)
+                before = path.delayMs();
+            if (period == 520)
+                after = path.delayMs();
+        }
+        end = path.delayMs();
+        EXPECT_GE(after, before + 20) << "level " << level; // the stall was felt
+        if (level < 1000) {
+            EXPECT_GT(path.playout().trimmedMs, 0u);
+            EXPECT_LE(end, JitterBufferOptions{}.minDelayMs + JitterBufferOptions{}.minTrimMs);
+            EXPECT_LE(end, before + 2);
+        } else {
+            EXPECT_EQ(path.playout().trimmedMs, 0u);
+            EXPECT_LE(end, before + 20);
+        }
+    }
+}
+
 TEST(Resampler, ConvertsRatesBothWaysWithoutChangingTheSound)
 {
     const double pi = 3.14159265358979323846;
