@@ -47,10 +47,12 @@ QImage shownPhoto(QByteArray bytes)
     return image;
 }
 
+} // namespace
+
 // Photos are decoded off the GUI thread, one at a time: a picture of
 // thousands of pixels a side takes a second or two to read even when only
 // a thumbnail of it is kept, and the window must not stand still meanwhile.
-QThreadPool &decodingPool()
+QThreadPool &TContactPhotos::decoders()
 {
     static QThreadPool pool;
     static const bool ready = [] {
@@ -61,8 +63,6 @@ QThreadPool &decodingPool()
     (void)ready;
     return pool;
 }
-
-} // namespace
 
 TContactPhotos::TContactPhotos(QObject *parent)
     : QObject(parent)
@@ -174,7 +174,7 @@ void TContactPhotos::finished(int contactID, QNetworkReply *reply)
         if (answered) {
             const quint64 serial = ++nextSerial;
             decoding.insert(contactID, serial);
-            decodingPool().start([box = inbox, contactID, serial, bytes = reply->readAll(),
+            decoders().start([box = inbox, contactID, serial, bytes = reply->readAll(),
                                   tag = reply->rawHeader("ETag")] {
                 const QImage image = shownPhoto(bytes);
                 QMutexLocker lock(&box->mutex);

@@ -13,6 +13,7 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QString>
+#include <QThreadPool>
 
 #include <memory>
 
@@ -47,6 +48,8 @@ public:
     void keepOnly(const QList<TContactGroup> &phonebook);
     // Requests waiting or on the wire, and photos being decoded.
     int pending() const { return int(waiting.size()) + int(sent.size()) + int(decoding.size()); }
+    // The one low-priority thread every photo is decoded on, in turn.
+    static QThreadPool &decoders();
 
 signals:
     void photoArrived(int contactID);

@@ -22,6 +22,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTest>
@@ -430,9 +431,16 @@ void TestContactTree::photoRepliesForDeletedEntriesAreDropped()
 
 // Large photos are decoded away from the window's thread, which takes a
 // while: a contact dropped meanwhile gets no photo, and the photos object
-// may go (a logout) with a decoding still under way.
+// may go (a logout) with a decoding still under way. The decoding thread is
+// held busy until the drop, so the decodings are still queued when it comes.
 void TestContactTree::photosStillDecodingWhenTheirContactGoesAreDropped()
 {
+    struct Gate {
+        QSemaphore open;
+        Gate() { TContactPhotos::decoders().start([this] { open.acquire(); }); }
+        void release() { open.release(); }
+        ~Gate() { TContactPhotos::decoders().waitForDone(); }
+    };
     HttpResponder responder;
     qputenv("ONDAVOX_WEB_BASE", responder.baseUrl().toUtf8());
     responder.setReply("/Phonebook/GetContactPhoto.html", pngOf(QSize(4000, 4000), Qt::green));
@@ -440,24 +448,32 @@ void TestContactTree::photosStillDecodingWhenTheirContactGoesAreDropped()
     auto *photos = new TContactPhotos;
     photos->setManager(&manager);
     QSignalSpy arrived(photos, &TContactPhotos::photoArrived);
-    photos->photo(contactWithID(7));
-    photos->photo(contactWithID(8));
-    QTRY_COMPARE(responder.requestsFor("/Phonebook/GetContactPhoto.html").size(), 2);
-    QTest::qWait(100); // the replies are in; the decoding is under way
-    photos->keepOnly({{QStringLiteral("1"), QStringLiteral("G"), {contactWithID(8)}}});
-    QTRY_COMPARE_WITH_TIMEOUT(photos->pending(), 0, 20000);
+    {
+        Gate gate;
+        photos->photo(contactWithID(7));
+        photos->photo(contactWithID(8));
+        QTRY_COMPARE(responder.requestsFor("/Phonebook/GetContactPhoto.html").size(), 2);
+        QTest::qWait(200); // the replies are in; their decodings wait for the thread
+        photos->keepOnly({{QStringLiteral("1"), QStringLiteral("G"), {contactWithID(8)}}});
+        gate.release();
+        QTRY_COMPARE_WITH_TIMEOUT(photos->pending(), 0, 20000);
+    }
     QCOMPARE(arrived.size(), 1);
     QCOMPARE(arrived.at(0).at(0).toInt(), 8);
     QVERIFY(photos->photo(contactWithID(7)).isNull());
     QCOMPARE(photos->photo(contactWithID(8)).size(), QSize(50, 50));
 
     // Asked again after a download, then gone before the decoding ends.
-    photos->keepOnly({{QStringLiteral("1"), QStringLiteral("G"), {contactWithID(8)}}});
-    photos->photo(contactWithID(8));
-    QTRY_COMPARE(responder.requestsFor("/Phonebook/GetContactPhoto.html").size(), 3);
-    QTest::qWait(100);
-    delete photos;
-    QTest::qWait(1500); // a result that would come back to it now has nowhere to go
+    {
+        Gate gate;
+        photos->keepOnly({{QStringLiteral("1"), QStringLiteral("G"), {contactWithID(8)}}});
+        photos->photo(contactWithID(8));
+        QTRY_COMPARE(responder.requestsFor("/Phonebook/GetContactPhoto.html").size(), 3);
+        QTest::qWait(200);
+        delete photos;
+        gate.release();
+    }
+    QTest::qWait(100); // a result that would come back to it now has nowhere to go
     qunsetenv("ONDAVOX_WEB_BASE");
 }
 
