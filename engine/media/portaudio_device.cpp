@@ -53,6 +53,10 @@ struct PortAudioLibrary {
 // Where PortAudio is mapped, to tell its calls into ALSA from others'.
 std::atomic<const void *> portAudioBase{nullptr};
 
+// Set on a PortAudio stream thread once it has handed us a period: from
+// then on its stream has started.
+thread_local bool streamThreadCalledBack = false;
+
 template <typename Function>
 bool resolve(void *handle, const char *name, Function &into)
 {
@@ -294,6 +298,7 @@ private:
         // PortAudio's thread is the sound card's clock: it must not wait for a core.
         static thread_local const bool raised = iax2net::enterRealtime();
         (void)raised;
+        streamThreadCalledBack = true;
         auto *link = static_cast<Link *>(data);
         std::lock_guard<std::mutex> lock(link->mutex);
         auto *out = static_cast<float *>(output);
@@ -488,6 +493,66 @@ std::vector<SoundCard> listSoundCards()
     return cards;
 }
 
+namespace {
+
+template <typename Function>
+Function alsaFunction(const char *name)
+{
+    void *library = ::dlopen("libasound.so.2", RTLD_NOW | RTLD_NOLOAD);
+    return library ? reinterpret_cast<Function>(::dlvsym(library, name, "ALSA_0.9")) : nullptr;
+}
+
+// True on PortAudio's stream thread, called from PortAudio itself: that
+// thread is the one that runs with cancellation off here; a thread of the
+// caller's own (blocking reads and writes, which the engine does not use)
+// is left alone.
+bool onPortAudioStreamThread(void *returnAddress)
+{
+    Dl_info caller{};
+    if (!portAudioBase.load() || !::dladdr(returnAddress, &caller) || caller.dli_fbase != portAudioBase.load())
+        return false;
+    int state = PTHREAD_CANCEL_ENABLE;
+    ::pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
+    ::pthread_setcancelstate(state, nullptr);
+    return state == PTHREAD_CANCEL_DISABLE;
+}
+
+// PortAudio 19.6's stream thread, as it starts, takes the lock that the
+// thread starting the stream waits on, then prepares and starts the device.
+// Should either fail (a sound server that died between the stream's open
+// and its start), the thread ends still holding that lock, and the start
+// waits for it for good: the engine's thread with it, and the sound
+// system's lock behind that. So that failure is passed up as success. The
+// stream then counts as started; its dead device fails its first poll
+// (see below) or never calls back, and the engine gives it up as it gives
+// up any device that dies.
+int startingStreamCall(int (*alsa)(void *), void *pcm, void *returnAddress)
+{
+    if (!alsa)
+        return -ENOSYS;
+    const int result = alsa(pcm);
+    if (result < 0 && !streamThreadCalledBack && onPortAudioStreamThread(returnAddress))
+        return 0;
+    return result;
+}
+
+} // namespace
+
+// The program exports these functions so that PortAudio, opened later,
+// binds to them; every other caller is passed straight through.
+
+extern "C" __attribute__((visibility("default"))) int snd_pcm_prepare(void *pcm)
+{
+    static const auto alsa = alsaFunction<int (*)(void *)>("snd_pcm_prepare");
+    return startingStreamCall(alsa, pcm, __builtin_return_address(0));
+}
+
+extern "C" __attribute__((visibility("default"))) int snd_pcm_start(void *pcm)
+{
+    static const auto alsa = alsaFunction<int (*)(void *)>("snd_pcm_start");
+    return startingStreamCall(alsa, pcm, __builtin_return_address(0));
+}
+
 // PortAudio 19.6 (Debian 12's) has a stream thread that can never end. When
 // its sound server dies, ALSA's pulse plugin fails every poll, and should the
 // thread then find no direction ready while it still counts frames from
@@ -496,32 +561,17 @@ std::vector<SoundCard> listSoundCards()
 // program's life, and closing the stream waits for it for good. Every such
 // failure ends the thread anyway (PortAudio gives up the stream on it), so
 // the thread ends right there, as a cancellation would, its own clean-up
-// included. The program exports this function so that PortAudio, opened
-// later, binds to it; every other caller is passed straight through.
+// included.
 extern "C" __attribute__((visibility("default"))) int
 snd_pcm_poll_descriptors_revents(void *pcm, pollfd *fds, unsigned int count, unsigned short *revents)
 {
     using Revents = int (*)(void *, pollfd *, unsigned int, unsigned short *);
-    static const Revents alsa = []() -> Revents {
-        void *library = ::dlopen("libasound.so.2", RTLD_NOW | RTLD_NOLOAD);
-        return library ? reinterpret_cast<Revents>(::dlvsym(library, "snd_pcm_poll_descriptors_revents", "ALSA_0.9"))
-                       : nullptr;
-    }();
+    static const Revents alsa = alsaFunction<Revents>("snd_pcm_poll_descriptors_revents");
     if (!alsa)
         return -ENOSYS;
     const int result = alsa(pcm, fds, count, revents);
-    Dl_info caller{};
-    if (result < 0 && portAudioBase.load() && ::dladdr(__builtin_return_address(0), &caller)
-        && caller.dli_fbase == portAudioBase.load()) {
-        // PortAudio's stream thread is the one that runs with cancellation
-        // off here; a thread of the caller's own (blocking reads and writes,
-        // which the engine does not use) is left alone.
-        int state = PTHREAD_CANCEL_ENABLE;
-        ::pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &state);
-        if (state == PTHREAD_CANCEL_DISABLE)
-            ::pthread_exit(PTHREAD_CANCELED);
-        ::pthread_setcancelstate(state, nullptr);
-    }
+    if (result < 0 && onPortAudioStreamThread(__builtin_return_address(0)))
+        ::pthread_exit(PTHREAD_CANCELED);
     return result;
 }
 

@@ -39,7 +39,12 @@ SoundServer::SoundServer()
     writeFile(root + QStringLiteral("/client.conf"), "autospawn = no\n");
     writeFile(root + QStringLiteral("/home/.asoundrc"),
               "pcm.headset_mic {\n    type pulse\n    device \"mouth\"\n}\n"
-              "pcm.headset_speaker {\n    type pulse\n    device \"ear\"\n}\n");
+              "pcm.headset_speaker {\n    type pulse\n    device \"ear\"\n}\n"
+#ifdef FAILING_START_PCM
+              "pcm_type.failing_start {\n    lib \"" FAILING_START_PCM "\"\n}\n"
+              "pcm.dying_mic {\n    type failing_start\n}\n"
+#endif
+    );
 
     qputenv("HOME", (root + QStringLiteral("/home")).toLocal8Bit());
     qputenv("XDG_RUNTIME_DIR", (root + QStringLiteral("/runtime")).toLocal8Bit());
