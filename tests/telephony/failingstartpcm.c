@@ -13,10 +13,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-struct failing {
-    snd_pcm_ioplug_t io;
-    int never[2]; /* a pipe nobody writes: the device never has a period ready */
-};
+/* A pipe nobody writes: the device never has a period ready. */
+static int never[2] = {-1, -1};
 
 static int failing_start(snd_pcm_ioplug_t *io)
 {
@@ -39,18 +37,13 @@ static snd_pcm_sframes_t failing_pointer(snd_pcm_ioplug_t *io)
 static snd_pcm_sframes_t failing_transfer(snd_pcm_ioplug_t *io, const snd_pcm_channel_area_t *areas,
                                           snd_pcm_uframes_t offset, snd_pcm_uframes_t size)
 {
-    (void)io;
-    (void)areas;
-    (void)offset;
+    (void)io, (void)areas, (void)offset;
     return (snd_pcm_sframes_t)size;
 }
 
 static int failing_close(snd_pcm_ioplug_t *io)
 {
-    struct failing *device = io->private_data;
-    close(device->never[0]);
-    close(device->never[1]);
-    free(device);
+    free(io);
     return 0;
 }
 
@@ -64,42 +57,36 @@ static const snd_pcm_ioplug_callback_t callbacks = {
 
 SND_PCM_PLUGIN_DEFINE_FUNC(failing_start)
 {
-    (void)root;
-    (void)conf;
+    (void)root, (void)conf;
     if (stream != SND_PCM_STREAM_CAPTURE)
         return -ENODEV;
-    struct failing *device = calloc(1, sizeof *device);
-    if (!device)
-        return -ENOMEM;
-    if (pipe(device->never) != 0) {
-        free(device);
+    if (never[0] < 0 && pipe(never) != 0)
         return -errno;
-    }
-    device->io.version = SND_PCM_IOPLUG_VERSION;
-    device->io.name = "A microphone that fails to start";
-    device->io.poll_fd = device->never[0];
-    device->io.poll_events = POLLIN;
-    device->io.callback = &callbacks;
-    device->io.private_data = device;
-    int err = snd_pcm_ioplug_create(&device->io, name, stream, mode);
+    snd_pcm_ioplug_t *io = calloc(1, sizeof *io);
+    if (!io)
+        return -ENOMEM;
+    io->version = SND_PCM_IOPLUG_VERSION;
+    io->name = "A microphone that fails to start";
+    io->poll_fd = never[0];
+    io->poll_events = POLLIN;
+    io->callback = &callbacks;
+    int err = snd_pcm_ioplug_create(io, name, stream, mode);
     if (err < 0) {
-        close(device->never[0]);
-        close(device->never[1]);
-        free(device);
+        free(io);
         return err;
     }
     static const unsigned int access[] = {SND_PCM_ACCESS_RW_INTERLEAVED};
     static const unsigned int formats[] = {SND_PCM_FORMAT_S16_LE, SND_PCM_FORMAT_FLOAT_LE};
-    if ((err = snd_pcm_ioplug_set_param_list(&device->io, SND_PCM_IOPLUG_HW_ACCESS, 1, access)) < 0
-        || (err = snd_pcm_ioplug_set_param_list(&device->io, SND_PCM_IOPLUG_HW_FORMAT, 2, formats)) < 0
-        || (err = snd_pcm_ioplug_set_param_minmax(&device->io, SND_PCM_IOPLUG_HW_CHANNELS, 1, 2)) < 0
-        || (err = snd_pcm_ioplug_set_param_minmax(&device->io, SND_PCM_IOPLUG_HW_RATE, 8000, 48000)) < 0
-        || (err = snd_pcm_ioplug_set_param_minmax(&device->io, SND_PCM_IOPLUG_HW_PERIOD_BYTES, 64, 65536)) < 0
-        || (err = snd_pcm_ioplug_set_param_minmax(&device->io, SND_PCM_IOPLUG_HW_PERIODS, 2, 64)) < 0) {
-        snd_pcm_ioplug_delete(&device->io);
+    if ((err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_ACCESS, 1, access)) < 0
+        || (err = snd_pcm_ioplug_set_param_list(io, SND_PCM_IOPLUG_HW_FORMAT, 2, formats)) < 0
+        || (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_CHANNELS, 1, 2)) < 0
+        || (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_RATE, 8000, 48000)) < 0
+        || (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_PERIOD_BYTES, 64, 65536)) < 0
+        || (err = snd_pcm_ioplug_set_param_minmax(io, SND_PCM_IOPLUG_HW_PERIODS, 2, 64)) < 0) {
+        snd_pcm_ioplug_delete(io);
         return err;
     }
-    *pcmp = device->io.pcm;
+    *pcmp = io->pcm;
     return 0;
 }
 
