@@ -70,9 +70,8 @@ bool ReceivePath::pull(std::uint64_t nowMs, std::int16_t (&pcm)[kFrameSamples], 
         std::fill(std::begin(pcm), std::end(pcm), std::int16_t{0});
         return false;
     }
-    const bool quiet =
-        std::all_of(std::begin(pcm), std::end(pcm), [](std::int16_t s) { return std::abs(s) < kQuietPeak; });
-    if (spare && out.trimMs > 0 && quiet) {
+    if (spare && out.trimMs > 0
+        && std::all_of(std::begin(pcm), std::end(pcm), [](std::int16_t s) { return std::abs(s) < kQuietPeak; })) {
         *spare = std::size_t(out.trimMs) * kSampleRate / 1000;
         spareOfferedMs_ += out.trimMs;
     }
