@@ -40,11 +40,8 @@ SoundServer::SoundServer()
     writeFile(root + QStringLiteral("/home/.asoundrc"),
               "pcm.headset_mic {\n    type pulse\n    device \"mouth\"\n}\n"
               "pcm.headset_speaker {\n    type pulse\n    device \"ear\"\n}\n"
-#ifdef FAILING_START_PCM
               "pcm_type.failing_start {\n    lib \"" FAILING_START_PCM "\"\n}\n"
-              "pcm.dying_mic {\n    type failing_start\n}\n"
-#endif
-    );
+              "pcm.dying_mic {\n    type failing_start\n}\n");
 
     qputenv("HOME", (root + QStringLiteral("/home")).toLocal8Bit());
     qputenv("XDG_RUNTIME_DIR", (root + QStringLiteral("/runtime")).toLocal8Bit());

@@ -1,10 +1,7 @@
-// Watches whether the machine itself kept time. Two threads, one per core
-// where there are two, ask to wake every 2 ms at a real-time priority above
-// the audio threads' and note how late they woke. A virtual machine whose
-// host stops its processors, or a kernel busy with interrupts disabled,
-// holds them back as it holds back every audio thread and the sound server:
-// no buffer a phone can afford rides that out, so a test counting the
-// speaker's underruns needs to know whether it happened.
+// Watches whether the machine itself kept time: one real-time thread per
+// core, above the audio threads, wakes every 2 ms and notes how late it
+// woke. A virtual machine whose host stops it holds back every audio thread
+// and the sound server alike, and no speaker buffer rides that out.
 #pragma once
 
 #include <atomic>
@@ -38,8 +35,7 @@ public:
 private:
     void watch(int core)
     {
-        // Above the engine's audio and network threads; without the right to
-        // it the watch runs at normal priority and sees more, never less.
+        // Without the right to a real-time class it sees more, never less.
         sched_param param{};
         param.sched_priority = 10;
         pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
